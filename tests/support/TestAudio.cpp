@@ -1,0 +1,129 @@
+#include "TestAudio.h"
+
+#include <QFile>
+#include <cmath>
+#include <numbers>
+#include <random>
+
+namespace testaudio {
+
+namespace {
+struct SndfileCloser
+{
+    void operator()(SNDFILE *f) const { sf_close(f); }
+};
+using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+SndfileHandle openRead(const QString &path, SF_INFO *info)
+{
+    *info = {};
+    return SndfileHandle(sf_open(QFile::encodeName(path).constData(), SFM_READ, info));
+}
+} // namespace
+
+std::vector<double> samples(const Spec &spec)
+{
+    const auto channels = static_cast<std::size_t>(spec.channels);
+    std::vector<double> out(static_cast<std::size_t>(spec.frames) * channels);
+    std::mt19937 rng(spec.seed);
+    std::uniform_real_distribution<double> noise(-1.0, 1.0);
+    for (std::size_t frame = 0; frame < static_cast<std::size_t>(spec.frames); ++frame) {
+        const double t = double(frame) / spec.sampleRate;
+        for (std::size_t c = 0; c < channels; ++c) {
+            double v = 0.0;
+            switch (spec.signal) {
+            case Signal::Silence: v = 0.0; break;
+            case Signal::FullScale: v = 1.0; break;
+            case Signal::Tone: v = 0.5 * std::sin(2.0 * std::numbers::pi * spec.frequency * t); break;
+            case Signal::Noise: v = noise(rng); break;
+            case Signal::PerChannel: v = double(c + 1) / double(channels + 1); break;
+            case Signal::LeftSilent: v = c == 0 ? 0.0 : noise(rng); break;
+            }
+            out[frame * channels + c] = v;
+        }
+    }
+    return out;
+}
+
+bool write(const QString &path, const Spec &spec, QString *error)
+{
+    SF_INFO info{};
+    info.samplerate = spec.sampleRate;
+    info.channels = spec.channels;
+    info.format = spec.format;
+    SndfileHandle file(sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info));
+    if (!file) {
+        if (error)
+            *error = QString::fromUtf8(sf_strerror(nullptr));
+        return false;
+    }
+    // Full scale is +1.0, which integer formats cannot hold: clip it to the
+    // largest value instead of letting it wrap to the most negative one.
+    sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const auto data = samples(spec);
+    if (sf_writef_double(file.get(), data.data(), spec.frames) != spec.frames) {
+        if (error)
+            *error = QString::fromUtf8(sf_strerror(file.get()));
+        return false;
+    }
+    return true;
+}
+
+QByteArray rawData(const QString &path)
+{
+    SF_INFO info;
+    SndfileHandle file = openRead(path, &info);
+    if (!file)
+        return {};
+    QByteArray bytes;
+    char chunk[1 << 16];
+    // A raw read wants a whole number of frames.
+    const int frameBytes = [&] {
+        switch (info.format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: return 1 * info.channels;
+        case SF_FORMAT_PCM_16: return 2 * info.channels;
+        case SF_FORMAT_PCM_24: return 3 * info.channels;
+        case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: return 4 * info.channels;
+        case SF_FORMAT_DOUBLE: return 8 * info.channels;
+        default: return 0;
+        }
+    }();
+    if (frameBytes == 0)
+        return {};
+    const sf_count_t slice = (sizeof chunk / frameBytes) * frameBytes;
+    for (;;) {
+        const sf_count_t got = sf_read_raw(file.get(), chunk, slice);
+        if (got <= 0)
+            break;
+        bytes.append(chunk, static_cast<qsizetype>(got));
+    }
+    return bytes;
+}
+
+std::vector<float> decodedFloat(const QString &path, SF_INFO *infoOut)
+{
+    SF_INFO info;
+    SndfileHandle file = openRead(path, &info);
+    if (infoOut)
+        *infoOut = info;
+    if (!file)
+        return {};
+    std::vector<float> out;
+    std::vector<float> chunk(4096 * static_cast<std::size_t>(info.channels));
+    for (;;) {
+        const sf_count_t got = sf_readf_float(file.get(), chunk.data(), 4096);
+        if (got <= 0)
+            break;
+        out.insert(out.end(), chunk.begin(), chunk.begin() + got * info.channels);
+    }
+    return out;
+}
+
+std::unique_ptr<QTemporaryDir> makeTempDir()
+{
+    auto dir = std::make_unique<QTemporaryDir>();
+    dir->setAutoRemove(qEnvironmentVariableIsEmpty("QUORVEL_KEEP_TEST_FILES"));
+    return dir;
+}
+
+} // namespace testaudio

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <memory>
+#include <sndfile.h>
+#include <vector>
+
+namespace testaudio {
+
+enum class Signal {
+    Silence,
+    FullScale,   // every sample at +1.0 (clipped to the format's largest value)
+    Tone,        // a sine of `frequency` Hz at half scale, same on every channel
+    Noise,       // uniform white noise from `seed`, independent per channel
+    PerChannel,  // channel c holds the constant (c + 1) / (channels + 1)
+    LeftSilent,  // channel 0 silent, the others full-scale noise
+};
+
+struct Spec
+{
+    int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16; // libsndfile major | subtype [| endian]
+    int sampleRate = 44100;
+    int channels = 2;
+    std::int64_t frames = 4410;
+    Signal signal = Signal::Tone;
+    double frequency = 1000.0;
+    std::uint32_t seed = 1;
+};
+
+// The samples `write` feeds to libsndfile, interleaved, on the [-1, 1] scale.
+std::vector<double> samples(const Spec &spec);
+
+// Writes `spec` to `path`; returns false with a reason in `error` when
+// libsndfile refuses the format or the write.
+bool write(const QString &path, const Spec &spec, QString *error = nullptr);
+
+// The bytes of the file's audio data exactly as stored (libsndfile's raw read),
+// for formats with a data chunk; empty when the file cannot be read.
+QByteArray rawData(const QString &path);
+
+// The whole file decoded by libsndfile to interleaved 32-bit float.
+std::vector<float> decodedFloat(const QString &path, SF_INFO *info = nullptr);
+
+// A fresh temporary directory for one test's files, kept when
+// QUORVEL_KEEP_TEST_FILES is set.
+std::unique_ptr<QTemporaryDir> makeTempDir();
+
+} // namespace testaudio
