@@ -1,0 +1,31 @@
+#include "NowPlayingLabels.h"
+
+#include <cmath>
+
+namespace {
+// Far beyond any track, yet small enough that the conversion to an integer
+// stays defined for absurd inputs such as 1e300.
+constexpr double longestFormattedSeconds = 1e15;
+} // namespace
+
+QString formatTime(double seconds)
+{
+    if (!std::isfinite(seconds) || !(seconds > 0))
+        return QStringLiteral("00:00");
+    const auto total = static_cast<qint64>(std::floor(std::min(seconds, longestFormattedSeconds)));
+    return QString::asprintf("%02lld:%02lld", total / 60, total % 60);
+}
+
+QString trackPositionLabel(qint64 currentIndex, qint64 count)
+{
+    if (count <= 0)
+        return QStringLiteral("-- / --");
+    return QString::asprintf("%02lld / %02lld", currentIndex + 1, count);
+}
+
+QString currentTrackTitle(const std::optional<QUrl> &url)
+{
+    if (!url)
+        return QStringLiteral("No track selected");
+    return url->fileName(QUrl::FullyDecoded);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QtGlobal>
+
+#include <optional>
+
+// Texts of the now-playing panel. Pure, so the panel only binds them and every
+// missing value still has a defined text.
+
+// "mm:ss" with unbounded minutes and no hours field; "00:00" for anything that
+// is not a positive finite number of seconds.
+QString formatTime(double seconds);
+
+// "-- / --" for an empty queue, otherwise "%02d / %02d" of the 1-based index
+// and the count.
+QString trackPositionLabel(qint64 currentIndex, qint64 count);
+
+// The file name with its extension, or "No track selected".
+QString currentTrackTitle(const std::optional<QUrl> &url);
