@@ -1,0 +1,37 @@
+import QtQuick
+import QtQuick.Templates as T
+import QtQuick.Controls.Basic
+
+// A small square icon button of the queue panel's header.
+T.Button {
+    id: root
+
+    property string iconName
+    property string toolTipText
+
+    implicitWidth: 28
+    implicitHeight: 28
+    padding: 0
+    font.family: SystemFonts.sans
+    font.pixelSize: 12
+    font.weight: Font.Medium
+
+    ToolTip.text: root.toolTipText
+    ToolTip.visible: root.hovered && root.toolTipText.length > 0
+    ToolTip.delay: 600
+
+    contentItem: Item {
+        TintedIcon {
+            anchors.centerIn: parent
+            width: root.font.pixelSize + 2
+            height: root.font.pixelSize + 2
+            name: root.iconName
+            color: Theme.alpha(Theme.gold, 0.74)
+        }
+    }
+
+    background: Rectangle {
+        radius: 7
+        color: Theme.alpha(Theme.gold, root.down ? 0.12 : 0.055)
+    }
+}

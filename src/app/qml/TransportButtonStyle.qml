@@ -1,0 +1,45 @@
+import QtQuick
+import QtQuick.Templates as T
+import QtQuick.Controls.Basic
+
+// A round transport button; the prominent one is the large filled Play/Pause.
+T.Button {
+    id: root
+
+    property bool prominent: false
+    property string iconName
+    property string toolTipText
+    // Optical centring: a play triangle looks off-centre without it.
+    property real iconLeadingPadding: 0
+
+    readonly property real side: root.prominent ? 46 : 34
+
+    implicitWidth: root.side
+    implicitHeight: root.side
+    padding: 0
+    font.family: SystemFonts.sans
+    font.pixelSize: root.prominent ? 18 : 13
+    font.weight: Font.DemiBold
+    opacity: root.enabled ? 1 : 0.28
+    scale: root.down ? 0.94 : 1
+
+    ToolTip.text: root.toolTipText
+    ToolTip.visible: root.hovered && root.toolTipText.length > 0
+    ToolTip.delay: 600
+
+    contentItem: Item {
+        TintedIcon {
+            anchors.centerIn: parent
+            anchors.horizontalCenterOffset: root.iconLeadingPadding / 2
+            width: root.font.pixelSize
+            height: root.font.pixelSize
+            name: root.iconName
+            color: root.prominent ? Theme.deepWine : Theme.alpha(Theme.ink, 0.76)
+        }
+    }
+
+    background: Rectangle {
+        radius: width / 2
+        color: root.prominent ? Theme.alpha(Theme.ember, root.down ? 0.78 : 1) : Theme.alpha(Theme.gold, root.down ? 0.12 : 0.055)
+    }
+}
