@@ -5,9 +5,8 @@
 #include <QQuickWindow>
 
 TintedIcon::TintedIcon(QQuickItem *parent)
-    : QQuickPaintedItem(parent)
+    : VectorImage(parent)
 {
-    setAntialiasing(true);
 }
 
 void TintedIcon::setName(const QString &name)
@@ -15,11 +14,7 @@ void TintedIcon::setName(const QString &name)
     if (m_name == name)
         return;
     m_name = name;
-    m_renderer.load(resourcePath(name));
-    m_renderer.setAspectRatioMode(Qt::KeepAspectRatio);
-    const QSize natural = m_renderer.isValid() ? m_renderer.defaultSize() : QSize();
-    setImplicitSize(natural.width(), natural.height());
-    update();
+    setSource(name.isEmpty() ? QUrl() : iconUrl(name));
     emit nameChanged();
 }
 
@@ -32,33 +27,26 @@ void TintedIcon::setColor(const QColor &color)
     emit colorChanged();
 }
 
-QString TintedIcon::resourcePath(const QString &name)
+QUrl TintedIcon::iconUrl(const QString &name)
 {
-    return QStringLiteral(":/Quorvel/icons/%1.svg").arg(name);
+    return QUrl(QStringLiteral("qrc:/Quorvel/icons/%1.svg").arg(name));
 }
 
 void TintedIcon::paint(QPainter *painter)
 {
-    if (!m_renderer.isValid() || width() <= 0 || height() <= 0)
+    if (!isValid() || width() <= 0 || height() <= 0)
         return;
     // Drawn at device resolution into a mask first: tinting the painter's own
     // target would also recolour whatever the item was cleared to.
     const qreal dpr = window() ? window()->effectiveDevicePixelRatio() : 1.0;
+    const QRectF bounds(QPointF(0, 0), size());
     QImage mask((size() * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
     mask.setDevicePixelRatio(dpr);
     mask.fill(Qt::transparent);
     QPainter maskPainter(&mask);
-    maskPainter.setRenderHint(QPainter::Antialiasing);
-    m_renderer.render(&maskPainter, QRectF(QPointF(0, 0), size()));
+    render(&maskPainter, bounds);
     maskPainter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    maskPainter.fillRect(QRectF(QPointF(0, 0), size()), m_color);
+    maskPainter.fillRect(bounds, m_color);
     maskPainter.end();
-    painter->drawImage(QRectF(QPointF(0, 0), size()), mask);
-}
-
-void TintedIcon::geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry)
-{
-    QQuickPaintedItem::geometryChange(newGeometry, oldGeometry);
-    if (newGeometry.size() != oldGeometry.size())
-        update();
+    painter->drawImage(bounds, mask);
 }

@@ -1,21 +1,19 @@
 #pragma once
 
+#include "VectorImage.h"
+
 #include <QColor>
-#include <QQuickPaintedItem>
 #include <QString>
-#include <QSvgRenderer>
-#include <QtQml/qqmlregistration.h>
 
 // One of the application's monochrome SVG icons, painted in a single colour:
 // the drawing's coverage is kept and its colour replaced, so one file serves
 // every tint and opacity the views ask for.
-class TintedIcon : public QQuickPaintedItem
+class TintedIcon : public VectorImage
 {
     Q_OBJECT
     QML_ELEMENT
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
-    Q_PROPERTY(bool valid READ isValid NOTIFY nameChanged)
 
 public:
     explicit TintedIcon(QQuickItem *parent = nullptr);
@@ -24,10 +22,9 @@ public:
     void setName(const QString &name);
     QColor color() const { return m_color; }
     void setColor(const QColor &color);
-    bool isValid() const { return m_renderer.isValid(); }
 
     // The resource an icon name stands for.
-    static QString resourcePath(const QString &name);
+    static QUrl iconUrl(const QString &name);
 
     void paint(QPainter *painter) override;
 
@@ -35,11 +32,7 @@ signals:
     void nameChanged();
     void colorChanged();
 
-protected:
-    void geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry) override;
-
 private:
     QString m_name;
     QColor m_color = Qt::black;
-    QSvgRenderer m_renderer;
 };

@@ -1,15 +1,8 @@
 import QtQuick
+import Quorvel
 
-// The application's logo, scaled whole into whatever frame it is given.
-Image {
-    id: root
-
+// The application's logo, drawn whole and centred in whatever frame it is
+// given, its aspect ratio kept.
+VectorImage {
     source: "qrc:/Quorvel/images/Logo.svg"
-    fillMode: Image.PreserveAspectFit
-    // Rasterised at the frame's size so the vector stays sharp when scaled.
-    sourceSize.width: root.width
-    sourceSize.height: root.height
-    smooth: true
-    mipmap: true
-    antialiasing: true
 }
