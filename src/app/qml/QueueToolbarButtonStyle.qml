@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Templates as T
 import QtQuick.Controls.Basic
+import Quorvel
 
 // A small square icon button of the queue panel's header.
 T.Button {

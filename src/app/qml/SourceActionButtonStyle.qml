@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Templates as T
 import QtQuick.Controls.Basic
+import Quorvel
 
 // The large open-file / open-folder button: filled ember when prominent,
 // a quiet gold outline otherwise.
@@ -40,8 +41,8 @@ T.Button {
             TintedIcon {
                 anchors.verticalCenter: parent.verticalCenter
                 visible: root.iconName.length > 0
-                width: 15
-                height: 15
+                width: 16
+                height: 16
                 name: root.iconName
                 color: root.foreground
             }

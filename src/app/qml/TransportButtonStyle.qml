@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Templates as T
 import QtQuick.Controls.Basic
+import Quorvel
 
 // A round transport button; the prominent one is the large filled Play/Pause.
 T.Button {
@@ -31,8 +32,8 @@ T.Button {
         TintedIcon {
             anchors.centerIn: parent
             anchors.horizontalCenterOffset: root.iconLeadingPadding / 2
-            width: root.font.pixelSize
-            height: root.font.pixelSize
+            width: Math.round(root.font.pixelSize * 1.25)
+            height: Math.round(root.font.pixelSize * 1.25)
             name: root.iconName
             color: root.prominent ? Theme.deepWine : Theme.alpha(Theme.ink, 0.76)
         }
