@@ -40,7 +40,6 @@ private slots:
     void activeByBarCentre();
     void settersSignalOnlyChanges();
     void drawsPlayedBarsInGradient();
-    void gallery();
 };
 
 void WaveformViewTest::resamples_data()
@@ -272,53 +271,6 @@ WaveformView {
 
     view->setProgress(1);
     QTRY_VERIFY(closeColors(harness.grab().pixelColor(unplayed, 50), QColor(128, 0, 127), 8));
-}
-
-// Not a check of its own: the now-playing and track-row looks with a
-// song-like envelope, a placeholder and silence, saved for a person to look at.
-void WaveformViewTest::gallery()
-{
-    ViewHarness harness({560, 260}, QColor::fromRgbF(0.102f, 0.031f, 0.027f));
-    QQuickItem *root = harness.load(R"(import QtQuick
-import Quorvel
-Column {
-    x: 16; y: 16; spacing: 12
-    property list<double> song
-    WaveformView {
-        width: 528; height: 82; samples: parent.song; progress: 0.37; barWidth: 2.5; spacing: 3.5
-        activeColors: [Theme.ember, Theme.gold]; inactiveColor: Theme.alpha(Theme.gold, 0.18)
-    }
-    Row { spacing: 12
-        WaveformView {
-            width: 112; height: 28; samples: parent.parent.song; progress: 0.6; barWidth: 1.5; spacing: 2.5
-            activeColors: [Theme.ember, Theme.gold]; inactiveColor: Theme.alpha(Theme.ember, 0.44)
-        }
-        WaveformView {
-            width: 112; height: 28; samples: parent.parent.song; progress: 0; barWidth: 1.5; spacing: 2.5
-            activeColors: [Theme.ember, Theme.gold]; inactiveColor: Theme.alpha(Theme.gold, 0.17)
-        }
-        WaveformView {
-            width: 112; height: 28; samples: []; progress: 0; barWidth: 1.5; spacing: 2.5
-            activeColors: [Theme.ember, Theme.gold]; inactiveColor: Theme.alpha(Theme.gold, 0.17)
-        }
-        WaveformView {
-            width: 112; height: 28; samples: [0, 0, 0]; progress: 1; barWidth: 1.5; spacing: 2.5
-            activeColors: [Theme.ember, Theme.gold]; inactiveColor: Theme.alpha(Theme.gold, 0.17)
-        }
-    }
-    WaveformView {
-        width: 528; height: 82; samples: []; progress: 0.5; barWidth: 2.5; spacing: 3.5
-        activeColors: [Theme.ember, Theme.gold]; inactiveColor: Theme.alpha(Theme.gold, 0.18)
-    }
-})");
-    QVERIFY(root);
-    QList<double> song;
-    for (int i = 0; i < 1000; ++i) {
-        const double envelope = 0.35 + 0.5 * std::sin(M_PI * i / 1000.0) + 0.15 * std::sin(i / 23.0);
-        song.append(std::max(envelope * (0.7 + 0.3 * std::abs(std::sin(i * 12.9898))), 0.0) * 0.3);
-    }
-    root->setProperty("song", QVariant::fromValue(song));
-    QVERIFY(ViewHarness::save(harness.grab(), QStringLiteral("waveform-gallery.png")));
 }
 
 QTEST_MAIN(WaveformViewTest)
