@@ -29,6 +29,9 @@ struct WaveformGeometry
 // Draws waveform samples as centred rounded bars: the played ones in a
 // vertical gradient spanning the whole height, the rest in a flat colour.
 // With no samples it draws a low placeholder wave.
+// Painted with QPainter rather than built from scene-graph geometry: the
+// software scene-graph renderer (offscreen, and machines without a usable GPU)
+// draws no custom geometry nodes, and QPainter gives antialiased sub-pixel bars.
 class WaveformView : public QQuickPaintedItem
 {
     Q_OBJECT
