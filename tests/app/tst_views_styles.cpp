@@ -17,7 +17,7 @@ const QColor gold = QColor::fromRgbF(0.941f, 0.761f, 0.533f);
 QByteArray placed(QByteArray component)
 {
     component.insert(component.indexOf('{') + 1, " x: 20; y: 20; ");
-    return "import QtQuick\nimport Quorvel\n" + component;
+    return "import QtQuick\nimport QtQuick.Controls.Basic\nimport Quorvel\n" + component;
 }
 } // namespace
 
@@ -30,6 +30,8 @@ private slots:
     void pressedLook();
     void disabledTransportIsDimmed_data();
     void disabledTransportIsDimmed();
+    void hoverShowsHelpText_data();
+    void hoverShowsHelpText();
     void logoFitsItsFrameWhole_data();
     void logoFitsItsFrameWhole();
     void fitsAnyImageWhole_data();
@@ -112,6 +114,30 @@ void StylesTest::disabledTransportIsDimmed()
     QTest::mousePress(&harness.window(), Qt::LeftButton, {}, at);
     QCOMPARE(button->scale(), 1.0);
     QTest::mouseRelease(&harness.window(), Qt::LeftButton, {}, at);
+}
+
+void StylesTest::hoverShowsHelpText_data()
+{
+    QTest::addColumn<QByteArray>("style");
+
+    QTest::newRow("source") << QByteArray("SourceActionButtonStyle { text: \"Open file\"; ");
+    QTest::newRow("transport") << QByteArray("TransportButtonStyle { iconName: \"stop-fill\"; ");
+    QTest::newRow("queue toolbar") << QByteArray("QueueToolbarButtonStyle { iconName: \"doc-plus\"; ");
+}
+
+void StylesTest::hoverShowsHelpText()
+{
+    QFETCH(QByteArray, style);
+
+    ViewHarness harness({240, 100});
+    QQuickItem *button = harness.load(
+        placed(style + "toolTipText: \"Open files\"; readonly property bool tipShown: ToolTip.visible; "
+                       "readonly property string tipText: ToolTip.text }"));
+    QVERIFY(button);
+    QVERIFY(!button->property("tipShown").toBool());
+    QTest::mouseMove(&harness.window(), button->mapToScene(QPointF(button->width() / 2, 4)).toPoint());
+    QTRY_VERIFY(button->property("tipShown").toBool());
+    QCOMPARE(button->property("tipText").toString(), QStringLiteral("Open files"));
 }
 
 void StylesTest::logoFitsItsFrameWhole_data()

@@ -17,6 +17,8 @@ T.Button {
     font.pixelSize: 12
     font.weight: Font.Medium
 
+    // Help texts must show on hover even where the platform turns hover effects off.
+    hoverEnabled: true
     ToolTip.text: root.toolTipText
     ToolTip.visible: root.hovered && root.toolTipText.length > 0
     ToolTip.delay: 600

@@ -25,6 +25,8 @@ T.Button {
     font.weight: Font.DemiBold
     scale: root.down ? 0.985 : 1
 
+    // Help texts must show on hover even where the platform turns hover effects off.
+    hoverEnabled: true
     ToolTip.text: root.toolTipText
     ToolTip.visible: root.hovered && root.toolTipText.length > 0
     ToolTip.delay: 600

@@ -24,6 +24,8 @@ T.Button {
     opacity: root.enabled ? 1 : 0.28
     scale: root.down ? 0.94 : 1
 
+    // Help texts must show on hover even where the platform turns hover effects off.
+    hoverEnabled: true
     ToolTip.text: root.toolTipText
     ToolTip.visible: root.hovered && root.toolTipText.length > 0
     ToolTip.delay: 600
