@@ -6,6 +6,7 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <cmath>
+#include <functional>
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
@@ -15,12 +16,28 @@ QList<double> filled(qsizetype n, double value)
     return QList<double>(n, value);
 }
 
+using Change = std::function<void(WaveformView &)>;
+
+// Counts how often the scene graph asks the view to paint itself.
+class CountingWaveformView : public WaveformView
+{
+public:
+    int paints = 0;
+    void paint(QPainter *painter) override
+    {
+        ++paints;
+        WaveformView::paint(painter);
+    }
+};
+
 // A row of a track list: 112 x 28, bars 1.5 wide and 2.5 apart.
 WaveformGeometry trackRow(const QList<double> &samples, double progress)
 {
     return WaveformView::layout(samples, {112, 28}, progress, 1.5, 2.5);
 }
 } // namespace
+
+Q_DECLARE_METATYPE(Change)
 
 class WaveformViewTest : public QObject
 {
@@ -39,6 +56,8 @@ private slots:
     void activeByBarCentre_data();
     void activeByBarCentre();
     void settersSignalOnlyChanges();
+    void repaintsOnlyOnChange_data();
+    void repaintsOnlyOnChange();
     void drawsPlayedBarsInGradient();
 };
 
@@ -235,6 +254,52 @@ void WaveformViewTest::settersSignalOnlyChanges()
     QCOMPARE(colors.count(), 1);
     QCOMPARE(inactive.count(), 1);
     QCOMPARE(view.resampledSamples(2), (QList<double>{0.5, 1.0}));
+}
+
+void WaveformViewTest::repaintsOnlyOnChange_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<bool>("repaints");
+
+    QTest::newRow("same fields") << Change([](WaveformView &v) {
+        v.setSamples({0.2, 0.4});
+        v.setProgress(0.5);
+        v.setBarWidth(2);
+        v.setSpacing(1);
+    }) << false;
+    QTest::newRow("same size") << Change([](WaveformView &v) { v.setSize({100, 30}); }) << false;
+    QTest::newRow("samples") << Change([](WaveformView &v) { v.setSamples({0.4, 0.2}); }) << true;
+    QTest::newRow("progress") << Change([](WaveformView &v) { v.setProgress(0.6); }) << true;
+    QTest::newRow("spacing") << Change([](WaveformView &v) { v.setSpacing(3); }) << true;
+    QTest::newRow("inactive colour") << Change([](WaveformView &v) { v.setInactiveColor(Qt::white); }) << true;
+    QTest::newRow("height") << Change([](WaveformView &v) { v.setHeight(40); }) << true;
+}
+
+void WaveformViewTest::repaintsOnlyOnChange()
+{
+    QFETCH(Change, change);
+    QFETCH(bool, repaints);
+
+    QQuickWindow window;
+    window.resize(120, 60);
+    CountingWaveformView view;
+    view.setParentItem(window.contentItem());
+    view.setSize({100, 30});
+    view.setSamples({0.2, 0.4});
+    view.setProgress(0.5);
+    view.setBarWidth(2);
+    view.setSpacing(1);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(view.paints > 0);
+    const int before = view.paints;
+
+    change(view);
+    // Another frame is rendered either way, so an unchanged view had its chance to repaint.
+    QSignalSpy frames(&window, &QQuickWindow::frameSwapped);
+    window.update();
+    QVERIFY(frames.wait());
+    QCOMPARE(view.paints, before + (repaints ? 1 : 0));
 }
 
 void WaveformViewTest::drawsPlayedBarsInGradient()
