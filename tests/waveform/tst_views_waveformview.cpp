@@ -1,6 +1,6 @@
 // WaveformView: the resampling, the bar geometry, and what reaches the screen.
 #include "../app/ViewHarness.h"
-#include "WaveformView.h"
+#include "waveform/WaveformView.h"
 
 #include <QSignalSpy>
 #include <QtQml/qqmlextensionplugin.h>
