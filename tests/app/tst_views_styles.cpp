@@ -41,6 +41,7 @@ private slots:
     void unknownIconDrawsNothing();
 };
 
+// Size, fill and scale of each style, released, held down and released again.
 void StylesTest::pressedLook_data()
 {
     QTest::addColumn<QByteArray>("qml");
@@ -48,20 +49,22 @@ void StylesTest::pressedLook_data()
     QTest::addColumn<QColor>("released");
     QTest::addColumn<QColor>("pressed");
     QTest::addColumn<double>("pressedScale");
+    QTest::addColumn<QSizeF>("size");
 
     const QByteArray source = "SourceActionButtonStyle { width: 160; text: \"Open file\"; iconName: \"doc-plus\"; ";
     QTest::newRow("source, prominent") << QByteArray(source + "prominent: true }") << QPointF(6, 22)
-                                       << ember << blended(ember, 0.78) << 0.985;
+                                       << ember << blended(ember, 0.78) << 0.985 << QSizeF(160, 44);
     QTest::newRow("source, quiet") << QByteArray(source + "prominent: false }") << QPointF(6, 22)
-                                   << blended(gold, 0.055) << blended(gold, 0.1) << 0.985;
+                                   << blended(gold, 0.055) << blended(gold, 0.1) << 0.985 << QSizeF(160, 44);
     QTest::newRow("transport, prominent")
         << QByteArray("TransportButtonStyle { prominent: true; iconName: \"play-fill\" }") << QPointF(23, 40)
-        << ember << blended(ember, 0.78) << 0.94;
+        << ember << blended(ember, 0.78) << 0.94 << QSizeF(46, 46);
     QTest::newRow("transport, plain")
         << QByteArray("TransportButtonStyle { iconName: \"stop-fill\" }") << QPointF(17, 29)
-        << blended(gold, 0.055) << blended(gold, 0.12) << 0.94;
+        << blended(gold, 0.055) << blended(gold, 0.12) << 0.94 << QSizeF(34, 34);
     QTest::newRow("queue toolbar") << QByteArray("QueueToolbarButtonStyle { iconName: \"folder-plus\" }")
-                                   << QPointF(14, 3) << blended(gold, 0.055) << blended(gold, 0.12) << 1.0;
+                                   << QPointF(14, 3) << blended(gold, 0.055) << blended(gold, 0.12) << 1.0
+                                   << QSizeF(28, 28);
 }
 
 void StylesTest::pressedLook()
@@ -71,10 +74,12 @@ void StylesTest::pressedLook()
     QFETCH(QColor, released);
     QFETCH(QColor, pressed);
     QFETCH(double, pressedScale);
+    QFETCH(QSizeF, size);
 
     ViewHarness harness({240, 100});
     QQuickItem *button = harness.load(placed(qml));
     QVERIFY(button);
+    QCOMPARE(button->size(), size);
     const QPoint at = button->mapToScene(probe).toPoint();
     const QPoint centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2)).toPoint();
     QVERIFY2(closeColors(harness.grab().pixelColor(at), released), qPrintable(harness.grab().pixelColor(at).name()));
