@@ -24,6 +24,8 @@ StreamFormat withLayout(StreamFormat format, SampleKind kind, quint32 bits, bool
     format.kind = kind;
     format.bitsPerSample = bits;
     format.bigEndian = bigEndian;
+    if (kind != SampleKind::Float)
+        format.integerSourceBits = 0;
     return format;
 }
 

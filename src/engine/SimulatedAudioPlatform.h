@@ -17,9 +17,9 @@ struct SimulatedDevice
     quint32 id = 0;
     QString name;
     bool hasOutput = true;
-    QList<double> supportedRates;         // empty: every rate
-    QList<StreamFormat> supportedLayouts; // kind, width and byte order count; empty: every layout
-    bool busy = false;                    // held by another program: opening fails
+    QList<double> supportedRates = {};         // empty: every rate
+    QList<StreamFormat> supportedLayouts = {}; // kind, width and byte order count; empty: every layout
+    bool busy = false;                         // held by another program: opening fails
 };
 
 // An in-process audio server for tests, linked from `quorvel_engine_testing`.
