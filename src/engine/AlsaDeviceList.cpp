@@ -1,0 +1,139 @@
+#include "AlsaDeviceList.h"
+
+#include <alsa/asoundlib.h>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+struct CtlCloser
+{
+    void operator()(snd_ctl_t *ctl) const { snd_ctl_close(ctl); }
+};
+using CtlHandle = std::unique_ptr<snd_ctl_t, CtlCloser>;
+
+CtlHandle openCtl(const QByteArray &name)
+{
+    snd_ctl_t *ctl = nullptr;
+    if (snd_ctl_open(&ctl, name.constData(), 0) < 0)
+        return {};
+    return CtlHandle(ctl);
+}
+
+// The card's id string and name, or nothing when it cannot be read.
+std::optional<std::pair<QByteArray, QString>> cardIdentity(snd_ctl_t *ctl)
+{
+    snd_ctl_card_info_t *info;
+    snd_ctl_card_info_alloca(&info);
+    if (snd_ctl_card_info(ctl, info) < 0)
+        return std::nullopt;
+    return std::pair{QByteArray(snd_ctl_card_info_get_id(info)),
+                     QString::fromUtf8(snd_ctl_card_info_get_name(info))};
+}
+
+void appendCardPcms(int card, QList<AlsaPcm> &out)
+{
+    CtlHandle ctl = openCtl("hw:" + QByteArray::number(card));
+    const auto identity = ctl ? cardIdentity(ctl.get()) : std::nullopt;
+    if (!identity)
+        return;
+    snd_pcm_info_t *info;
+    snd_pcm_info_alloca(&info);
+    int device = -1;
+    while (snd_ctl_pcm_next_device(ctl.get(), &device) >= 0 && device >= 0) {
+        snd_pcm_info_set_device(info, unsigned(device));
+        snd_pcm_info_set_subdevice(info, 0);
+        snd_pcm_info_set_stream(info, SND_PCM_STREAM_PLAYBACK);
+        if (snd_ctl_pcm_info(ctl.get(), info) < 0)
+            continue; // capture only
+        const QByteArray pcmName = "hw:CARD=" + identity->first + ",DEV=" + QByteArray::number(device);
+        const QString name = identity->second + QStringLiteral(", ")
+                             + QString::fromUtf8(snd_pcm_info_get_name(info));
+        out.append({{deviceIdForPcm(pcmName), name, true}, pcmName});
+    }
+}
+
+QByteArray definitionType(const char *pcmName)
+{
+    snd_config_t *definition = nullptr;
+    if (snd_config_search_definition(snd_config, "pcm", pcmName, &definition) < 0)
+        return {};
+    snd_config_t *type = nullptr;
+    const char *value = nullptr;
+    QByteArray result;
+    if (snd_config_search(definition, "type", &type) >= 0 && snd_config_get_string(type, &value) >= 0)
+        result = value;
+    snd_config_delete(definition);
+    return result;
+}
+
+QByteArray hintValue(const void *hint, const char *id)
+{
+    char *value = snd_device_name_get_hint(hint, id);
+    QByteArray result = value;
+    free(value);
+    return result;
+}
+
+// Card-specific names (with ':' arguments) describe the hardware already
+// listed from the cards, or converters over it.
+std::optional<AlsaPcm> configuredPcm(const void *hint)
+{
+    const QByteArray name = hintValue(hint, "NAME");
+    const QByteArray description = hintValue(hint, "DESC");
+    if (name.isEmpty() || name.contains(':') || description.isEmpty() || hintValue(hint, "IOID") == "Input")
+        return std::nullopt;
+    const QByteArray type = definitionType(name.constData());
+    if (type != "hw" && type != "file")
+        return std::nullopt;
+    const QString shown = QString::fromUtf8(description).simplified();
+    return AlsaPcm{{deviceIdForPcm(name), shown, true}, name};
+}
+
+void appendConfiguredPcms(QList<AlsaPcm> &out)
+{
+    void **hints = nullptr;
+    if (snd_config_update() < 0 || snd_device_name_hint(-1, "pcm", &hints) < 0)
+        return;
+    for (void **hint = hints; *hint; ++hint)
+        if (const auto pcm = configuredPcm(*hint))
+            out.append(*pcm);
+    snd_device_name_free_hint(hints);
+}
+
+} // namespace
+
+QList<AlsaPcm> enumerateAlsaPcms()
+{
+    QList<AlsaPcm> out;
+    int card = -1;
+    while (snd_card_next(&card) >= 0 && card >= 0)
+        appendCardPcms(card, out);
+    appendConfiguredPcms(out);
+    return out;
+}
+
+std::optional<quint32> alsaDefaultDevice(const QList<AlsaPcm> &pcms)
+{
+    // The default control names the default card unless a sound server
+    // stands in front of it; then there is no hardware default.
+    CtlHandle ctl = openCtl("default");
+    const auto identity = ctl ? cardIdentity(ctl.get()) : std::nullopt;
+    if (!identity)
+        return std::nullopt;
+    const quint32 id = deviceIdForPcm("hw:CARD=" + identity->first + ",DEV=0");
+    for (const AlsaPcm &pcm : pcms)
+        if (pcm.device.id == id)
+            return id;
+    return std::nullopt;
+}
+
+quint32 deviceIdForPcm(const QByteArray &pcmName)
+{
+    quint32 hash = 2166136261u;
+    for (const char c : pcmName) {
+        hash ^= quint8(c);
+        hash *= 16777619u;
+    }
+    return hash == 0 ? 1 : hash;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "AudioPlatform.h"
+
+#include <QByteArray>
+#include <QList>
+#include <optional>
+
+// A playback device found in ALSA, with the PCM name that opens it.
+struct AlsaPcm
+{
+    PlaybackDevice device;
+    QByteArray pcmName;
+};
+
+// GUI thread. The PCMs that deliver samples unchanged: every hardware
+// playback device of every card (hw:CARD=<id>,DEV=<n>), then every plain
+// (argument-free) PCM that the configuration declares with a hint description
+// and whose definition is of type hw or file. Mixing, resampling and
+// converting PCMs are never listed. Empty when ALSA cannot be read.
+QList<AlsaPcm> enumerateAlsaPcms();
+
+// GUI thread. The hardware device 0 of ALSA's default card, when `pcms`
+// lists it.
+std::optional<quint32> alsaDefaultDevice(const QList<AlsaPcm> &pcms);
+
+// Any thread. The stable id of a PCM name: a 32-bit FNV-1a hash, never 0.
+// Hardware names carry the card's id string, not its index, so a device
+// keeps its id across re-plugging.
+quint32 deviceIdForPcm(const QByteArray &pcmName);

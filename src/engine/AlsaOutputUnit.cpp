@@ -1,0 +1,221 @@
+#include "AlsaOutputUnit.h"
+
+#include "SampleFormats.h"
+
+#include <cerrno>
+#include <cmath>
+#include <optional>
+#include <pthread.h>
+
+namespace {
+
+// Long enough to ride out scheduling hiccups, short enough that a pause or a
+// stop loses little and the end of a track drains quickly.
+constexpr unsigned kBufferMicroseconds = 200'000;
+constexpr unsigned kPeriodMicroseconds = 50'000;
+// How long the render thread waits on the PCM before it looks at the stop
+// request again.
+constexpr int kWaitMilliseconds = 20;
+
+struct PcmCloser
+{
+    void operator()(snd_pcm_t *pcm) const { snd_pcm_close(pcm); }
+};
+using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
+
+PcmHandle openNonBlocking(const QByteArray &name)
+{
+    snd_pcm_t *pcm = nullptr;
+    if (snd_pcm_open(&pcm, name.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+        return {};
+    return PcmHandle(pcm);
+}
+
+bool restrictRateAndChannels(snd_pcm_t *pcm, snd_pcm_hw_params_t *params, const StreamFormat &track)
+{
+    const double rate = track.sampleRate;
+    if (rate != std::floor(rate))
+        return false;
+    return snd_pcm_hw_params_any(pcm, params) >= 0
+           && snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0
+           && snd_pcm_hw_params_set_rate_resample(pcm, params, 0) >= 0
+           && snd_pcm_hw_params_set_channels(pcm, params, track.channels) >= 0
+           && snd_pcm_hw_params_set_rate(pcm, params, unsigned(rate), 0) >= 0;
+}
+
+// The first lossless layout the PCM accepts, narrowest first.
+std::optional<StreamFormat> chooseLayout(snd_pcm_t *pcm, snd_pcm_hw_params_t *params,
+                                         const StreamFormat &track)
+{
+    for (const StreamFormat &candidate : sampleformats::losslessCandidates(track)) {
+        const snd_pcm_format_t format = sampleformats::alsaFormat(candidate);
+        if (format != SND_PCM_FORMAT_UNKNOWN && snd_pcm_hw_params_test_format(pcm, params, format) == 0
+            && snd_pcm_hw_params_set_format(pcm, params, format) >= 0)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+// A driver may round what it was asked for; anything but the exact rate,
+// channel count and layout is refused rather than played.
+bool tookExactly(snd_pcm_hw_params_t *params, const StreamFormat &wanted)
+{
+    snd_pcm_format_t format;
+    unsigned rate = 0, channels = 0;
+    int dir = 0;
+    return snd_pcm_hw_params_get_format(params, &format) >= 0
+           && snd_pcm_hw_params_get_rate(params, &rate, &dir) >= 0 && dir == 0
+           && snd_pcm_hw_params_get_channels(params, &channels) >= 0
+           && format == sampleformats::alsaFormat(wanted) && double(rate) == wanted.sampleRate
+           && channels == wanted.channels;
+}
+
+std::optional<StreamFormat> configureHardware(snd_pcm_t *pcm, const StreamFormat &track,
+                                              snd_pcm_uframes_t *periodFrames)
+{
+    snd_pcm_hw_params_t *params;
+    snd_pcm_hw_params_alloca(&params);
+    if (!restrictRateAndChannels(pcm, params, track))
+        return std::nullopt;
+    const std::optional<StreamFormat> layout = chooseLayout(pcm, params, track);
+    if (!layout)
+        return std::nullopt;
+    unsigned bufferTime = kBufferMicroseconds, periodTime = kPeriodMicroseconds;
+    snd_pcm_hw_params_set_buffer_time_near(pcm, params, &bufferTime, nullptr);
+    snd_pcm_hw_params_set_period_time_near(pcm, params, &periodTime, nullptr);
+    if (snd_pcm_hw_params(pcm, params) < 0 || !tookExactly(params, *layout))
+        return std::nullopt;
+    if (snd_pcm_hw_params_get_period_size(params, periodFrames, nullptr) < 0 || *periodFrames == 0)
+        return std::nullopt;
+    return layout;
+}
+
+bool configureSoftware(snd_pcm_t *pcm, snd_pcm_uframes_t periodFrames)
+{
+    snd_pcm_sw_params_t *params;
+    snd_pcm_sw_params_alloca(&params);
+    snd_pcm_uframes_t bufferFrames = 0, unused = 0;
+    snd_pcm_get_params(pcm, &bufferFrames, &unused);
+    // Start once the buffer is full so the first periods cannot underrun.
+    return snd_pcm_sw_params_current(pcm, params) >= 0
+           && snd_pcm_sw_params_set_start_threshold(pcm, params, bufferFrames) >= 0
+           && snd_pcm_sw_params_set_avail_min(pcm, params, periodFrames) >= 0
+           && snd_pcm_sw_params(pcm, params) >= 0;
+}
+
+} // namespace
+
+std::unique_ptr<AlsaOutputUnit> AlsaOutputUnit::open(const QByteArray &pcmName,
+                                                     const StreamFormat &track, RenderSource &source)
+{
+    if (!track.isValid())
+        return nullptr;
+    PcmHandle pcm = openNonBlocking(pcmName);
+    if (!pcm)
+        return nullptr;
+    snd_pcm_uframes_t periodFrames = 0;
+    const std::optional<StreamFormat> layout = configureHardware(pcm.get(), track, &periodFrames);
+    if (!layout || periodFrames > (1u << 20) || !configureSoftware(pcm.get(), periodFrames))
+        return nullptr;
+    auto pipe = std::make_unique<RenderPipe>(source, track, *layout, quint32(periodFrames));
+    return std::unique_ptr<AlsaOutputUnit>(
+        new AlsaOutputUnit(pcm.release(), std::move(pipe), periodFrames));
+}
+
+AlsaOutputUnit::AlsaOutputUnit(snd_pcm_t *pcm, std::unique_ptr<RenderPipe> pipe,
+                               snd_pcm_uframes_t periodFrames)
+    : m_pcm(pcm)
+    , m_pipe(std::move(pipe))
+    , m_periodFrames(periodFrames)
+    , m_period(periodFrames * m_pipe->deviceFormat().bytesPerFrame())
+{
+}
+
+AlsaOutputUnit::~AlsaOutputUnit()
+{
+    stop();
+    snd_pcm_close(m_pcm);
+}
+
+bool AlsaOutputUnit::start()
+{
+    if (m_thread.joinable())
+        return true;
+    if (m_deviceFailed.load() || snd_pcm_prepare(m_pcm) < 0)
+        return false;
+    m_stopRequested.store(false);
+    m_reachedEnd.store(false);
+    m_thread = std::thread([this] { run(); });
+    return true;
+}
+
+void AlsaOutputUnit::stop()
+{
+    if (!m_thread.joinable())
+        return;
+    m_stopRequested.store(true);
+    m_stopRequested.notify_all();
+    m_thread.join();
+    if (m_reachedEnd.load() && !m_deviceFailed.load()) {
+        // The track's last frames are in the device buffer: let them play.
+        snd_pcm_nonblock(m_pcm, 0);
+        snd_pcm_drain(m_pcm);
+        snd_pcm_nonblock(m_pcm, 1);
+    } else {
+        snd_pcm_drop(m_pcm);
+    }
+}
+
+void AlsaOutputUnit::run() noexcept
+{
+    pthread_setname_np(pthread_self(), "quorvel-render");
+    const auto frames = quint32(m_periodFrames);
+    while (!m_stopRequested.load(std::memory_order_relaxed)) {
+        const quint32 fromTrack = m_pipe->pull(m_period.data(), frames);
+        if (!writePeriod(frames))
+            return;
+        if (fromTrack < frames) {
+            // The track has ended; its end is signalled. Nothing more to
+            // write, so wait for the GUI thread's stop without spinning.
+            m_reachedEnd.store(true);
+            waitForStop();
+            return;
+        }
+    }
+}
+
+bool AlsaOutputUnit::writePeriod(quint32 frames) noexcept
+{
+    const std::size_t frameBytes = m_pipe->deviceFormat().bytesPerFrame();
+    snd_pcm_uframes_t done = 0;
+    while (done < frames) {
+        if (m_stopRequested.load(std::memory_order_relaxed))
+            return false;
+        const snd_pcm_sframes_t result =
+            snd_pcm_writei(m_pcm, m_period.data() + done * frameBytes, frames - done);
+        if (result > 0) {
+            done += snd_pcm_uframes_t(result);
+        } else if (!recoverOrWait(result)) {
+            // Unplugged (-ENODEV) or otherwise dead: stop quietly for good.
+            m_deviceFailed.store(true);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool AlsaOutputUnit::recoverOrWait(snd_pcm_sframes_t error) noexcept
+{
+    if (error == 0 || error == -EAGAIN) {
+        const int waited = snd_pcm_wait(m_pcm, kWaitMilliseconds);
+        return waited >= 0 || snd_pcm_recover(m_pcm, waited, 1) >= 0;
+    }
+    // Underruns and suspends recover; every other error is final.
+    return snd_pcm_recover(m_pcm, int(error), 1) >= 0;
+}
+
+void AlsaOutputUnit::waitForStop() noexcept
+{
+    while (!m_stopRequested.load())
+        m_stopRequested.wait(false);
+}

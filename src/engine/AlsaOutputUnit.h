@@ -1,0 +1,51 @@
+#pragma once
+
+#include "AudioPlatform.h"
+#include "RenderPipe.h"
+
+#include <QByteArray>
+#include <alsa/asoundlib.h>
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+// One ALSA playback PCM opened for one track, and the render thread that
+// feeds it a period at a time.
+class AlsaOutputUnit final : public OutputUnit
+{
+public:
+    // GUI thread. Opens `pcmName` without blocking (a PCM held by another
+    // program fails at once with -EBUSY), at exactly the track's rate with
+    // ALSA's resampling off, in the track's layout or the narrowest lossless
+    // one the PCM takes. Null on any refusal; nothing stays open then.
+    static std::unique_ptr<AlsaOutputUnit> open(const QByteArray &pcmName,
+                                                 const StreamFormat &track, RenderSource &source);
+    ~AlsaOutputUnit() override;
+
+    // GUI thread. Prepares the PCM and starts the render thread; false when
+    // the PCM refuses (unplugged, failed). Starting a started unit is a no-op.
+    bool start() override;
+    // GUI thread. Joins the render thread. After the track's end the frames
+    // already written play out (a wait of at most one buffer); otherwise they
+    // are dropped. Idempotent.
+    void stop() override;
+    StreamFormat deviceFormat() const override { return m_pipe->deviceFormat(); }
+
+private:
+    AlsaOutputUnit(snd_pcm_t *pcm, std::unique_ptr<RenderPipe> pipe, snd_pcm_uframes_t periodFrames);
+    void run() noexcept;
+    bool writePeriod(quint32 frames) noexcept;
+    bool recoverOrWait(snd_pcm_sframes_t error) noexcept;
+    void waitForStop() noexcept;
+
+    snd_pcm_t *m_pcm;
+    std::unique_ptr<RenderPipe> m_pipe;
+    snd_pcm_uframes_t m_periodFrames;
+    std::vector<std::byte> m_period;
+    std::thread m_thread;
+    std::atomic<bool> m_stopRequested{false};
+    // Set by the render thread; read by stop() after the join.
+    std::atomic<bool> m_reachedEnd{false};
+    std::atomic<bool> m_deviceFailed{false};
+};

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "StreamFormat.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <cstddef>
+#include <memory>
+#include <optional>
+
+// A playback device as the platform reports it. `id` is never 0 and stays the
+// same for the same device across re-enumeration and re-plugging.
+struct PlaybackDevice
+{
+    quint32 id = 0;
+    QString name;
+    bool hasOutput = false;
+
+    friend bool operator==(const PlaybackDevice &, const PlaybackDevice &) = default;
+};
+
+// What an output unit pulls frames from.
+class RenderSource
+{
+public:
+    // Render thread. Writes up to `frames` frames in the unit's track format
+    // into `out` (which may be null: then nothing is written) and returns how
+    // many it wrote; the unit sends digital silence for the rest. Must not
+    // allocate, lock or do I/O; never fails.
+    virtual quint32 render(std::byte *out, quint32 frames) noexcept = 0;
+
+protected:
+    ~RenderSource() = default;
+};
+
+// One device opened for one stream format, with the thread that renders it.
+// Created, started, stopped and destroyed on the GUI thread.
+class OutputUnit
+{
+public:
+    virtual ~OutputUnit() = default; // stops first
+    // Starts or resumes rendering. Returns false (and renders nothing) when
+    // the device refuses; a started unit is not restarted.
+    virtual bool start() = 0;
+    // Stops rendering; no render call runs after it returns. Idempotent.
+    // Frames already handed to the device still play out when the track
+    // reached its end (they are dropped on a pause).
+    virtual void stop() = 0;
+    // The layout the device was opened in; equals the track format unless
+    // the unit converts losslessly.
+    virtual StreamFormat deviceFormat() const = 0;
+};
+
+// The audio server the engine and the device catalogue run on. Every method is
+// called on the GUI thread; none throws; failures are reported by the return
+// value only.
+class AudioPlatform : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Every playback-capable device known now; empty when enumeration fails.
+    virtual QList<PlaybackDevice> devices() = 0;
+    // The system's default output device, when it is among devices().
+    virtual std::optional<quint32> defaultOutputDevice() = 0;
+    // Takes the device for this process alone. Idempotent: taking a device
+    // already held keeps it held. False when the device is unknown or taken.
+    virtual bool takeExclusiveUse(quint32 deviceId) = 0;
+    // Gives exclusive use up. Idempotent: giving up a device not held does
+    // nothing (and in particular does not take it).
+    virtual void giveUpExclusiveUse(quint32 deviceId) = 0;
+    // Remembers the nominal rate the device runs at from its next open on;
+    // never resampled. False when the device is unknown.
+    virtual bool setNominalSampleRate(quint32 deviceId, double rate) = 0;
+    // Opens the device for `trackFormat` at the device's nominal rate, in the
+    // track's layout or the narrowest lossless one the device accepts, and
+    // arranges for `source` to be rendered once started. Null when the device
+    // is unknown, busy, gone, or holds neither the rate nor a lossless layout.
+    // `source` must outlive the unit.
+    virtual std::unique_ptr<OutputUnit> createOutputUnit(quint32 deviceId,
+                                                         const StreamFormat &trackFormat,
+                                                         RenderSource &source) = 0;
+
+signals:
+    // Emitted on the GUI thread whenever playback devices appear or vanish.
+    void devicesChanged();
+};

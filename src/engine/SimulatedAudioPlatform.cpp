@@ -1,0 +1,211 @@
+#include "SimulatedAudioPlatform.h"
+
+#include "RenderPipe.h"
+#include "SampleFormats.h"
+
+#include <algorithm>
+
+namespace {
+constexpr quint32 kMaxFramesPerStep = 1u << 16;
+}
+
+class SimulatedOutputUnit final : public OutputUnit
+{
+public:
+    SimulatedOutputUnit(SimulatedAudioPlatform &platform, quint32 deviceId, RenderSource &source,
+                        const StreamFormat &track, const StreamFormat &layout)
+        : m_platform(platform)
+        , m_deviceId(deviceId)
+        , m_pipe(source, track, layout, kMaxFramesPerStep)
+    {
+        m_platform.m_units.append(this);
+        m_platform.record(QStringLiteral("open %1").arg(deviceId));
+    }
+    ~SimulatedOutputUnit() override
+    {
+        stop();
+        m_platform.m_units.removeOne(this);
+        m_platform.record(QStringLiteral("close %1").arg(m_deviceId));
+    }
+
+    bool start() override
+    {
+        if (m_gone)
+            return false;
+        if (!std::exchange(m_running, true))
+            m_platform.record(QStringLiteral("start %1").arg(m_deviceId));
+        return true;
+    }
+    void stop() override
+    {
+        if (std::exchange(m_running, false))
+            m_platform.record(QStringLiteral("stop %1").arg(m_deviceId));
+    }
+    StreamFormat deviceFormat() const override { return m_pipe.deviceFormat(); }
+
+    qint64 step(quint32 frames)
+    {
+        frames = std::min(frames, kMaxFramesPerStep);
+        QByteArray chunk(qsizetype(frames) * m_pipe.deviceFormat().bytesPerFrame(), Qt::Uninitialized);
+        const quint32 written = m_pipe.pull(reinterpret_cast<std::byte *>(chunk.data()), frames);
+        m_platform.m_captured[m_deviceId].append(chunk);
+        return written;
+    }
+
+    bool isRunning() const { return m_running && !m_gone; }
+    quint32 deviceId() const { return m_deviceId; }
+    void unplug() { m_gone = true; }
+
+private:
+    SimulatedAudioPlatform &m_platform;
+    quint32 m_deviceId;
+    RenderPipe m_pipe;
+    bool m_running = false;
+    bool m_gone = false;
+};
+
+SimulatedAudioPlatform::SimulatedAudioPlatform(QObject *parent)
+    : AudioPlatform(parent)
+{
+}
+
+SimulatedAudioPlatform::~SimulatedAudioPlatform() = default;
+
+void SimulatedAudioPlatform::addDevice(const SimulatedDevice &device)
+{
+    m_devices.append(device);
+    emit devicesChanged();
+}
+
+void SimulatedAudioPlatform::removeDevice(quint32 id)
+{
+    for (SimulatedOutputUnit *unit : std::as_const(m_units))
+        if (unit->deviceId() == id)
+            unit->unplug();
+    m_exclusive.remove(id);
+    m_devices.removeIf([id](const SimulatedDevice &d) { return d.id == id; });
+    emit devicesChanged();
+}
+
+void SimulatedAudioPlatform::setDefaultOutputDevice(std::optional<quint32> id)
+{
+    m_default = id;
+}
+
+void SimulatedAudioPlatform::setBusy(quint32 id, bool busy)
+{
+    for (SimulatedDevice &d : m_devices)
+        if (d.id == id)
+            d.busy = busy;
+}
+
+std::optional<double> SimulatedAudioPlatform::nominalSampleRate(quint32 id) const
+{
+    const auto it = m_nominalRates.find(id);
+    return it == m_nominalRates.end() ? std::nullopt : std::optional<double>(*it);
+}
+
+QList<PlaybackDevice> SimulatedAudioPlatform::devices()
+{
+    QList<PlaybackDevice> list;
+    for (const SimulatedDevice &d : std::as_const(m_devices))
+        list.append({d.id, d.name, d.hasOutput});
+    return list;
+}
+
+bool SimulatedAudioPlatform::takeExclusiveUse(quint32 deviceId)
+{
+    record(QStringLiteral("take %1").arg(deviceId));
+    const SimulatedDevice *d = device(deviceId);
+    if (!d || d->busy)
+        return false;
+    m_exclusive.insert(deviceId);
+    return true;
+}
+
+void SimulatedAudioPlatform::giveUpExclusiveUse(quint32 deviceId)
+{
+    if (m_exclusive.remove(deviceId))
+        record(QStringLiteral("give-up %1").arg(deviceId));
+}
+
+bool SimulatedAudioPlatform::setNominalSampleRate(quint32 deviceId, double rate)
+{
+    if (!device(deviceId))
+        return false;
+    record(QStringLiteral("rate %1 %2").arg(deviceId).arg(rate));
+    m_nominalRates.insert(deviceId, rate);
+    return true;
+}
+
+std::unique_ptr<OutputUnit> SimulatedAudioPlatform::createOutputUnit(quint32 deviceId,
+                                                                     const StreamFormat &trackFormat,
+                                                                     RenderSource &source)
+{
+    const SimulatedDevice *d = device(deviceId);
+    // The device runs at its nominal rate; a track at any other rate is
+    // refused rather than resampled.
+    if (!d || !d->hasOutput || d->busy || nominalSampleRate(deviceId) != trackFormat.sampleRate)
+        return nullptr;
+    if (!d->supportedRates.isEmpty() && !d->supportedRates.contains(trackFormat.sampleRate))
+        return nullptr;
+    const std::optional<StreamFormat> layout = acceptedLayout(*d, trackFormat);
+    if (!layout)
+        return nullptr;
+    m_openedLayouts.insert(deviceId, *layout);
+    return std::make_unique<SimulatedOutputUnit>(*this, deviceId, source, trackFormat, *layout);
+}
+
+const SimulatedDevice *SimulatedAudioPlatform::device(quint32 id) const
+{
+    for (const SimulatedDevice &d : m_devices)
+        if (d.id == id)
+            return &d;
+    return nullptr;
+}
+
+std::optional<StreamFormat> SimulatedAudioPlatform::acceptedLayout(const SimulatedDevice &device,
+                                                                   const StreamFormat &track) const
+{
+    for (const StreamFormat &candidate : sampleformats::losslessCandidates(track)) {
+        const bool accepted = device.supportedLayouts.isEmpty()
+                              || std::any_of(device.supportedLayouts.begin(),
+                                             device.supportedLayouts.end(),
+                                             [&](const StreamFormat &f) {
+                                                 return f.kind == candidate.kind
+                                                        && f.bitsPerSample == candidate.bitsPerSample
+                                                        && f.bigEndian == candidate.bigEndian;
+                                             });
+        if (accepted)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+SimulatedOutputUnit *SimulatedAudioPlatform::runningUnit() const
+{
+    for (SimulatedOutputUnit *unit : m_units)
+        if (unit->isRunning())
+            return unit;
+    return nullptr;
+}
+
+qint64 SimulatedAudioPlatform::renderStep(quint32 frames)
+{
+    SimulatedOutputUnit *unit = runningUnit();
+    return unit ? unit->step(frames) : -1;
+}
+
+qint64 SimulatedAudioPlatform::renderToEnd(quint32 framesPerCall, qint64 maxCalls)
+{
+    qint64 total = 0;
+    for (qint64 call = 0; call < maxCalls; ++call) {
+        const qint64 written = renderStep(framesPerCall);
+        if (written < 0)
+            return -1;
+        if (written == 0)
+            return total;
+        total += written;
+    }
+    return -1;
+}

@@ -1,0 +1,154 @@
+#include "TrackLoader.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <bit>
+#include <memory>
+#include <sndfile.h>
+
+namespace {
+
+struct SndfileCloser
+{
+    void operator()(SNDFILE *file) const { sf_close(file); }
+};
+using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+SndfileHandle openFile(const QString &path, SF_INFO *info)
+{
+    *info = {};
+    // Only regular files: opening a FIFO or a device node could block forever.
+    if (!QFileInfo(path).isFile())
+        return {};
+    return SndfileHandle(sf_open(QFile::encodeName(path).constData(), SFM_READ, info));
+}
+
+bool setLayout(StreamFormat &format, int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8: format.kind = SampleKind::SignedInt; format.bitsPerSample = 8; return true;
+    case SF_FORMAT_PCM_U8: format.kind = SampleKind::UnsignedInt; format.bitsPerSample = 8; return true;
+    case SF_FORMAT_PCM_16: format.kind = SampleKind::SignedInt; format.bitsPerSample = 16; return true;
+    case SF_FORMAT_PCM_24: format.kind = SampleKind::SignedInt; format.bitsPerSample = 24; return true;
+    case SF_FORMAT_PCM_32: format.kind = SampleKind::SignedInt; format.bitsPerSample = 32; return true;
+    case SF_FORMAT_FLOAT: format.kind = SampleKind::Float; format.bitsPerSample = 32; return true;
+    case SF_FORMAT_DOUBLE: format.kind = SampleKind::Float; format.bitsPerSample = 64; return true;
+    default: return false;
+    }
+}
+
+// The stored layout of the data chunk, exactly: width, kind and byte order
+// (AIFF is big-endian, AIFF-C 'sowt' little-endian, 8-bit WAV unsigned).
+StreamFormat rawFormat(SNDFILE *file, const SF_INFO &info)
+{
+    StreamFormat format;
+    format.sampleRate = info.samplerate;
+    format.channels = info.channels > 0 ? quint32(info.channels) : 0;
+    if (!setLayout(format, info.format & SF_FORMAT_SUBMASK))
+        return {};
+    const bool swapped = sf_command(file, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_TRUE;
+    const bool hostBig = std::endian::native == std::endian::big;
+    format.bigEndian = format.bitsPerSample > 8 && swapped != hostBig;
+    return format;
+}
+
+// libsndfile clamps a data chunk that claims more bytes than the file holds
+// and notes it in its log as "data : <claimed> (should be <real>)"; such a
+// file is truncated or corrupt and is not played in part.
+bool declaresMissingData(SNDFILE *file)
+{
+    char log[8192] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    const QByteArrayList lines = QByteArray(log).split('\n');
+    for (const QByteArray &line : lines) {
+        const QByteArray trimmed = line.trimmed();
+        const bool dataChunk = trimmed.startsWith("data ") || trimmed.startsWith("SSND ");
+        if (dataChunk && trimmed.contains("(should be"))
+            return true;
+    }
+    return false;
+}
+
+bool fitsInBlock(qint64 frames, quint32 bytesPerFrame)
+{
+    return frames > 0 && bytesPerFrame > 0
+           && quint64(frames) <= kMaxTrackBytes / bytesPerFrame;
+}
+
+std::optional<LoadedTrack> loadRaw(const QString &path)
+{
+    SF_INFO info;
+    SndfileHandle file = openFile(path, &info);
+    if (!file || declaresMissingData(file.get()))
+        return std::nullopt;
+    LoadedTrack track;
+    track.format = rawFormat(file.get(), info);
+    const quint32 frameBytes = track.format.bytesPerFrame();
+    if (!track.format.isValid() || !fitsInBlock(info.frames, frameBytes))
+        return std::nullopt;
+    const auto bytes = sf_count_t(info.frames) * frameBytes;
+    track.block = TrackBlock::allocate(std::size_t(bytes));
+    if (!track.block || sf_read_raw(file.get(), track.block.data(), bytes) != bytes)
+        return std::nullopt;
+    track.totalFrames = info.frames;
+    return track;
+}
+
+quint32 integerSourceBits(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: return 8;
+    case SF_FORMAT_PCM_16: return 16;
+    case SF_FORMAT_PCM_24: return 24;
+    default: return 0;
+    }
+}
+
+StreamFormat decodedFormat(const SF_INFO &info)
+{
+    StreamFormat format;
+    format.sampleRate = info.samplerate;
+    format.channels = info.channels > 0 ? quint32(info.channels) : 0;
+    format.kind = SampleKind::Float;
+    format.bitsPerSample = 32;
+    format.bigEndian = std::endian::native == std::endian::big;
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC)
+        format.integerSourceBits = integerSourceBits(info.format & SF_FORMAT_SUBMASK);
+    return format;
+}
+
+std::optional<LoadedTrack> loadDecoded(const QString &path)
+{
+    SF_INFO info;
+    SndfileHandle file = openFile(path, &info);
+    if (!file)
+        return std::nullopt;
+    LoadedTrack track;
+    track.format = decodedFormat(info);
+    const quint32 frameBytes = track.format.bytesPerFrame();
+    if (!track.format.isValid() || !fitsInBlock(info.frames, frameBytes))
+        return std::nullopt;
+    track.block = TrackBlock::allocate(std::size_t(info.frames) * frameBytes);
+    if (!track.block)
+        return std::nullopt;
+    const auto samples = reinterpret_cast<float *>(track.block.data());
+    // A decoder may deliver fewer frames than the header announced: the
+    // frames really decoded are the track.
+    track.totalFrames = sf_readf_float(file.get(), samples, info.frames);
+    if (track.totalFrames <= 0)
+        return std::nullopt;
+    return track;
+}
+
+} // namespace
+
+bool takesDecodePath(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("flac") || suffix == QLatin1String("mp3");
+}
+
+std::optional<LoadedTrack> loadTrack(const QString &path)
+{
+    return takesDecodePath(path) ? loadDecoded(path) : loadRaw(path);
+}

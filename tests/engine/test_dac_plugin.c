@@ -1,0 +1,238 @@
+/* A restricted test DAC, as an ALSA external PCM plugin built only for the
+ * tests: it takes nothing but S16_LE and S32_LE at 44.1, 48, 96 and 192 kHz,
+ * consumes frames in real time, records every byte it receives, and can be
+ * told by its configuration to be busy at open or to vanish (-ENODEV) after a
+ * number of frames, like an unplugged USB DAC.
+ *
+ *   pcm.name { type quorveltestdac  record "/path/file.raw"
+ *              busy false  fail_after -1 }
+ */
+#include <alsa/asoundlib.h>
+#include <alsa/pcm_external.h>
+#include <errno.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
+typedef struct {
+    snd_pcm_ioplug_t io;
+    char *record_path;
+    FILE *record;
+    long long fail_after;     /* frames; negative: never */
+    long long received;       /* frames handed to transfer since open */
+    long long consumed_base;  /* frames consumed before the current start */
+    struct timespec started;
+    int running;
+    int gone;
+} test_dac;
+
+static long long elapsed_frames(const test_dac *dac)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const double seconds = (double)(now.tv_sec - dac->started.tv_sec)
+                           + (double)(now.tv_nsec - dac->started.tv_nsec) / 1e9;
+    return (long long)(seconds * dac->io.rate);
+}
+
+static void arm_timer(test_dac *dac, int on)
+{
+    struct itimerspec spec;
+    memset(&spec, 0, sizeof spec);
+    if (on) {
+        const long ns = (long)(1e9 * (double)dac->io.period_size / dac->io.rate);
+        spec.it_interval.tv_sec = ns / 1000000000L;
+        spec.it_interval.tv_nsec = ns % 1000000000L;
+        spec.it_value = spec.it_interval;
+    }
+    timerfd_settime(dac->io.poll_fd, 0, &spec, NULL);
+}
+
+static int dac_start(snd_pcm_ioplug_t *io)
+{
+    test_dac *dac = io->private_data;
+    clock_gettime(CLOCK_MONOTONIC, &dac->started);
+    dac->running = 1;
+    arm_timer(dac, 1);
+    return 0;
+}
+
+static int dac_stop(snd_pcm_ioplug_t *io)
+{
+    test_dac *dac = io->private_data;
+    dac->running = 0;
+    arm_timer(dac, 0);
+    return 0;
+}
+
+/* Consumes in real time, never past what was written. */
+static snd_pcm_sframes_t dac_pointer(snd_pcm_ioplug_t *io)
+{
+    test_dac *dac = io->private_data;
+    if (dac->gone)
+        return -ENODEV;
+    long long position = dac->consumed_base;
+    if (dac->running)
+        position += elapsed_frames(dac);
+    const long long written = (long long)io->appl_ptr;
+    if (position > written)
+        position = written;
+    return (snd_pcm_sframes_t)(position % (long long)io->buffer_size);
+}
+
+static snd_pcm_sframes_t dac_transfer(snd_pcm_ioplug_t *io, const snd_pcm_channel_area_t *areas,
+                                      snd_pcm_uframes_t offset, snd_pcm_uframes_t size)
+{
+    test_dac *dac = io->private_data;
+    if (dac->fail_after >= 0 && dac->received >= dac->fail_after)
+        dac->gone = 1;
+    if (dac->gone)
+        return -ENODEV;
+    const size_t frame_bytes = (size_t)snd_pcm_format_physical_width(io->format) / 8 * io->channels;
+    const char *data = (const char *)areas[0].addr + (areas[0].first + offset * areas[0].step) / 8;
+    if (dac->record)
+        fwrite(data, frame_bytes, size, dac->record);
+    dac->received += (long long)size;
+    return (snd_pcm_sframes_t)size;
+}
+
+static int dac_prepare(snd_pcm_ioplug_t *io)
+{
+    test_dac *dac = io->private_data;
+    dac->consumed_base = 0;
+    dac->running = 0;
+    return dac->gone ? -ENODEV : 0;
+}
+
+static int dac_hw_params(snd_pcm_ioplug_t *io, snd_pcm_hw_params_t *params)
+{
+    (void)params;
+    test_dac *dac = io->private_data;
+    if (dac->record)
+        fclose(dac->record);
+    dac->record = dac->record_path ? fopen(dac->record_path, "wb") : NULL;
+    if (dac->record)
+        setvbuf(dac->record, NULL, _IONBF, 0); /* the test reads it while playing */
+    return 0;
+}
+
+static int dac_poll_revents(snd_pcm_ioplug_t *io, struct pollfd *pfd, unsigned int nfds,
+                            unsigned short *revents)
+{
+    test_dac *dac = io->private_data;
+    (void)nfds;
+    if (pfd[0].revents & POLLIN) {
+        unsigned long long ticks;
+        if (read(io->poll_fd, &ticks, sizeof ticks) < 0)
+            ticks = 0;
+    }
+    *revents = dac->gone ? POLLERR : (pfd[0].revents & POLLIN) ? POLLOUT : 0;
+    return 0;
+}
+
+static int dac_close(snd_pcm_ioplug_t *io)
+{
+    test_dac *dac = io->private_data;
+    if (dac->record)
+        fclose(dac->record);
+    close(io->poll_fd);
+    free(dac->record_path);
+    free(dac);
+    return 0;
+}
+
+static const snd_pcm_ioplug_callback_t dac_callbacks = {
+    .start = dac_start,
+    .stop = dac_stop,
+    .pointer = dac_pointer,
+    .transfer = dac_transfer,
+    .close = dac_close,
+    .hw_params = dac_hw_params,
+    .prepare = dac_prepare,
+    .poll_revents = dac_poll_revents,
+};
+
+static int restrict_hardware(snd_pcm_ioplug_t *io)
+{
+    static const unsigned int access[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
+    static const unsigned int formats[] = {SND_PCM_FORMAT_S16_LE, SND_PCM_FORMAT_S32_LE};
+    static const unsigned int rates[] = {44100, 48000, 96000, 192000};
+    int err;
+    if ((err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 1, access)) < 0
+        || (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, 2, formats)) < 0
+        || (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_RATE, 4, rates)) < 0
+        || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_CHANNELS, 1, 8)) < 0
+        || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 256, 1 << 20)) < 0
+        || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIODS, 2, 64)) < 0)
+        return err;
+    return 0;
+}
+
+static int read_config(snd_config_t *conf, test_dac *dac, int *busy)
+{
+    snd_config_iterator_t i, next;
+    snd_config_for_each(i, next, conf) {
+        snd_config_t *n = snd_config_iterator_entry(i);
+        const char *id;
+        if (snd_config_get_id(n, &id) < 0)
+            continue;
+        if (!strcmp(id, "comment") || !strcmp(id, "type") || !strcmp(id, "hint"))
+            continue;
+        if (!strcmp(id, "record")) {
+            const char *path;
+            if (snd_config_get_string(n, &path) < 0)
+                return -EINVAL;
+            dac->record_path = strdup(path);
+        } else if (!strcmp(id, "busy")) {
+            *busy = snd_config_get_bool(n) > 0;
+        } else if (!strcmp(id, "fail_after")) {
+            long value;
+            if (snd_config_get_integer(n, &value) < 0)
+                return -EINVAL;
+            dac->fail_after = value;
+        } else {
+            return -EINVAL;
+        }
+    }
+    return 0;
+}
+
+SND_PCM_PLUGIN_DEFINE_FUNC(quorveltestdac)
+{
+    (void)root;
+    int busy = 0, err;
+    if (stream != SND_PCM_STREAM_PLAYBACK)
+        return -EINVAL;
+    test_dac *dac = calloc(1, sizeof *dac);
+    if (!dac)
+        return -ENOMEM;
+    dac->fail_after = -1;
+    if ((err = read_config(conf, dac, &busy)) < 0 || (busy && (err = -EBUSY))) {
+        free(dac->record_path);
+        free(dac);
+        return err;
+    }
+    dac->io.version = SND_PCM_IOPLUG_VERSION;
+    dac->io.name = "Quorvel test DAC";
+    dac->io.callback = &dac_callbacks;
+    dac->io.private_data = dac;
+    dac->io.poll_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    dac->io.poll_events = POLLIN;
+    if ((err = snd_pcm_ioplug_create(&dac->io, name, stream, mode)) < 0) {
+        close(dac->io.poll_fd);
+        free(dac->record_path);
+        free(dac);
+        return err;
+    }
+    if ((err = restrict_hardware(&dac->io)) < 0) {
+        snd_pcm_ioplug_delete(&dac->io);
+        return err;
+    }
+    *pcmp = dac->io.pcm;
+    return 0;
+}
+SND_PCM_PLUGIN_SYMBOL(quorveltestdac);

@@ -1,0 +1,187 @@
+// Golden arrays for the conversions the render thread applies when a device
+// does not take a track's own layout: each must keep every sample value.
+#include "SampleFormats.h"
+
+#include <QTest>
+#include <cstring>
+
+Q_DECLARE_METATYPE(StreamFormat)
+
+namespace {
+
+StreamFormat layout(SampleKind kind, quint32 bits, bool bigEndian, quint32 sourceBits = 0)
+{
+    StreamFormat f;
+    f.sampleRate = 48000;
+    f.channels = 1;
+    f.kind = kind;
+    f.bitsPerSample = bits;
+    f.bigEndian = bigEndian;
+    f.integerSourceBits = sourceBits;
+    return f;
+}
+
+QByteArray floatsLE(std::initializer_list<float> values)
+{
+    QByteArray out;
+    for (float v : values)
+        out.append(reinterpret_cast<const char *>(&v), 4);
+    return out;
+}
+
+QByteArray reversedEach(const QByteArray &in, int width)
+{
+    QByteArray out = in;
+    for (int i = 0; i < in.size(); i += width)
+        for (int b = 0; b < width; ++b)
+            out[i + b] = in[i + width - 1 - b];
+    return out;
+}
+
+const StreamFormat S8 = layout(SampleKind::SignedInt, 8, false);
+const StreamFormat U8 = layout(SampleKind::UnsignedInt, 8, false);
+const StreamFormat S16LE = layout(SampleKind::SignedInt, 16, false);
+const StreamFormat S16BE = layout(SampleKind::SignedInt, 16, true);
+const StreamFormat S24LE = layout(SampleKind::SignedInt, 24, false);
+const StreamFormat S24BE = layout(SampleKind::SignedInt, 24, true);
+const StreamFormat S32LE = layout(SampleKind::SignedInt, 32, false);
+const StreamFormat S32BE = layout(SampleKind::SignedInt, 32, true);
+const StreamFormat F32LE = layout(SampleKind::Float, 32, false);
+const StreamFormat F32BE = layout(SampleKind::Float, 32, true);
+const StreamFormat F64LE = layout(SampleKind::Float, 64, false);
+const StreamFormat F64BE = layout(SampleKind::Float, 64, true);
+
+} // namespace
+
+class SampleFormatsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void convertsWithoutChangingValues_data();
+    void convertsWithoutChangingValues();
+    void candidatesAreNarrowestFirst_data();
+    void candidatesAreNarrowestFirst();
+    void silenceIsTheFormatsOwn_data();
+    void silenceIsTheFormatsOwn();
+    void alsaNamesRoundTrip_data();
+    void alsaNamesRoundTrip();
+};
+
+void SampleFormatsTest::convertsWithoutChangingValues_data()
+{
+    QTest::addColumn<StreamFormat>("from");
+    QTest::addColumn<QByteArray>("in");
+    QTest::addColumn<StreamFormat>("to");
+    QTest::addColumn<QByteArray>("out");
+
+    QTest::newRow("s24le to s32le") << S24LE << QByteArray("\x01\x02\x03\xff\xff\xff\x00\x00\x80", 9)
+                                    << S32LE
+                                    << QByteArray("\x00\x01\x02\x03\x00\xff\xff\xff\x00\x00\x00\x80", 12);
+    QTest::newRow("s24be to s32le") << S24BE << QByteArray("\x7f\xff\xfe", 3) << S32LE
+                                    << QByteArray("\x00\xfe\xff\x7f", 4);
+    QTest::newRow("s16be to s16le") << S16BE << QByteArray("\x12\x34\x80\x00", 4) << S16LE
+                                    << QByteArray("\x34\x12\x00\x80", 4);
+    QTest::newRow("s16le to s32be") << S16LE << QByteArray("\x34\x12", 2) << S32BE
+                                    << QByteArray("\x12\x34\x00\x00", 4);
+    QTest::newRow("u8 to s16le") << U8 << QByteArray("\x80\x00\xff\x81", 4) << S16LE
+                                 << QByteArray("\x00\x00\x00\x80\x00\x7f\x00\x01", 8);
+    QTest::newRow("u8 to s8") << U8 << QByteArray("\x80\x00\xff", 3) << S8
+                              << QByteArray("\x00\x80\x7f", 3);
+    QTest::newRow("s8 to s24le") << S8 << QByteArray("\x81\x01", 2) << S24LE
+                                 << QByteArray("\x00\x00\x81\x00\x00\x01", 6);
+    QTest::newRow("float from 16-bit to s16le")
+        << layout(SampleKind::Float, 32, false, 16) << floatsLE({-1.0f, 0.5f, 32767.0f / 32768.0f})
+        << S16LE << QByteArray("\x00\x80\x00\x40\xff\x7f", 6);
+    QTest::newRow("float from 24-bit to s32le")
+        << layout(SampleKind::Float, 32, false, 24) << floatsLE({-8388607.0f / 8388608.0f})
+        << S32LE << QByteArray("\x00\x01\x00\x80", 4);
+    QTest::newRow("float32 be to le") << F32BE << reversedEach(floatsLE({0.25f, -0.1f}), 4) << F32LE
+                                      << floatsLE({0.25f, -0.1f});
+    const double d = -0.123456789012345;
+    const QByteArray doubleLE(reinterpret_cast<const char *>(&d), 8);
+    QTest::newRow("float64 be to le") << F64BE << reversedEach(doubleLE, 8) << F64LE << doubleLE;
+}
+
+void SampleFormatsTest::convertsWithoutChangingValues()
+{
+    QFETCH(StreamFormat, from);
+    QFETCH(QByteArray, in);
+    QFETCH(StreamFormat, to);
+    QFETCH(QByteArray, out);
+    const auto candidates = sampleformats::losslessCandidates(from);
+    QVERIFY(std::find(candidates.begin(), candidates.end(), to) != candidates.end());
+    const std::size_t samples = std::size_t(in.size()) / from.bytesPerSample();
+    QByteArray actual(out.size(), '\x55');
+    sampleformats::convert(reinterpret_cast<const std::byte *>(in.constData()), from,
+                           reinterpret_cast<std::byte *>(actual.data()), to, samples);
+    QCOMPARE(actual.toHex(' '), out.toHex(' '));
+}
+
+void SampleFormatsTest::candidatesAreNarrowestFirst_data()
+{
+    QTest::addColumn<StreamFormat>("track");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("s16le") << S16LE << QStringList{"S16_LE", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
+    QTest::newRow("s24be") << S24BE << QStringList{"S24_3BE", "S24_3LE", "S32_LE", "S32_BE"};
+    QTest::newRow("s32le") << S32LE << QStringList{"S32_LE", "S32_BE"};
+    QTest::newRow("u8") << U8 << QStringList{"U8", "S8", "S16_LE", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
+    QTest::newRow("float from mp3") << F32LE << QStringList{"FLOAT_LE", "FLOAT_BE"};
+    QTest::newRow("float from 24-bit flac")
+        << layout(SampleKind::Float, 32, false, 24)
+        << QStringList{"FLOAT_LE", "FLOAT_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
+    QTest::newRow("float64") << F64LE << QStringList{"FLOAT64_LE", "FLOAT64_BE"};
+    QTest::newRow("invalid") << StreamFormat{} << QStringList{};
+}
+
+void SampleFormatsTest::candidatesAreNarrowestFirst()
+{
+    QFETCH(StreamFormat, track);
+    QFETCH(QStringList, expected);
+    QStringList actual;
+    for (const StreamFormat &f : sampleformats::losslessCandidates(track))
+        actual << QString::fromLatin1(snd_pcm_format_name(sampleformats::alsaFormat(f)));
+    QCOMPARE(actual, expected);
+}
+
+void SampleFormatsTest::silenceIsTheFormatsOwn_data()
+{
+    QTest::addColumn<StreamFormat>("format");
+    QTest::addColumn<char>("fill");
+    QTest::newRow("u8") << U8 << '\x80';
+    QTest::newRow("s8") << S8 << '\0';
+    QTest::newRow("s24be") << S24BE << '\0';
+    QTest::newRow("float") << F32LE << '\0';
+}
+
+void SampleFormatsTest::silenceIsTheFormatsOwn()
+{
+    QFETCH(StreamFormat, format);
+    QFETCH(char, fill);
+    QByteArray buffer(int(7 * format.bytesPerSample()) + 1, '\x33');
+    sampleformats::writeSilence(reinterpret_cast<std::byte *>(buffer.data()), format, 7);
+    QCOMPARE(buffer.chopped(1), QByteArray(buffer.size() - 1, fill));
+    QCOMPARE(buffer.back(), '\x33');
+}
+
+void SampleFormatsTest::alsaNamesRoundTrip_data()
+{
+    QTest::addColumn<int>("format");
+    for (snd_pcm_format_t f : {SND_PCM_FORMAT_U8, SND_PCM_FORMAT_S8, SND_PCM_FORMAT_S16_BE,
+                               SND_PCM_FORMAT_S24_3LE, SND_PCM_FORMAT_S32_LE, SND_PCM_FORMAT_FLOAT_BE,
+                               SND_PCM_FORMAT_FLOAT64_LE})
+        QTest::newRow(snd_pcm_format_name(f)) << int(f);
+}
+
+void SampleFormatsTest::alsaNamesRoundTrip()
+{
+    QFETCH(int, format);
+    const StreamFormat layout = sampleformats::fromAlsa(snd_pcm_format_t(format), 44100, 2);
+    QVERIFY(layout.isValid());
+    QCOMPARE(int(sampleformats::alsaFormat(layout)), format);
+    // Padded layouts (24 bits in 32) are not written by the engine.
+    QVERIFY(!sampleformats::fromAlsa(SND_PCM_FORMAT_S24_LE, 44100, 2).isValid());
+}
+
+QTEST_GUILESS_MAIN(SampleFormatsTest)
+#include "tst_engine_sampleformats.moc"
