@@ -1,5 +1,6 @@
 #include "WaveformLoader.h"
 
+#include <QCoreApplication>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -74,6 +75,12 @@ void WaveformLoader::resetCaches()
     m_durations.clear();
     m_loading.clear();
     emit cachesReset();
+}
+
+void WaveformLoader::waitForTasks()
+{
+    m_pool.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void WaveformLoader::runTask(const std::shared_ptr<Task> &task)

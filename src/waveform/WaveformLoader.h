@@ -34,6 +34,9 @@ public:
     void cancelWaveformLoading();
     // Empties both caches and the loading set, as a new queue needs.
     void resetCaches();
+    // Blocks until every task has ended, then delivers their completions.
+    // For shutdown paths and tests; never needed in normal use.
+    void waitForTasks();
 
     const QHash<QUrl, QList<double>> &waveformSamplesByURL() const { return m_samples; }
     const QHash<QUrl, double> &waveformDurationsByURL() const { return m_durations; }
