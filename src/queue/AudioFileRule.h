@@ -19,11 +19,8 @@ QStringList supportedAudioFileExtensions();
 // "x.wav" passes.
 bool isSupportedAudioFile(const QUrl &url);
 
-// Orders two file names by Unicode scalar values after canonical composition:
-// case-sensitive, no locale, no numeric awareness ("10 x" before "9 x").
-bool fileNameLess(const QString &a, const QString &b);
-
-// Keeps the supported candidates and sorts them stably by file name.
+// Keeps the supported candidates and sorts them stably by file name in
+// nameorder (scalar values after composition, case-sensitive).
 // Duplicates stay.
 QList<QUrl> apply(const QList<QUrl> &candidates);
 
