@@ -27,9 +27,10 @@ NowPlaying::NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPl
     connect(&m_waveforms, &WaveformLoader::cachesReset, this, &NowPlaying::refresh);
 }
 
-void NowPlaying::seekCurrent(double fraction)
+void NowPlaying::seekClick(double width, QPointF press, QPointF release)
 {
-    m_transport.playTrack(m_queue.currentIndex(), fraction);
+    if (const std::optional<double> fraction = clickFraction(width, press, release))
+        m_transport.playTrack(m_queue.currentIndex(), *fraction);
 }
 
 NowPlaying::State NowPlaying::compute() const

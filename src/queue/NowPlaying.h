@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointF>
 #include <QString>
 #include <QUrl>
 
@@ -45,8 +46,10 @@ public:
     QString durationLabel() const { return m_state.total; }
     QString sampleRateLabel() const { return m_state.rate; }
 
-    // A click on the panel's waveform: the current track from `fraction`.
-    Q_INVOKABLE void seekCurrent(double fraction);
+    // A press and release on the panel's waveform, `width` wide: a click (it
+    // moved at most 3 points) plays the current track from where it landed;
+    // a drag does nothing.
+    Q_INVOKABLE void seekClick(double width, QPointF press, QPointF release);
 
 signals:
     void currentTrackURLChanged();

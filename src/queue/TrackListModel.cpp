@@ -68,9 +68,15 @@ void TrackListModel::rowShown(int row)
         m_waveforms.loadWaveform(m_queue.fileURLs().at(row));
 }
 
-void TrackListModel::seek(int row, double fraction)
+void TrackListModel::playFromStart(int row)
 {
-    m_transport.playTrack(row, fraction);
+    m_transport.playTrack(row, 0.0);
+}
+
+void TrackListModel::seekClick(int row, double width, QPointF press, QPointF release)
+{
+    if (const std::optional<double> fraction = clickFraction(width, press, release))
+        m_transport.playTrack(row, *fraction);
 }
 
 void TrackListModel::resetRows()

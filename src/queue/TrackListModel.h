@@ -2,6 +2,7 @@
 
 #include <QAbstractListModel>
 #include <QHash>
+#include <QPointF>
 #include <QUrl>
 
 class PlayQueue;
@@ -40,8 +41,11 @@ public:
 
     // A row came into view: ask for its waveform.
     Q_INVOKABLE void rowShown(int row);
-    // A click in a row's waveform or on its name: play that track from `fraction`.
-    Q_INVOKABLE void seek(int row, double fraction);
+    // A click on a row's name: play that track from its beginning.
+    Q_INVOKABLE void playFromStart(int row);
+    // A press and release on a row's waveform, `width` wide: a click plays
+    // that track from where it landed; a drag does nothing.
+    Q_INVOKABLE void seekClick(int row, double width, QPointF press, QPointF release);
 
 private:
     void resetRows();
