@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+// Which files may enter the play queue, and in what order.
+namespace audiofilerule {
+
+// The lower-case extensions the player reads: wav, aif, aiff, mp3, flac.
+const QSet<QString> &supportedAudioFileExtensionSet();
+
+// The same five, in display order, for the open-file dialog's name filter.
+QStringList supportedAudioFileExtensions();
+
+// True when the last path component has a supported extension, in any case.
+// Existence, readability and content are not checked: a directory named
+// "x.wav" passes.
+bool isSupportedAudioFile(const QUrl &url);
+
+// Keeps the supported candidates and sorts them stably by file name in
+// nameorder (scalar values after composition, case-sensitive).
+// Duplicates stay.
+QList<QUrl> apply(const QList<QUrl> &candidates);
+
+} // namespace audiofilerule

@@ -1,0 +1,49 @@
+#include "DirectoryListing.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <memory>
+
+namespace {
+struct DirCloser
+{
+    void operator()(DIR *dir) const { closedir(dir); }
+};
+
+QString describe(const QString &path, int error)
+{
+    return QStringLiteral("\u201C%1\u201D: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+}
+} // namespace
+
+std::optional<QList<QUrl>> listDirectory(const QString &path, QString *error)
+{
+    // readdir rather than QDir: QDir hides why a listing failed, and the reason
+    // is what the user needs to read.
+    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(path).constData()));
+    if (!dir) {
+        if (error)
+            *error = describe(path, errno);
+        return std::nullopt;
+    }
+    QString base = path;
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    QList<QUrl> entries;
+    for (;;) {
+        errno = 0; // readdir signals an error only through errno
+        const dirent *entry = readdir(dir.get());
+        if (!entry)
+            break;
+        if (entry->d_name[0] != '.')
+            entries.append(QUrl::fromLocalFile(base + QFile::decodeName(entry->d_name)));
+    }
+    if (errno != 0) {
+        if (error)
+            *error = describe(path, errno);
+        return std::nullopt;
+    }
+    return entries;
+}

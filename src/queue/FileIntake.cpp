@@ -1,0 +1,79 @@
+#include "FileIntake.h"
+
+#include "AudioFileRule.h"
+#include "DirectoryListing.h"
+#include "PlayQueue.h"
+#include "Transport.h"
+#include "WaveformLoader.h"
+
+#include <QFileInfo>
+#include <cstdio>
+
+FileIntake::FileIntake(PlayQueue &queue, Transport &transport, WaveformLoader &waveforms,
+                       QObject *parent)
+    : QObject(parent)
+    , m_queue(queue)
+    , m_transport(transport)
+    , m_waveforms(waveforms)
+{
+}
+
+void FileIntake::setIsDropTargeted(bool targeted)
+{
+    if (m_isDropTargeted == targeted)
+        return;
+    m_isDropTargeted = targeted;
+    emit isDropTargetedChanged();
+}
+
+void FileIntake::openFileURLs(const QList<QUrl> &chosen)
+{
+    loadIfAny(chosen);
+}
+
+void FileIntake::openFolderURL(const QUrl &folder)
+{
+    QString error;
+    const auto entries = listDirectory(folder.toLocalFile(), &error);
+    if (!entries) {
+        std::printf("Не удалось прочитать папку: %s\n", error.toUtf8().constData());
+        std::fflush(stdout);
+        return;
+    }
+    loadIfAny(*entries);
+}
+
+bool FileIntake::handleDrop(const QList<QUrl> &dropped)
+{
+    QList<QUrl> candidates;
+    for (const QUrl &url : dropped) {
+        // File managers drop folders without a trailing slash, so ask the file
+        // system rather than the URL's spelling.
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir()) {
+            if (const auto entries = listDirectory(url.toLocalFile()))
+                candidates += *entries;
+        } else if (url.isValid()) {
+            candidates.append(url);
+        }
+    }
+    loadIfAny(candidates);
+    return true;
+}
+
+void FileIntake::loadPlaylist(const QList<QUrl> &fileURLs)
+{
+    m_waveforms.cancelWaveformLoading();
+    m_waveforms.resetCaches();
+    m_queue.replace(fileURLs);
+    m_queue.setCurrentIndex(0);
+    for (qsizetype i = 0; i < std::min<qsizetype>(prefetchedTrackRows, fileURLs.size()); ++i)
+        m_waveforms.loadWaveform(fileURLs.at(i));
+    m_transport.playTrack(0, 0.0);
+}
+
+void FileIntake::loadIfAny(const QList<QUrl> &candidates)
+{
+    const QList<QUrl> accepted = audiofilerule::apply(candidates);
+    if (!accepted.isEmpty())
+        loadPlaylist(accepted);
+}

@@ -1,0 +1,185 @@
+#include "Transport.h"
+
+#include "BitPerfectAudioPlayer.h"
+#include "Clock.h"
+#include "PlayQueue.h"
+#include "WaveformLoader.h"
+
+#include <algorithm>
+#include <cmath>
+
+Transport::Transport(PlayQueue &queue, BitPerfectAudioPlayer &player, WaveformLoader &waveforms,
+                     const Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_queue(queue)
+    , m_player(player)
+    , m_waveforms(waveforms)
+    , m_clock(clock)
+    , m_lastSeenIsPlaying(player.isPlaying())
+{
+    m_progressTimer.setInterval(progressIntervalMs);
+    m_progressTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_progressTimer, &QTimer::timeout, this, &Transport::tick);
+    connect(&m_player, &BitPerfectAudioPlayer::isPlayingChanged, this, &Transport::scheduleEndOfTrackCheck);
+    connect(&m_player, &BitPerfectAudioPlayer::isPlayingChanged, this, &Transport::updateEnabledRules);
+    connect(&m_player, &BitPerfectAudioPlayer::isPausedChanged, this, &Transport::updateEnabledRules);
+    connect(&m_queue, &PlayQueue::fileURLsChanged, this, &Transport::updateEnabledRules);
+    connect(&m_queue, &PlayQueue::currentIndexChanged, this, &Transport::updateEnabledRules);
+    connect(this, &Transport::playbackProgressChanged, this, &Transport::updateEnabledRules);
+    updateEnabledRules();
+}
+
+bool Transport::canStop() const
+{
+    return m_player.isPlaying() || m_player.isPaused() || m_playbackProgress != 0.0;
+}
+
+bool Transport::canGoNext() const
+{
+    return m_queue.currentIndex() < m_queue.count() - 1;
+}
+
+void Transport::playTrack(qint64 index, double fraction)
+{
+    if (!m_queue.contains(index))
+        return;
+    // NaN fails both comparisons; treat it as the start of the track.
+    fraction = fraction > 1.0 ? 1.0 : (fraction > 0.0 ? fraction : 0.0);
+    const QUrl url = m_queue.fileURLs().at(index);
+    m_queue.setCurrentIndex(index);
+    m_waveforms.loadWaveform(url);
+    m_player.playBitPerfect(url);
+    const double seconds = fraction * m_player.duration();
+    if (seconds > 0)
+        m_player.seek(seconds);
+    anchorAt(seconds);
+    setPlaybackProgress(fraction);
+    setIsNeedToPlayNext(true);
+}
+
+void Transport::next()
+{
+    if (m_queue.isEmpty() || m_queue.currentIndex() >= m_queue.count() - 1)
+        return;
+    playTrack(m_queue.currentIndex() + 1, 0.0);
+}
+
+void Transport::prev()
+{
+    // Early in a track, "previous" means the track before; later it restarts
+    // this one.
+    if (m_playbackProgress <= 0.05 && m_queue.currentIndex() >= 1)
+        playTrack(m_queue.currentIndex() - 1, 0.0);
+    else
+        playTrack(m_queue.currentIndex(), 0.0);
+}
+
+void Transport::stopPlayback()
+{
+    if (!m_player.isPlaying() && !m_player.isPaused())
+        return;
+    // Disarm first: the engine's isPlaying turning false must not read as the
+    // end of the track.
+    setIsNeedToPlayNext(false);
+    m_player.stop();
+    m_playbackStart.reset();
+    setPlaybackProgress(0.0);
+}
+
+void Transport::togglePausePlayback()
+{
+    if (m_player.isPlaying()) {
+        setIsNeedToPlayNext(false);
+        m_player.pause();
+        m_playbackStart.reset();
+    } else if (m_player.isPaused()) {
+        setIsNeedToPlayNext(true);
+        m_player.resume();
+        anchorAt(m_playbackProgress * m_player.duration());
+    } else {
+        playTrack(m_queue.currentIndex(), 0.0);
+    }
+}
+
+void Transport::continueOnDevice(quint32 deviceId)
+{
+    const double position = m_playbackProgress * m_player.duration();
+    m_player.setOutputDevice(deviceId);
+    if (!m_player.isPlaying())
+        return;
+    m_player.seek(position);
+    anchorAt(position);
+    const double duration = m_player.duration();
+    setPlaybackProgress(duration > 0 ? std::min(position / duration, 1.0) : 0.0);
+}
+
+void Transport::tick()
+{
+    if (!m_playbackStart || !m_player.isPlaying() || !(m_player.duration() > 0))
+        return;
+    const double elapsed = m_clock.now() - *m_playbackStart;
+    setPlaybackProgress(std::min(elapsed / m_player.duration(), 1.0));
+}
+
+void Transport::startProgressTimer()
+{
+    m_progressTimer.start();
+}
+
+void Transport::setPlaybackProgress(double progress)
+{
+    if (m_playbackProgress == progress)
+        return;
+    m_playbackProgress = progress;
+    emit playbackProgressChanged();
+}
+
+void Transport::setIsNeedToPlayNext(bool value)
+{
+    if (m_isNeedToPlayNext == value)
+        return;
+    m_isNeedToPlayNext = value;
+    emit isNeedToPlayNextChanged();
+}
+
+void Transport::anchorAt(double seconds)
+{
+    m_playbackStart = m_clock.now() - seconds;
+}
+
+// The engine may publish "not playing" more than once at the end of a track,
+// and a change can be undone within the same turn of the event loop. Looking
+// at the value once per turn, against the last value seen, moves on at most
+// once per real end.
+void Transport::scheduleEndOfTrackCheck()
+{
+    if (m_endOfTrackCheckPending)
+        return;
+    m_endOfTrackCheckPending = true;
+    QMetaObject::invokeMethod(this, &Transport::checkEndOfTrack, Qt::QueuedConnection);
+}
+
+void Transport::checkEndOfTrack()
+{
+    m_endOfTrackCheckPending = false;
+    const bool isPlaying = m_player.isPlaying();
+    if (isPlaying == m_lastSeenIsPlaying)
+        return;
+    m_lastSeenIsPlaying = isPlaying;
+    if (m_isNeedToPlayNext && !isPlaying)
+        next();
+}
+
+void Transport::updateEnabledRules()
+{
+    const bool canStopNow = canStop();
+    const bool canGoNextNow = canGoNext();
+    if (canStopNow != m_canStop) {
+        m_canStop = canStopNow;
+        emit canStopChanged();
+    }
+    if (canGoNextNow != m_canGoNext) {
+        m_canGoNext = canGoNextNow;
+        emit canGoNextChanged();
+    }
+}

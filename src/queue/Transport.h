@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <optional>
+
+class BitPerfectAudioPlayer;
+class Clock;
+class PlayQueue;
+class WaveformLoader;
+
+// Drives the engine from the play queue: starting a track at an index and a
+// point inside it, next, previous, stop, play/pause, the wall-clock progress
+// and the automatic move to the next track when one runs out.
+//
+// Progress is not read from the engine. The transport keeps the instant at
+// which the current track's position 0 would have played and turns the time
+// since then into a fraction of the track; every command that moves the play
+// position re-anchors or clears it.
+//
+// GUI thread only. No operation reports failure: a track the engine cannot
+// play leaves the engine idle and the queue where the command put it.
+class Transport : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(double playbackProgress READ playbackProgress NOTIFY playbackProgressChanged)
+    Q_PROPERTY(bool isNeedToPlayNext READ isNeedToPlayNext NOTIFY isNeedToPlayNextChanged)
+    Q_PROPERTY(bool canStop READ canStop NOTIFY canStopChanged)
+    Q_PROPERTY(bool canGoNext READ canGoNext NOTIFY canGoNextChanged)
+
+public:
+    static constexpr int progressIntervalMs = 50;
+
+    Transport(PlayQueue &queue, BitPerfectAudioPlayer &player, WaveformLoader &waveforms,
+              const Clock &clock, QObject *parent = nullptr);
+
+    double playbackProgress() const { return m_playbackProgress; }
+    bool isNeedToPlayNext() const { return m_isNeedToPlayNext; }
+    std::optional<double> playbackStart() const { return m_playbackStart; }
+    bool canStop() const;
+    bool canGoNext() const;
+
+    // Starts the track at `index` (ignored outside the queue) from `fraction`
+    // of its length, clamped to 0...1. The track is always loaded anew.
+    Q_INVOKABLE void playTrack(qint64 index, double fraction);
+    Q_INVOKABLE void next();
+    Q_INVOKABLE void prev();
+    Q_INVOKABLE void stopPlayback();
+    Q_INVOKABLE void togglePausePlayback();
+
+    // Sends playback to another device and carries on where it was.
+    void continueOnDevice(quint32 deviceId);
+
+    // One progress step; the timer calls it every 50 ms once started.
+    void tick();
+    void startProgressTimer();
+
+signals:
+    void playbackProgressChanged();
+    void isNeedToPlayNextChanged();
+    void canStopChanged();
+    void canGoNextChanged();
+
+private:
+    void setPlaybackProgress(double progress);
+    void setIsNeedToPlayNext(bool value);
+    void anchorAt(double seconds);
+    void scheduleEndOfTrackCheck();
+    void checkEndOfTrack();
+    void updateEnabledRules();
+
+    PlayQueue &m_queue;
+    BitPerfectAudioPlayer &m_player;
+    WaveformLoader &m_waveforms;
+    const Clock &m_clock;
+    QTimer m_progressTimer;
+
+    std::optional<double> m_playbackStart;
+    double m_playbackProgress = 0.0;
+    bool m_isNeedToPlayNext = true;
+
+    bool m_lastSeenIsPlaying = false;
+    bool m_endOfTrackCheckPending = false;
+    bool m_canStop = false;
+    bool m_canGoNext = false;
+};

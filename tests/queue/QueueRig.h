@@ -1,0 +1,60 @@
+#pragma once
+
+// The queue's collaborators wired as the main screen wires them, over the
+// simulated audio platform and a clock that moves only when told to.
+#include "BitPerfectAudioPlayer.h"
+#include "Clock.h"
+#include "FileIntake.h"
+#include "PlayQueue.h"
+#include "SimulatedAudioPlatform.h"
+#include "TestAudio.h"
+#include "Transport.h"
+#include "WaveformLoader.h"
+
+#include <QDir>
+#include <QFile>
+
+struct QueueRig
+{
+    QueueRig()
+    {
+        platform.addDevice({1, QStringLiteral("Speakers")});
+        platform.setDefaultOutputDevice(1);
+        player.setOutputDevice(1);
+    }
+
+    // A 16-bit stereo WAV of `frames` frames at 44.1 kHz whose samples differ
+    // from every other track's, so captures can tell them apart.
+    QUrl track(const QString &name, qint64 frames = 4410, quint32 seed = 0)
+    {
+        testaudio::Spec spec;
+        spec.frames = frames;
+        spec.signal = testaudio::Signal::Noise;
+        spec.seed = seed ? seed : ++nextSeed;
+        const QString path = dir->filePath(name);
+        QDir().mkpath(QFileInfo(path).path());
+        testaudio::write(path, spec);
+        return QUrl::fromLocalFile(path);
+    }
+
+    // A file that no decoder accepts.
+    QUrl brokenTrack(const QString &name)
+    {
+        QFile file(dir->filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write("RIFF\x10\x00\x00\x00WAVEjunk that is not audio");
+        return QUrl::fromLocalFile(file.fileName());
+    }
+
+    QByteArray dataOf(const QUrl &url) { return testaudio::rawData(url.toLocalFile()); }
+
+    quint32 nextSeed = 100;
+    std::unique_ptr<QTemporaryDir> dir = testaudio::makeTempDir();
+    SimulatedAudioPlatform platform;
+    BitPerfectAudioPlayer player{platform};
+    WaveformLoader waveforms;
+    PlayQueue queue;
+    ManualClock clock;
+    Transport transport{queue, player, waveforms, clock};
+    FileIntake intake{queue, transport, waveforms};
+};

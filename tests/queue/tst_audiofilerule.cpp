@@ -1,0 +1,81 @@
+// The rule decides what may be queued and in which order; these are the
+// orderings a naive string sort or a UTF-16 compare gets wrong.
+#include "AudioFileRule.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QList<QUrl> urls(const QStringList &paths)
+{
+    QList<QUrl> out;
+    for (const QString &p : paths)
+        out.append(QUrl::fromLocalFile(p));
+    return out;
+}
+} // namespace
+
+class AudioFileRuleTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void filtersAndSorts_data();
+    void filtersAndSorts();
+    void equalNamesKeepTheirOrder();
+};
+
+void AudioFileRuleTest::filtersAndSorts_data()
+{
+    QTest::addColumn<QStringList>("candidates");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("extension in any case, others dropped")
+        << QStringList{"/m/b.WAV", "/m/a.flac", "/m/c.txt"} << QStringList{"/m/a.flac", "/m/b.WAV"};
+    QTest::newRow("all five kinds")
+        << QStringList{"/m/e.Mp3", "/m/d.AIF", "/m/c.aiff", "/m/b.FLAC", "/m/a.wav"}
+        << QStringList{"/m/a.wav", "/m/b.FLAC", "/m/c.aiff", "/m/d.AIF", "/m/e.Mp3"};
+    QTest::newRow("no numeric ordering")
+        << QStringList{"/m/9 x.mp3", "/m/10 x.mp3"} << QStringList{"/m/10 x.mp3", "/m/9 x.mp3"};
+    QTest::newRow("upper case before lower case")
+        << QStringList{"/m/apple.wav", "/m/Zebra.wav"} << QStringList{"/m/Zebra.wav", "/m/apple.wav"};
+    QTest::newRow("no extension, other extensions, hidden-only name")
+        << QStringList{"/m/README", "/m/a.m4a", "/m/b.ogg", "/m/.wav", "/m/x.", "/m/ok.wav"}
+        << QStringList{"/m/ok.wav"};
+    QTest::newRow("a folder named like a file passes")
+        << QStringList{"/m/x.wav"} << QStringList{"/m/x.wav"};
+    QTest::newRow("duplicates stay")
+        << QStringList{"/m/b.wav", "/m/a.wav", "/m/b.wav"}
+        << QStringList{"/m/a.wav", "/m/b.wav", "/m/b.wav"};
+    // U+FF21 (fullwidth A) is below U+1F3B5 as a scalar value, but above its
+    // leading surrogate 0xD83C as a UTF-16 code unit.
+    QTest::newRow("beyond the BMP by scalar value")
+        << QStringList{u"/m/\U0001F3B5.wav"_s, u"/m/\uFF21.wav"_s}
+        << QStringList{u"/m/\uFF21.wav"_s, u"/m/\U0001F3B5.wav"_s};
+    // The decomposed e + combining acute composes to U+00E9, which sorts after
+    // "f"; uncomposed it would sort between "e" and "f".
+    QTest::newRow("decomposed accents compare composed")
+        << QStringList{u"/m/f.wav"_s, u"/m/e\u0301.wav"_s, u"/m/e.wav"_s}
+        << QStringList{u"/m/e.wav"_s, u"/m/f.wav"_s, u"/m/e\u0301.wav"_s};
+}
+
+void AudioFileRuleTest::filtersAndSorts()
+{
+    QFETCH(QStringList, candidates);
+    QFETCH(QStringList, expected);
+    QCOMPARE(audiofilerule::apply(urls(candidates)), urls(expected));
+}
+
+void AudioFileRuleTest::equalNamesKeepTheirOrder()
+{
+    // Same name from two folders, and the same name composed and decomposed:
+    // equal after composition, so the earlier candidate stays first.
+    const QList<QUrl> candidates = urls({u"/b/t.wav"_s, u"/z/\u00E9.wav"_s, u"/a/t.wav"_s,
+                                         u"/y/e\u0301.wav"_s});
+    QCOMPARE(audiofilerule::apply(candidates),
+             urls({u"/b/t.wav"_s, u"/a/t.wav"_s, u"/z/\u00E9.wav"_s, u"/y/e\u0301.wav"_s}));
+}
+
+QTEST_GUILESS_MAIN(AudioFileRuleTest)
+#include "tst_audiofilerule.moc"

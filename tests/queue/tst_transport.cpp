@@ -1,0 +1,237 @@
+// The transport as a listener uses it: tracks played to their end one after
+// another, the commands in every state, and the wall-clock progress.
+#include "QueueRig.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <cmath>
+
+class TransportTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void threeTracksPlayThroughInOrder();
+    void nextAtTheLastTrackChangesNothing();
+    void previousDependsOnHowFarTheTrackHasPlayed();
+    void pauseKeepsTheProgressAcrossAWait();
+    void stopThenPlayStartsTheSameTrackFromItsBeginning();
+    void stopWhileIdleChangesNothing();
+    void indicesAndFractionsOutOfRange();
+    void progressIsCappedAtTheEnd();
+    void aTrackThatFailsWhilePlayingMovesOnOnce();
+    void aFailedStartFromIdleDoesNotMoveOn();
+    void enabledRulesFollowTheState();
+
+private:
+    static QList<QUrl> threeTracks(QueueRig &rig)
+    {
+        return {rig.track("1.wav"), rig.track("2.wav"), rig.track("3.wav")};
+    }
+};
+
+void TransportTest::threeTracksPlayThroughInOrder()
+{
+    QueueRig rig;
+    const QList<QUrl> tracks = threeTracks(rig);
+    rig.intake.loadPlaylist(tracks);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(rig.queue.currentIndex(), i);
+        QVERIFY(rig.player.isPlaying());
+        rig.clock.advance(0.09);
+        rig.transport.tick();
+        QVERIFY(rig.platform.renderToEnd() > 0);
+        if (i < 2)
+            QTRY_COMPARE(rig.queue.currentIndex(), i + 1);
+    }
+    QTRY_VERIFY(!rig.player.isPlaying());
+    QTest::qWait(0); // let a wrongly repeated move show itself
+    QCOMPARE(rig.queue.currentIndex(), 2);
+    QVERIFY(qAbs(rig.transport.playbackProgress() - 0.9) < 1e-9); // left at the last tick
+
+    // The device received every track whole and in order (each followed by
+    // the silence that pads its last period).
+    const QByteArray captured = rig.platform.captured(1);
+    qsizetype at = 0;
+    for (const QUrl &url : tracks) {
+        const QByteArray data = rig.dataOf(url);
+        QCOMPARE(captured.indexOf(data, at), at);
+        at += data.size();
+        while (at < captured.size() && captured.at(at) == 0)
+            ++at;
+    }
+
+    rig.transport.togglePausePlayback(); // Play after the end restarts the last track
+    QVERIFY(rig.player.isPlaying());
+    QCOMPARE(rig.queue.currentIndex(), 2);
+    QCOMPARE(rig.transport.playbackProgress(), 0.0);
+}
+
+void TransportTest::nextAtTheLastTrackChangesNothing()
+{
+    QueueRig rig;
+    rig.intake.loadPlaylist(threeTracks(rig));
+    rig.transport.playTrack(2, 0.5);
+    rig.platform.clearEvents();
+    rig.transport.next();
+    QCOMPARE(rig.queue.currentIndex(), 2);
+    QCOMPARE(rig.transport.playbackProgress(), 0.5);
+    QVERIFY(rig.platform.events().isEmpty());
+}
+
+void TransportTest::previousDependsOnHowFarTheTrackHasPlayed()
+{
+    QueueRig rig;
+    rig.intake.loadPlaylist(threeTracks(rig));
+    const double duration = rig.player.duration();
+
+    rig.transport.playTrack(1, 0.0);
+    rig.clock.advance(0.03 * duration);
+    rig.transport.tick();
+    rig.transport.prev();
+    QCOMPARE(rig.queue.currentIndex(), 0);
+
+    rig.transport.playTrack(1, 0.0);
+    rig.clock.advance(0.30 * duration);
+    rig.transport.tick();
+    rig.transport.prev();
+    QCOMPARE(rig.queue.currentIndex(), 1);
+    QCOMPARE(rig.transport.playbackProgress(), 0.0);
+
+    rig.transport.playTrack(0, 0.0);
+    rig.transport.prev(); // the first track always restarts
+    QCOMPARE(rig.queue.currentIndex(), 0);
+    QVERIFY(rig.player.isPlaying());
+}
+
+void TransportTest::pauseKeepsTheProgressAcrossAWait()
+{
+    QueueRig rig;
+    rig.intake.loadPlaylist({rig.track("long.wav", 441000)});
+    rig.clock.advance(4.0);
+    rig.transport.tick();
+    QCOMPARE(rig.transport.playbackProgress(), 0.4);
+
+    rig.transport.togglePausePlayback();
+    QVERIFY(rig.player.isPaused());
+    QVERIFY(!rig.transport.isNeedToPlayNext());
+    QVERIFY(!rig.transport.playbackStart());
+    rig.clock.advance(60.0);
+    rig.transport.tick();
+    QTest::qWait(0);
+    QCOMPARE(rig.transport.playbackProgress(), 0.4);
+    QCOMPARE(rig.queue.currentIndex(), 0); // the pause was not taken for an end
+
+    rig.transport.togglePausePlayback();
+    QVERIFY(rig.player.isPlaying());
+    rig.clock.advance(1.0);
+    rig.transport.tick();
+    QVERIFY(qAbs(rig.transport.playbackProgress() - 0.5) < 1e-9);
+}
+
+void TransportTest::stopThenPlayStartsTheSameTrackFromItsBeginning()
+{
+    QueueRig rig;
+    rig.intake.loadPlaylist(threeTracks(rig));
+    rig.transport.playTrack(1, 0.5);
+    rig.transport.stopPlayback();
+    QVERIFY(!rig.player.isPlaying() && !rig.player.isPaused());
+    QCOMPARE(rig.player.duration(), 0.0);
+    QCOMPARE(rig.transport.playbackProgress(), 0.0);
+    QTest::qWait(0);
+    QCOMPARE(rig.queue.currentIndex(), 1); // a stop is not an end
+
+    rig.transport.togglePausePlayback();
+    QVERIFY(rig.player.isPlaying());
+    QCOMPARE(rig.queue.currentIndex(), 1);
+    QCOMPARE(rig.transport.playbackProgress(), 0.0);
+}
+
+void TransportTest::stopWhileIdleChangesNothing()
+{
+    QueueRig rig;
+    QSignalSpy progress(&rig.transport, &Transport::playbackProgressChanged);
+    QSignalSpy armed(&rig.transport, &Transport::isNeedToPlayNextChanged);
+    rig.transport.stopPlayback();
+    rig.transport.togglePausePlayback(); // empty queue: nothing to play
+    QCOMPARE(progress.count(), 0);
+    QCOMPARE(armed.count(), 0);
+    QVERIFY(rig.platform.events().isEmpty());
+}
+
+void TransportTest::indicesAndFractionsOutOfRange()
+{
+    QueueRig rig;
+    rig.intake.loadPlaylist(threeTracks(rig));
+    rig.platform.clearEvents();
+    rig.transport.playTrack(3, 0.0);
+    rig.transport.playTrack(-1, 0.0);
+    QCOMPARE(rig.queue.currentIndex(), 0);
+    QVERIFY(rig.platform.events().isEmpty());
+
+    rig.transport.playTrack(1, 1.5);
+    QCOMPARE(rig.transport.playbackProgress(), 1.0);
+    QCOMPARE(rig.platform.renderToEnd(), 0); // seeked to the very end
+    rig.transport.playTrack(1, std::nan(""));
+    QCOMPARE(rig.transport.playbackProgress(), 0.0);
+    QCOMPARE(rig.platform.renderToEnd(), 4410);
+}
+
+void TransportTest::progressIsCappedAtTheEnd()
+{
+    QueueRig rig;
+    rig.intake.loadPlaylist(threeTracks(rig));
+    rig.clock.advance(10.0);
+    rig.transport.tick();
+    QCOMPARE(rig.transport.playbackProgress(), 1.0);
+}
+
+void TransportTest::aTrackThatFailsWhilePlayingMovesOnOnce()
+{
+    QueueRig rig;
+    const QList<QUrl> tracks{rig.track("a.wav"), rig.brokenTrack("b.wav"), rig.track("c.wav"),
+                             rig.track("d.wav")};
+    rig.intake.loadPlaylist(tracks);
+    rig.transport.playTrack(1, 0.0);
+    QVERIFY(!rig.player.isPlaying());
+    QTRY_COMPARE(rig.queue.currentIndex(), 2);
+    QVERIFY(rig.player.isPlaying());
+    QTest::qWait(0);
+    QCOMPARE(rig.queue.currentIndex(), 2);
+    QCOMPARE(rig.player.currentURL(), tracks.at(2));
+}
+
+void TransportTest::aFailedStartFromIdleDoesNotMoveOn()
+{
+    QueueRig rig;
+    rig.intake.loadPlaylist({rig.brokenTrack("a.wav"), rig.track("b.wav")});
+    QVERIFY(!rig.player.isPlaying());
+    QTest::qWait(0);
+    QCOMPARE(rig.queue.currentIndex(), 0);
+    QCOMPARE(rig.player.duration(), 0.0);
+}
+
+void TransportTest::enabledRulesFollowTheState()
+{
+    QueueRig rig;
+    QVERIFY(!rig.transport.canStop());
+    QVERIFY(!rig.transport.canGoNext());
+    rig.intake.loadPlaylist(threeTracks(rig));
+    QVERIFY(rig.transport.canStop());
+    QVERIFY(rig.transport.canGoNext());
+    rig.transport.playTrack(2, 0.0);
+    QVERIFY(!rig.transport.canGoNext());
+    rig.clock.advance(0.05);
+    rig.transport.tick();
+    rig.platform.renderToEnd();
+    QTRY_VERIFY(!rig.player.isPlaying());
+    QVERIFY(rig.transport.canStop()); // ended with progress left over
+    rig.transport.stopPlayback();     // changes nothing after the end
+    QVERIFY(rig.transport.canStop());
+    rig.transport.playTrack(2, 0.0);
+    rig.transport.stopPlayback();
+    QVERIFY(!rig.transport.canStop());
+}
+
+QTEST_GUILESS_MAIN(TransportTest)
+#include "tst_transport.moc"
