@@ -2,6 +2,8 @@
 
 #include "WindowSize.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSettings>
 #include <cmath>
 
@@ -9,6 +11,9 @@ WindowResizer::WindowResizer(QObject *parent)
     : QObject(parent)
     , m_size(windowsize::loadSavedWindowSize(QSettings()))
 {
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QSizeF available = screen ? QSizeF(screen->availableSize()) : QSizeF(qInf(), qInf());
+    m_initialSize = windowsize::usableSize(m_size, available);
 }
 
 void WindowResizer::setWindow(QWindow *window)

@@ -17,6 +17,7 @@ class WindowResizer : public QObject
     QML_ELEMENT
     Q_PROPERTY(QWindow *window READ window WRITE setWindow NOTIFY windowChanged)
     Q_PROPERTY(QSizeF size READ size NOTIFY sizeChanged)
+    Q_PROPERTY(QSizeF initialSize READ initialSize CONSTANT)
 
 public:
     explicit WindowResizer(QObject *parent = nullptr);
@@ -25,6 +26,9 @@ public:
     // Takes the window's current size as the known size without saving it.
     void setWindow(QWindow *window);
     QSizeF size() const { return m_size; }
+    // The remembered size, bounded so that the window opens usable on the
+    // primary screen.
+    QSizeF initialSize() const { return m_initialSize; }
 
     // Called with the window's size whenever it changes; saves when it moved
     // more than one point from the known size in either direction.
@@ -41,4 +45,5 @@ private:
 
     QPointer<QWindow> m_window;
     QSizeF m_size;
+    QSizeF m_initialSize;
 };
