@@ -1,5 +1,10 @@
+#include "AlsaAudioPlatform.h"
+#include "CommandLine.h"
+#include "ContentView.h"
+
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQuickStyle>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
@@ -7,8 +12,20 @@ Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 int main(int argc, char *argv[])
 {
     QGuiApplication app(argc, argv);
+    QGuiApplication::setOrganizationName(QStringLiteral("Quorvel"));
     QGuiApplication::setApplicationName(QStringLiteral("QuorvelPlayer"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("QuorvelPlayer"));
     QGuiApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvel-player"));
+    // Every control is drawn by the player's own styles; the basic style adds
+    // nothing of a desktop theme on top.
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    const QList<QUrl> launchURLs = parseCommandLine(app.arguments());
+
+    AlsaAudioPlatform platform;
+    ContentView content(platform, launchURLs);
+    ContentView::provide(&content);
 
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/"));

@@ -1,17 +1,125 @@
 import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Dialogs
+import QtQuick.Layouts
 import QtQuick.Window
 
+// The one window: frameless, its content up to the top edge, the header's
+// own buttons and drag area standing in for a title bar.
 Window {
     id: root
-    width: 600
-    height: 700
+
+    readonly property ContentView content: ContentView
+
+    width: resizer.initialSize.width
+    height: resizer.initialSize.height
     minimumWidth: 600
     minimumHeight: 700
     visible: true
     title: "QuorvelPlayer"
     color: Theme.night
+    flags: Qt.Window | Qt.FramelessWindowHint
+
+    WindowResizer {
+        id: resizer
+        window: root
+    }
+
+    Component.onCompleted: root.content.firstShown()
+
+    Shortcut {
+        sequences: [StandardKey.Quit]
+        context: Qt.ApplicationShortcut
+        onActivated: Qt.quit()
+    }
 
     AppBackground {
         anchors.fill: parent
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        WindowHeader {
+            Layout.fillWidth: true
+            window: root
+            appVersion: AppInfo.appVersion
+        }
+
+        ColumnLayout {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            Layout.margins: 18
+            spacing: 12
+
+            DevicePicker {
+                Layout.fillWidth: true
+                catalogue: root.content.devices
+                sampleRateLabel: root.content.nowPlaying.sampleRateLabel
+            }
+            EmptyState {
+                objectName: "emptyState"
+                visible: root.content.queue.isEmpty
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                onOpenFileRequested: root.content.openFile()
+                onOpenFolderRequested: root.content.openFolder()
+            }
+            NowPlayingPanel {
+                objectName: "nowPlayingPanel"
+                visible: !root.content.queue.isEmpty
+                Layout.fillWidth: true
+                nowPlaying: root.content.nowPlaying
+                transport: root.content.transport
+                player: root.content.player
+            }
+            QueuePanel {
+                objectName: "queuePanel"
+                visible: !root.content.queue.isEmpty
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                tracks: root.content.tracks
+                queue: root.content.queue
+                trackCountLabel: root.content.nowPlaying.trackCountLabel
+                onOpenFileRequested: root.content.openFile()
+                onOpenFolderRequested: root.content.openFolder()
+            }
+        }
+    }
+
+    DropArea {
+        objectName: "dropArea"
+        anchors.fill: parent
+        keys: ["text/uri-list"]
+        onEntered: (drag) => root.content.intake.isDropTargeted = drag.hasUrls
+        onExited: root.content.intake.isDropTargeted = false
+        onDropped: (drop) => { root.content.intake.isDropTargeted = false; root.content.intake.handleDrop(drop.urls); drop.accept() }
+    }
+
+    DropHighlight {
+        objectName: "dropHighlight"
+        isDropTargeted: root.content.intake.isDropTargeted
+    }
+
+    WindowResizeEdges {
+        anchors.fill: parent
+        window: root
+    }
+
+    FileDialog {
+        id: fileDialog
+        fileMode: FileDialog.OpenFiles
+        nameFilters: root.content.audioFileNameFilters
+        onAccepted: root.content.intake.openFileURLs(fileDialog.selectedFiles)
+    }
+    FolderDialog {
+        id: folderDialog
+        onAccepted: root.content.intake.openFolderURL(folderDialog.selectedFolder)
+    }
+    Connections {
+        target: root.content
+        function onFileDialogRequested() { fileDialog.open() }
+        function onFolderDialogRequested() { folderDialog.open() }
     }
 }

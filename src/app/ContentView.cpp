@@ -1,0 +1,78 @@
+#include "ContentView.h"
+
+#include "AudioFileRule.h"
+
+#include <QJSEngine>
+#include <QPointer>
+
+namespace {
+QPointer<ContentView> s_instance;
+}
+
+ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs, QObject *parent)
+    : QObject(parent)
+    , m_platform(platform)
+    , m_player(platform)
+    , m_transport(m_queue, m_player, m_waveforms, m_clock)
+    , m_intake(m_queue, m_transport, m_waveforms)
+    , m_devices(platform, m_player)
+    , m_tracks(m_queue, m_transport, m_waveforms)
+    , m_nowPlaying(m_queue, m_transport, m_player, m_waveforms)
+    , m_launchURLs(launchURLs)
+{
+    connect(&m_devices, &DeviceCatalogue::selectionMoved, &m_transport, &Transport::continueOnDevice);
+}
+
+ContentView::~ContentView()
+{
+    // Workers must not hop back into a screen that is going away.
+    m_waveforms.cancelWaveformLoading();
+}
+
+void ContentView::provide(ContentView *instance)
+{
+    s_instance = instance;
+}
+
+ContentView *ContentView::create(QQmlEngine *, QJSEngine *)
+{
+    Q_ASSERT_X(s_instance, "ContentView::create", "provide() the screen before loading QML");
+    QJSEngine::setObjectOwnership(s_instance, QJSEngine::CppOwnership);
+    return s_instance;
+}
+
+QStringList ContentView::audioFileNameFilters() const
+{
+    // "*.[fF][lL][aA][cC]": the dialog matches names case-sensitively, and
+    // "Song.Flac" is as playable as "song.flac".
+    QStringList patterns;
+    for (const QString &extension : audiofilerule::supportedAudioFileExtensions()) {
+        QString pattern = QStringLiteral("*.");
+        for (const QChar c : extension)
+            pattern += c.isLetter() ? QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper()) : QString(c);
+        patterns << pattern;
+    }
+    return {tr("Audio files (%1)").arg(patterns.join(QLatin1Char(' ')))};
+}
+
+void ContentView::openFile()
+{
+    emit fileDialogRequested();
+}
+
+void ContentView::openFolder()
+{
+    emit folderDialogRequested();
+}
+
+void ContentView::firstShown()
+{
+    if (m_wasShown)
+        return;
+    m_wasShown = true;
+    m_devices.loadAudioDevices();
+    m_devices.startListening();
+    m_transport.startProgressTimer();
+    if (!m_launchURLs.isEmpty())
+        m_intake.handleDrop(std::exchange(m_launchURLs, {}));
+}

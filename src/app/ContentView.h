@@ -1,0 +1,89 @@
+#pragma once
+
+#include "BitPerfectAudioPlayer.h"
+#include "Clock.h"
+#include "DeviceCatalogue.h"
+#include "FileIntake.h"
+#include "NowPlaying.h"
+#include "PlayQueue.h"
+#include "TrackListModel.h"
+#include "Transport.h"
+#include "WaveformLoader.h"
+
+#include <QObject>
+#include <QtQml/qqmlregistration.h>
+
+class AudioPlatform;
+class QJSEngine;
+class QQmlEngine;
+
+// The main screen's state and the one place that owns and wires the
+// subsystems for the life of the window: the engine, the queue and its
+// transport, the intake of files, the device catalogue, the waveform caches
+// and what the panels derive from them. The views reach it as a singleton.
+//
+// GUI thread only.
+class ContentView : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
+    Q_PROPERTY(BitPerfectAudioPlayer *player READ player CONSTANT)
+    Q_PROPERTY(PlayQueue *queue READ queue CONSTANT)
+    Q_PROPERTY(Transport *transport READ transport CONSTANT)
+    Q_PROPERTY(FileIntake *intake READ intake CONSTANT)
+    Q_PROPERTY(DeviceCatalogue *devices READ devices CONSTANT)
+    Q_PROPERTY(WaveformLoader *waveforms READ waveforms CONSTANT)
+    Q_PROPERTY(TrackListModel *tracks READ tracks CONSTANT)
+    Q_PROPERTY(NowPlaying *nowPlaying READ nowPlaying CONSTANT)
+    Q_PROPERTY(QStringList audioFileNameFilters READ audioFileNameFilters CONSTANT)
+
+public:
+    // `launchURLs` (files and folders from the command line) are taken in
+    // once the device catalogue is ready, so the first track starts once, on
+    // the selected device.
+    explicit ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs = {},
+                         QObject *parent = nullptr);
+    ~ContentView() override;
+
+    // The instance the QML singleton resolves to; set before loading QML.
+    static void provide(ContentView *instance);
+    static ContentView *create(QQmlEngine *qmlEngine, QJSEngine *jsEngine);
+
+    BitPerfectAudioPlayer *player() { return &m_player; }
+    PlayQueue *queue() { return &m_queue; }
+    Transport *transport() { return &m_transport; }
+    FileIntake *intake() { return &m_intake; }
+    DeviceCatalogue *devices() { return &m_devices; }
+    WaveformLoader *waveforms() { return &m_waveforms; }
+    TrackListModel *tracks() { return &m_tracks; }
+    NowPlaying *nowPlaying() { return &m_nowPlaying; }
+    QStringList audioFileNameFilters() const;
+
+    // Asks the view to show the open-file or open-folder dialog; the chosen
+    // URLs come back through the intake.
+    Q_INVOKABLE void openFile();
+    Q_INVOKABLE void openFolder();
+
+    // The work of the screen's first appearance: list the devices, follow
+    // their changes, start the progress timer, take in the launch URLs.
+    Q_INVOKABLE void firstShown();
+
+signals:
+    void fileDialogRequested();
+    void folderDialogRequested();
+
+private:
+    AudioPlatform &m_platform;
+    SteadyClock m_clock;
+    BitPerfectAudioPlayer m_player;
+    WaveformLoader m_waveforms;
+    PlayQueue m_queue;
+    Transport m_transport;
+    FileIntake m_intake;
+    DeviceCatalogue m_devices;
+    TrackListModel m_tracks;
+    NowPlaying m_nowPlaying;
+    QList<QUrl> m_launchURLs;
+    bool m_wasShown = false;
+};

@@ -1,0 +1,236 @@
+// The whole main screen, offscreen, over the simulated audio platform: what it
+// shows with and without a queue, the picker, the track list and the header.
+#include "ContentView.h"
+#include "SimulatedAudioPlatform.h"
+#include "TestAudio.h"
+
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
+
+namespace {
+struct Screen
+{
+    explicit Screen()
+    {
+        platform.addDevice({1, "Speakers"});
+        platform.addDevice({2, "USB DAC"});
+        platform.addDevice({3, "HDMI"});
+        platform.setDefaultOutputDevice(1);
+        ContentView::provide(&content);
+        engine.addImportPath(QStringLiteral("qrc:/"));
+        engine.load(QUrl(QStringLiteral("qrc:/Quorvel/Main.qml")));
+        window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    }
+
+    template<typename T = QQuickItem>
+    T *item(const char *name) const
+    {
+        return window->contentItem()->findChild<T *>(QLatin1String(name));
+    }
+
+    QList<QUrl> tracks(int count, const QString &prefix = "track")
+    {
+        QList<QUrl> urls;
+        for (int i = 0; i < count; ++i) {
+            const QString path = dir->filePath(QStringLiteral("%1%2.wav").arg(prefix).arg(i, 5, 10, QLatin1Char('0')));
+            testaudio::Spec spec;
+            spec.frames = 44100;
+            spec.seed = quint32(i + 1);
+            spec.signal = testaudio::Signal::Noise;
+            if (i < 12)
+                testaudio::write(path, spec);
+            urls << QUrl::fromLocalFile(path);
+        }
+        return urls;
+    }
+
+    void save(const QString &name) const
+    {
+        const QString out = qEnvironmentVariable("QUORVEL_TEST_OUTPUT", QDir::tempPath());
+        QDir().mkpath(out);
+        window->grabWindow().save(out + "/" + name);
+    }
+
+    std::unique_ptr<QTemporaryDir> dir = testaudio::makeTempDir();
+    SimulatedAudioPlatform platform;
+    ContentView content{platform};
+    QQmlApplicationEngine engine;
+    QQuickWindow *window = nullptr;
+};
+
+// A press and release with sub-point positions, which QTest's integer mouse
+// helpers cannot express.
+void clickAt(QQuickWindow *window, QQuickItem *item, QPointF press, QPointF release)
+{
+    const QPointF p = item->mapToScene(press), r = item->mapToScene(release);
+    QMouseEvent down(QEvent::MouseButtonPress, p, p, Qt::LeftButton, Qt::LeftButton, {});
+    QMouseEvent move(QEvent::MouseMove, r, r, Qt::NoButton, Qt::LeftButton, {});
+    QMouseEvent up(QEvent::MouseButtonRelease, r, r, Qt::LeftButton, {}, {});
+    QCoreApplication::sendEvent(window, &down);
+    QCoreApplication::sendEvent(window, &move);
+    QCoreApplication::sendEvent(window, &up);
+}
+
+QQuickItem *rowAt(QQuickItem *list, int index)
+{
+    QQuickItem *row = nullptr;
+    QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, index));
+    return row;
+}
+} // namespace
+
+class MainScreenTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void emptyQueueShowsTheCardAndTheHeader();
+    void aQueueReplacesTheCardWithThePanels();
+    void theDropHighlightFollowsTheHover();
+    void thePickerListsDevicesAndAClickSelects();
+    void aClickInARowWaveformSeeksThatTrack();
+    void theCurrentRowIsScrolledToTheCentre();
+    void aHugeQueueBuildsOnlyVisibleRows();
+};
+
+void MainScreenTest::emptyQueueShowsTheCardAndTheHeader()
+{
+    Screen screen;
+    QVERIFY(screen.window);
+    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QCOMPARE(screen.window->size(), QSize(600, 700));
+    QVERIFY(screen.item("emptyState")->isVisible());
+    QVERIFY(!screen.item("nowPlayingPanel")->isVisible());
+    QVERIFY(!screen.item("queuePanel")->isVisible());
+    QCOMPARE(screen.item("versionText")->property("text").toString(), "v" + QStringLiteral(QUORVEL_VERSION));
+    QCOMPARE(screen.item("selectedDeviceName")->property("text").toString(), "Speakers");
+
+    // Only the header outside its leading 92 points moves the window.
+    QQuickItem *drag = screen.item("windowDragArea");
+    QCOMPARE(drag->mapToScene({0, 0}).x(), 92.0);
+    QCOMPARE(drag->width(), screen.window->width() - 92.0);
+    QVERIFY(screen.item("closeWindowButton")->mapToScene({0, 0}).x() < 92.0);
+    screen.save("empty-state.png");
+}
+
+void MainScreenTest::aQueueReplacesTheCardWithThePanels()
+{
+    Screen screen;
+    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    const QList<QUrl> tracks = screen.tracks(12);
+    screen.content.intake()->loadPlaylist(tracks);
+    QTRY_VERIFY(screen.item("nowPlayingPanel")->isVisible());
+    QVERIFY(screen.item("queuePanel")->isVisible());
+    QVERIFY(!screen.item("emptyState")->isVisible());
+    QCOMPARE(screen.item("trackCountLabel")->property("text").toString(), "12 tracks");
+    QCOMPARE(screen.item("trackPositionLabel")->property("text").toString(), "01 / 12");
+    QCOMPARE(screen.item("currentTrackTitle")->property("text").toString(), "track00000.wav");
+    QTRY_VERIFY(screen.content.waveforms()->hasWaveform(tracks.at(0)));
+    screen.content.transport()->playTrack(1, 0.4);
+    QTRY_VERIFY(screen.content.waveforms()->hasWaveform(tracks.at(4)));
+    QTest::qWait(50);
+    screen.save("playing-queue.png");
+
+    // The Stop button follows the engine and the progress.
+    QVERIFY(screen.item("stopButton")->isEnabled());
+    screen.content.transport()->stopPlayback();
+    QTRY_VERIFY(!screen.item("stopButton")->isEnabled());
+}
+
+void MainScreenTest::theDropHighlightFollowsTheHover()
+{
+    Screen screen;
+    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QQuickItem *highlight = screen.item("dropHighlight");
+    QVERIFY(!highlight->isEnabled()); // never takes the drop or a click
+    const auto alpha = [&] { return highlight->property("border").value<QObject *>()->property("color").value<QColor>().alphaF(); };
+    QCOMPARE(alpha(), 0.0);
+    screen.content.intake()->setIsDropTargeted(true);
+    QTRY_VERIFY(qAbs(alpha() - 0.9) < 0.01);
+    screen.content.intake()->setIsDropTargeted(false);
+    QTRY_COMPARE(alpha(), 0.0);
+}
+
+void MainScreenTest::thePickerListsDevicesAndAClickSelects()
+{
+    Screen screen;
+    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QQuickItem *button = screen.item("devicePickerButton");
+    QTest::mouseClick(screen.window, Qt::LeftButton, {}, button->mapToScene({40, 30}).toPoint());
+    QTRY_VERIFY(screen.content.devices()->isDevicePickerPresented());
+    QQuickItem *list = nullptr;
+    QTRY_VERIFY((list = screen.window->contentItem()->window()->findChild<QQuickItem *>("deviceList")));
+    QTRY_COMPARE(list->property("count").toInt(), 3);
+    QTest::qWait(50);
+    screen.save("device-picker.png");
+
+    QQuickItem *row = rowAt(list, 2); // "Speakers" sorts after "HDMI" and before "USB DAC"
+    QVERIFY(row);
+    QTest::mouseClick(screen.window, Qt::LeftButton, {}, row->mapToScene({50, 18}).toPoint());
+    QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
+    QCOMPARE(screen.item("selectedDeviceName")->property("text").toString(), "USB DAC");
+}
+
+void MainScreenTest::aClickInARowWaveformSeeksThatTrack()
+{
+    Screen screen;
+    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    screen.content.intake()->loadPlaylist(screen.tracks(6));
+    QQuickItem *list = screen.item("trackListView");
+    QTRY_VERIFY(rowAt(list, 3));
+    QQuickItem *surface = rowAt(list, 3)->findChild<QQuickItem *>("rowSeekSurface");
+    QCOMPARE(surface->width(), 112.0);
+
+    clickAt(screen.window, surface, {10, 14}, {13.5, 14}); // a drag, not a click
+    QCOMPARE(screen.content.queue()->currentIndex(), 0);
+    clickAt(screen.window, surface, {56, 14}, {56, 17});
+    QCOMPARE(screen.content.queue()->currentIndex(), 3);
+    QCOMPARE(screen.content.transport()->playbackProgress(), 0.5);
+}
+
+void MainScreenTest::theCurrentRowIsScrolledToTheCentre()
+{
+    Screen screen;
+    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    screen.content.intake()->loadPlaylist(screen.tracks(120));
+    QQuickItem *list = screen.item("trackListView");
+    QTRY_VERIFY(list->height() > 0);
+    QCOMPARE(screen.item("topFade")->opacity(), 0.0);
+    QTRY_COMPARE(screen.item("bottomFade")->opacity(), 1.0);
+
+    screen.content.transport()->playTrack(104, 0.0);
+    QCOMPARE(screen.item("trackPositionLabel")->property("text").toString(), "105 / 120");
+    const double centred = 104 * 58 + 29 - list->height() / 2;
+    QTRY_COMPARE(list->property("contentY").toDouble(), centred);
+    QTRY_COMPARE(screen.item("topFade")->opacity(), 1.0);
+}
+
+void MainScreenTest::aHugeQueueBuildsOnlyVisibleRows()
+{
+    Screen screen;
+    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    screen.content.intake()->loadPlaylist(screen.tracks(10000));
+    QQuickItem *list = screen.item("trackListView");
+    QTRY_VERIFY(list->height() > 0);
+    const auto built = [&] {
+        return list->property("contentItem").value<QQuickItem *>()->childItems().size();
+    };
+    QVERIFY2(built() < 40, qPrintable(QString::number(built())));
+    for (int step = 0; step < 20; ++step) {
+        QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, step * 500), Q_ARG(int, 0));
+        QCoreApplication::processEvents();
+    }
+    QMetaObject::invokeMethod(list, "positionViewAtEnd");
+    QTRY_VERIFY(rowAt(list, 9999));
+    QVERIFY2(built() < 40, qPrintable(QString::number(built())));
+}
+
+QTEST_MAIN(MainScreenTest)
+#include "tst_mainscreen.moc"

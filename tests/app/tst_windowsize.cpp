@@ -1,0 +1,150 @@
+// The remembered size survives runs through the settings file; a damaged or
+// hostile record must never open an unusable window.
+#include "WindowResizer.h"
+#include "WindowSize.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+#include <limits>
+
+class WindowSizeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void loadsWhatIsStored_data();
+    void loadsWhatIsStored();
+    void savesCompactJsonWithExactlyTwoMembers();
+    void unencodableSizeRemovesTheRecord();
+    void usableSizeBoundsHostileValues_data();
+    void usableSizeBoundsHostileValues();
+    void savesOnlyBeyondOnePoint();
+    void followsARealWindowAndSurvivesARestart();
+
+private:
+    QTemporaryDir m_config;
+};
+
+void WindowSizeTest::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    QCoreApplication::setOrganizationName(QStringLiteral("QuorvelTest"));
+    QCoreApplication::setApplicationName(QStringLiteral("WindowSizeTest"));
+}
+
+void WindowSizeTest::init()
+{
+    QSettings().clear();
+}
+
+void WindowSizeTest::loadsWhatIsStored_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QSizeF>("expected");
+    QTest::newRow("nothing stored") << QVariant() << QSizeF(600, 700);
+    QTest::newRow("only width") << QVariant(QByteArray(R"({"width":900})")) << QSizeF(600, 700);
+    QTest::newRow("text for a number") << QVariant(QByteArray(R"({"width":"900","height":800})")) << QSizeF(600, 700);
+    QTest::newRow("not JSON") << QVariant(QByteArray("900x800")) << QSizeF(600, 700);
+    QTest::newRow("an array") << QVariant(QByteArray("[900,800]")) << QSizeF(600, 700);
+    QTest::newRow("stored size") << QVariant(QByteArray(R"({"width":900,"height":800})")) << QSizeF(900, 800);
+    QTest::newRow("extra members ignored") << QVariant(QByteArray(R"({"height":800.5,"x":1,"width":900})")) << QSizeF(900, 800.5);
+    QTest::newRow("too small is returned as stored") << QVariant(QByteArray(R"({"width":100,"height":800})")) << QSizeF(100, 800);
+}
+
+void WindowSizeTest::loadsWhatIsStored()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QSizeF, expected);
+    QSettings settings;
+    if (stored.isValid())
+        settings.setValue(windowsize::settingsKey, stored);
+    QCOMPARE(windowsize::loadSavedWindowSize(settings), expected);
+}
+
+void WindowSizeTest::savesCompactJsonWithExactlyTwoMembers()
+{
+    QSettings settings;
+    windowsize::saveWindowSize(settings, QSizeF(901.5, 750));
+    const QByteArray json = settings.value(windowsize::settingsKey).toByteArray();
+    QVERIFY2(!json.contains(' ') && !json.contains('\n'), json.constData());
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    QCOMPARE(object.keys(), (QStringList{"height", "width"}));
+    QCOMPARE(object.value("width").toDouble(), 901.5);
+    QCOMPARE(windowsize::loadSavedWindowSize(settings), QSizeF(901.5, 750));
+}
+
+void WindowSizeTest::unencodableSizeRemovesTheRecord()
+{
+    QSettings settings;
+    windowsize::saveWindowSize(settings, QSizeF(900, 800));
+    windowsize::saveWindowSize(settings, QSizeF(std::numeric_limits<double>::infinity(), 800));
+    QVERIFY(!settings.contains(windowsize::settingsKey));
+}
+
+void WindowSizeTest::usableSizeBoundsHostileValues_data()
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    QTest::addColumn<QSizeF>("remembered");
+    QTest::addColumn<QSizeF>("expected");
+    QTest::newRow("ordinary") << QSizeF(900, 800) << QSizeF(900, 800);
+    QTest::newRow("nan") << QSizeF(nan, nan) << QSizeF(600, 700);
+    QTest::newRow("infinite") << QSizeF(inf, -inf) << QSizeF(600, 700);
+    QTest::newRow("negative and zero") << QSizeF(-5, 0) << QSizeF(600, 700);
+    QTest::newRow("below the minimum") << QSizeF(100, 200) << QSizeF(600, 700);
+    QTest::newRow("absurdly large") << QSizeF(1e12, 1e300) << QSizeF(1920, 1080);
+}
+
+void WindowSizeTest::usableSizeBoundsHostileValues()
+{
+    QFETCH(QSizeF, remembered);
+    QFETCH(QSizeF, expected);
+    QCOMPARE(windowsize::usableSize(remembered, QSizeF(1920, 1080)), expected);
+    // A screen smaller than the minimum still gets a window of the minimum size.
+    const QSizeF tiny = windowsize::usableSize(remembered, QSizeF(320, 240));
+    QCOMPARE(tiny, QSizeF(600, 700));
+}
+
+void WindowSizeTest::savesOnlyBeyondOnePoint()
+{
+    WindowResizer resizer;
+    QSignalSpy saved(&resizer, &WindowResizer::saved);
+    QCOMPARE(resizer.size(), QSizeF(600, 700));
+    resizer.observeWindowSize(QSizeF(601, 700));
+    resizer.observeWindowSize(QSizeF(600, 701));
+    QCOMPARE(saved.count(), 0);
+    QCOMPARE(resizer.size(), QSizeF(600, 700));
+    resizer.observeWindowSize(QSizeF(601.5, 700));
+    QCOMPARE(saved.count(), 1);
+    QCOMPARE(resizer.size(), QSizeF(601.5, 700));
+    QCOMPARE(windowsize::loadSavedWindowSize(QSettings()), QSizeF(601.5, 700));
+}
+
+void WindowSizeTest::followsARealWindowAndSurvivesARestart()
+{
+    QWindow window;
+    window.resize(640, 720);
+    {
+        WindowResizer resizer;
+        QSignalSpy saved(&resizer, &WindowResizer::saved);
+        resizer.setWindow(&window);
+        QCOMPARE(resizer.size(), QSizeF(640, 720)); // attaching takes the size without saving
+        QCOMPARE(saved.count(), 0);
+        window.resize(820, 760);
+        QTRY_COMPARE(resizer.size(), QSizeF(820, 760));
+        QVERIFY(saved.count() >= 1);
+    }
+    WindowResizer nextRun;
+    QCOMPARE(nextRun.size(), QSizeF(820, 760));
+}
+
+QTEST_MAIN(WindowSizeTest)
+#include "tst_windowsize.moc"
