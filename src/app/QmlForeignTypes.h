@@ -11,22 +11,68 @@
 #include "Transport.h"
 #include "WaveformLoader.h"
 
-#include <QtQml/qqmlregistration.h>
+#include <QtQml/qqml.h>
 
-#define QUORVEL_FOREIGN_UNCREATABLE(Type)                                                          \
-    struct Type##Foreign                                                                           \
-    {                                                                                              \
-        Q_GADGET                                                                                   \
-        QML_FOREIGN(Type)                                                                          \
-        QML_NAMED_ELEMENT(Type)                                                                    \
-        QML_UNCREATABLE("Owned by ContentView")                                                    \
-    };
+struct BitPerfectAudioPlayerForeign
+{
+    Q_GADGET
+    QML_FOREIGN(BitPerfectAudioPlayer)
+    QML_NAMED_ELEMENT(BitPerfectAudioPlayer)
+    QML_UNCREATABLE("Owned by ContentView")
+};
 
-QUORVEL_FOREIGN_UNCREATABLE(BitPerfectAudioPlayer)
-QUORVEL_FOREIGN_UNCREATABLE(DeviceCatalogue)
-QUORVEL_FOREIGN_UNCREATABLE(FileIntake)
-QUORVEL_FOREIGN_UNCREATABLE(NowPlaying)
-QUORVEL_FOREIGN_UNCREATABLE(PlayQueue)
-QUORVEL_FOREIGN_UNCREATABLE(TrackListModel)
-QUORVEL_FOREIGN_UNCREATABLE(Transport)
-QUORVEL_FOREIGN_UNCREATABLE(WaveformLoader)
+struct DeviceCatalogueForeign
+{
+    Q_GADGET
+    QML_FOREIGN(DeviceCatalogue)
+    QML_NAMED_ELEMENT(DeviceCatalogue)
+    QML_UNCREATABLE("Owned by ContentView")
+};
+
+struct FileIntakeForeign
+{
+    Q_GADGET
+    QML_FOREIGN(FileIntake)
+    QML_NAMED_ELEMENT(FileIntake)
+    QML_UNCREATABLE("Owned by ContentView")
+};
+
+struct NowPlayingForeign
+{
+    Q_GADGET
+    QML_FOREIGN(NowPlaying)
+    QML_NAMED_ELEMENT(NowPlaying)
+    QML_UNCREATABLE("Owned by ContentView")
+};
+
+struct PlayQueueForeign
+{
+    Q_GADGET
+    QML_FOREIGN(PlayQueue)
+    QML_NAMED_ELEMENT(PlayQueue)
+    QML_UNCREATABLE("Owned by ContentView")
+};
+
+struct TrackListModelForeign
+{
+    Q_GADGET
+    QML_FOREIGN(TrackListModel)
+    QML_NAMED_ELEMENT(TrackListModel)
+    QML_UNCREATABLE("Owned by ContentView")
+};
+
+struct TransportForeign
+{
+    Q_GADGET
+    QML_FOREIGN(Transport)
+    QML_NAMED_ELEMENT(Transport)
+    QML_UNCREATABLE("Owned by ContentView")
+};
+
+struct WaveformLoaderForeign
+{
+    Q_GADGET
+    QML_FOREIGN(WaveformLoader)
+    QML_NAMED_ELEMENT(WaveformLoader)
+    QML_UNCREATABLE("Owned by ContentView")
+};

@@ -1,10 +1,10 @@
 #include "NowPlaying.h"
 
 #include "BitPerfectAudioPlayer.h"
-#include "DeviceLabels.h"
-#include "NowPlayingLabels.h"
+#include "app/DeviceLabels.h"
+#include "queue/NowPlayingLabels.h"
 #include "PlayQueue.h"
-#include "TrackListLabels.h"
+#include "waveform/TrackListLabels.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
 

@@ -1,8 +1,8 @@
 #include "TrackListModel.h"
 
-#include "NowPlayingLabels.h"
+#include "queue/NowPlayingLabels.h"
 #include "PlayQueue.h"
-#include "TrackListLabels.h"
+#include "waveform/TrackListLabels.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
 

@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 
 // A 2-point ember frame just inside the window's edge while a file drag
 // hovers; it never takes input, so the drop reaches the window.

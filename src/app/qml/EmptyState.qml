@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 import QtQuick.Layouts
 import Qt5Compat.GraphicalEffects
 

@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 import QtQuick.Shapes
 
 // A rounded card filled with a diagonal gradient from its top-leading to its

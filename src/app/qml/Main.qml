@@ -3,13 +3,14 @@ import QtQuick.Controls.Basic
 import QtQuick.Dialogs
 import QtQuick.Layouts
 import QtQuick.Window
+import Quorvel
 
 // The one window: frameless, its content up to the top edge, the header's
 // own buttons and drag area standing in for a title bar.
 Window {
     id: root
 
-    readonly property ContentView content: ContentView
+    readonly property QtObject content: ContentView
 
     width: resizer.initialSize.width
     height: resizer.initialSize.height

@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 import QtQuick.Layouts
 
 // "Open file" and "Open folder", sharing the row's width equally.

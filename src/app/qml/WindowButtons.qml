@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 
 // Close, minimise and zoom, drawn by the player since its window has no
 // system title bar.

@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 
 // Moves the window while pressed; the first press on an inactive window
 // starts the move at once.

@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 import QtQuick.Layouts
 
 // The top bar: window buttons at the leading end, the title centred between

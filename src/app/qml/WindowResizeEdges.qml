@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 
 // Thin grips along the frameless window's edges and corners, handing the
 // resize to the window system.

@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 

@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 
 // Previous, Stop, Play/Pause and Next, centred in a row.
 Row {

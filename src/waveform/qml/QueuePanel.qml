@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 import QtQuick.Layouts
 
 // The queue: a header with the track count and the open buttons, and the

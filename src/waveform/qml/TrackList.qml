@@ -1,4 +1,5 @@
 import QtQuick
+import Quorvel
 
 // The lazily built list of track rows, faded at the edges while it can scroll
 // further, kept centred on the current track.
