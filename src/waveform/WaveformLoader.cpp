@@ -85,12 +85,14 @@ void WaveformLoader::waitForTasks()
 
 void WaveformLoader::runTask(const std::shared_ptr<Task> &task)
 {
-    WaveformResult result = WaveformError{WaveformError::Cancelled, task->url.toDisplayString()};
+    const WaveformError cancelled{WaveformError::Cancelled,
+                                  QStringLiteral("The waveform of %1 was cancelled.").arg(task->url.toDisplayString())};
+    WaveformResult result = cancelled;
     // A task cancelled while it waited for a worker never starts a decoder.
     if (!task->cancelled) {
         result = m_extractor(task->url, maxWaveformSamples, [&task] { return task->cancelled.load(); });
         if (std::holds_alternative<LoadedWaveform>(result) && task->cancelled)
-            result = WaveformError{WaveformError::Cancelled, task->url.toDisplayString()};
+            result = cancelled;
     }
     QMetaObject::invokeMethod(
         this, [this, task, result = std::move(result)] { finishTask(task, result); },

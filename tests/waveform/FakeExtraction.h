@@ -3,9 +3,10 @@
 #include "WaveformLoader.h"
 
 #include <QHash>
-#include <QMutex>
-#include <QWaitCondition>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 // A stand-in for the decoder that holds every extraction at a gate until the
 // test opens it, records what it was asked, and answers as scripted.
@@ -22,37 +23,38 @@ public:
     }
     void script(const QUrl &url, const WaveformResult &result)
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_results.insert(url, result);
     }
     void setCancellation(Cancellation mode) { m_cancellation = mode; }
     void open()
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_open = true;
-        m_gate.wakeAll();
+        m_gate.notify_all();
     }
     QList<QUrl> calls() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         return m_calls;
     }
 
 private:
     WaveformResult run(const QUrl &url, const CancellationCheck &isCancelled)
     {
-        QMutexLocker lock(&m_mutex);
+        std::unique_lock lock(m_mutex);
         m_calls.append(url);
         // Wakes now and then to notice a cancellation, as a decoder would.
         while (!m_open && !(m_cancellation == Cancellation::Honour && isCancelled()))
-            m_gate.wait(&m_mutex, 5);
+            m_gate.wait_for(lock, std::chrono::milliseconds(5));
         if (m_cancellation == Cancellation::Honour && isCancelled())
             return WaveformError{WaveformError::Cancelled, QStringLiteral("cancelled")};
         return m_results.value(url, LoadedWaveform{{0.25, 0.5}, 2.0});
     }
 
-    mutable QMutex m_mutex;
-    QWaitCondition m_gate;
+    // Standard primitives, which the thread sanitizer sees into.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_gate;
     bool m_open = false;
     std::atomic<Cancellation> m_cancellation = Cancellation::Honour;
     QHash<QUrl, WaveformResult> m_results;
