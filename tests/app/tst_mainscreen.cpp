@@ -127,6 +127,12 @@ void MainScreenTest::emptyQueueShowsTheCardAndTheHeader()
     QCOMPARE(drag->width(), screen.window->width() - 92.0);
     QVERIFY(screen.item("closeWindowButton")->mapToScene({0, 0}).x() < 92.0);
     screen.save("empty-state.png");
+
+    // The bottom-trailing corner, under no card, is where the background's
+    // diagonal returns to the night colour.
+    const QColor corner = screen.window->grabWindow().pixelColor(597, 697);
+    QVERIFY2(qAbs(corner.red() - 16) <= 3 && qAbs(corner.green() - 5) <= 3 && qAbs(corner.blue() - 4) <= 3,
+             qPrintable(corner.name()));
 }
 
 void MainScreenTest::aQueueReplacesTheCardWithThePanels()
