@@ -35,6 +35,20 @@ bool isSupportedAudioFile(const QUrl &url)
     return supportedAudioFileExtensionSet().contains(extensionOf(url));
 }
 
+bool isSupportedAudioFileName(std::string_view name)
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return false;
+    const std::string_view extension = name.substr(dot + 1);
+    if (extension.size() > 4)
+        return false;
+    char lower[5] = {};
+    for (std::size_t i = 0; i < extension.size(); ++i)
+        lower[i] = char(extension[i] >= 'A' && extension[i] <= 'Z' ? extension[i] + 32 : extension[i]);
+    return supportedAudioFileExtensionSet().contains(QLatin1String(lower));
+}
+
 QList<QUrl> apply(const QList<QUrl> &candidates)
 {
     struct Entry

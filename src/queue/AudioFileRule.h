@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QString>
 #include <QUrl>
+#include <string_view>
 
 // Which files may enter the play queue, and in what order.
 namespace audiofilerule {
@@ -18,6 +19,10 @@ QStringList supportedAudioFileExtensions();
 // Existence, readability and content are not checked: a directory named
 // "x.wav" passes.
 bool isSupportedAudioFile(const QUrl &url);
+
+// The same test on a file name as the file system spells it (UTF-8 bytes):
+// the extensions are ASCII, so no decoding is needed.
+bool isSupportedAudioFileName(std::string_view name);
 
 // Keeps the supported candidates and sorts them stably by file name in
 // nameorder (scalar values after composition, case-sensitive).

@@ -18,7 +18,8 @@ QString describe(const QString &path, int error)
 }
 } // namespace
 
-std::optional<QList<QUrl>> listDirectory(const QString &path, QString *error)
+std::optional<QList<QUrl>> listDirectory(const QString &path, QString *error,
+                                         const std::function<bool(std::string_view)> &keep)
 {
     // readdir rather than QDir: QDir hides why a listing failed, and the reason
     // is what the user needs to read.
@@ -37,7 +38,7 @@ std::optional<QList<QUrl>> listDirectory(const QString &path, QString *error)
         const dirent *entry = readdir(dir.get());
         if (!entry)
             break;
-        if (entry->d_name[0] != '.')
+        if (entry->d_name[0] != '.' && (!keep || keep(entry->d_name)))
             entries.append(QUrl::fromLocalFile(base + QFile::decodeName(entry->d_name)));
     }
     if (errno != 0) {

@@ -34,7 +34,7 @@ void FileIntake::openFileURLs(const QList<QUrl> &chosen)
 void FileIntake::openFolderURL(const QUrl &folder)
 {
     QString error;
-    const auto entries = listDirectory(folder.toLocalFile(), &error);
+    const auto entries = listDirectory(folder.toLocalFile(), &error, audiofilerule::isSupportedAudioFileName);
     if (!entries) {
         std::printf("Не удалось прочитать папку: %s\n", error.toUtf8().constData());
         std::fflush(stdout);
@@ -50,7 +50,8 @@ bool FileIntake::handleDrop(const QList<QUrl> &dropped)
         // File managers drop folders without a trailing slash, so ask the file
         // system rather than the URL's spelling.
         if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir()) {
-            if (const auto entries = listDirectory(url.toLocalFile()))
+            if (const auto entries = listDirectory(url.toLocalFile(), nullptr,
+                                                   audiofilerule::isSupportedAudioFileName))
                 candidates += *entries;
         } else if (url.isValid()) {
             candidates.append(url);

@@ -65,6 +65,12 @@ void AudioFileRuleTest::filtersAndSorts()
     QFETCH(QStringList, candidates);
     QFETCH(QStringList, expected);
     QCOMPARE(audiofilerule::apply(urls(candidates)), urls(expected));
+    // Folders are filtered on raw names before any URL exists; both must agree.
+    for (const QUrl &url : urls(candidates)) {
+        const QByteArray name = url.fileName().toUtf8();
+        QCOMPARE(audiofilerule::isSupportedAudioFileName(std::string_view(name.constData(), name.size())),
+                 audiofilerule::isSupportedAudioFile(url));
+    }
 }
 
 void AudioFileRuleTest::equalNamesKeepTheirOrder()
