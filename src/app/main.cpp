@@ -1,6 +1,7 @@
 #include "AlsaAudioPlatform.h"
 #include "CommandLine.h"
 #include "ContentView.h"
+#include "QuitOnSignal.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -22,6 +23,7 @@ int main(int argc, char *argv[])
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
     const QList<QUrl> launchURLs = parseCommandLine(app.arguments());
+    QuitOnSignal quitOnSignal;
 
     AlsaAudioPlatform platform;
     ContentView content(platform, launchURLs);
