@@ -171,16 +171,16 @@ void AlsaOutputUnit::run() noexcept
     pthread_setname_np(pthread_self(), "quorvel-render");
     const auto frames = quint32(m_periodFrames);
     while (!m_stopRequested.load(std::memory_order_relaxed)) {
-        const quint32 fromTrack = m_pipe->pull(m_period.data(), frames);
-        if (!writePeriod(frames))
-            return;
-        if (fromTrack < frames) {
-            // The track has ended; its end is signalled. Nothing more to
-            // write, so wait for the GUI thread's stop without spinning.
+        if (m_pipe->pull(m_period.data(), frames) == 0) {
+            // The source found the end of the track and signalled it; the
+            // last frames are written. Wait for the GUI thread's stop
+            // without spinning.
             m_reachedEnd.store(true);
             waitForStop();
             return;
         }
+        if (!writePeriod(frames))
+            return;
     }
 }
 

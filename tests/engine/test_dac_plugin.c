@@ -235,4 +235,4 @@ SND_PCM_PLUGIN_DEFINE_FUNC(quorveltestdac)
     *pcmp = dac->io.pcm;
     return 0;
 }
-SND_PCM_PLUGIN_SYMBOL(quorveltestdac);
+SND_PCM_PLUGIN_SYMBOL(quorveltestdac)
