@@ -46,9 +46,12 @@ public:
     qint64 step(quint32 frames)
     {
         frames = std::min(frames, kMaxFramesPerStep);
-        QByteArray chunk(qsizetype(frames) * m_pipe.deviceFormat().bytesPerFrame(), Qt::Uninitialized);
-        const quint32 written = m_pipe.pull(reinterpret_cast<std::byte *>(chunk.data()), frames);
-        m_platform.m_captured[m_deviceId].append(chunk);
+        const qsizetype bytes = qsizetype(frames) * m_pipe.deviceFormat().bytesPerFrame();
+        if (m_scratch.size() < bytes)
+            m_scratch.resize(bytes);
+        const quint32 written = m_pipe.pull(reinterpret_cast<std::byte *>(m_scratch.data()), frames);
+        if (m_platform.m_captureEnabled)
+            m_platform.m_captured[m_deviceId].append(m_scratch.constData(), bytes);
         return written;
     }
 
@@ -60,6 +63,7 @@ private:
     SimulatedAudioPlatform &m_platform;
     quint32 m_deviceId;
     RenderPipe m_pipe;
+    QByteArray m_scratch;
     bool m_running = false;
     bool m_gone = false;
 };

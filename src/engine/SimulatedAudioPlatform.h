@@ -62,6 +62,9 @@ public:
     // layout the unit opened it in (see openedLayout()).
     QByteArray captured(quint32 id) const { return m_captured.value(id); }
     void clearCaptured() { m_captured.clear(); }
+    // With capture off, render calls write into one reused buffer and keep
+    // nothing (for measuring the render path alone). On by default.
+    void setCaptureEnabled(bool enabled) { m_captureEnabled = enabled; }
     StreamFormat openedLayout(quint32 id) const { return m_openedLayouts.value(id); }
     // True while a started unit renders on some device.
     bool isRendering() const { return runningUnit() != nullptr; }
@@ -97,6 +100,7 @@ private:
     QSet<quint32> m_exclusive;
     QHash<quint32, double> m_nominalRates;
     QHash<quint32, QByteArray> m_captured;
+    bool m_captureEnabled = true;
     QHash<quint32, StreamFormat> m_openedLayouts;
     QList<SimulatedOutputUnit *> m_units;
     QStringList m_events;
