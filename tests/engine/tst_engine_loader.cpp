@@ -48,6 +48,8 @@ private slots:
     void partialTrailingFrameIsDropped();
     void badInputIsRefused_data();
     void badInputIsRefused();
+    void filesCutShortAreRefused_data();
+    void filesCutShortAreRefused();
     void tracksOverTheBlockLimitAreRefused_data();
     void tracksOverTheBlockLimitAreRefused();
 
@@ -196,6 +198,29 @@ void LoaderTest::badInputIsRefused()
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     else if (!content.isNull())
         QVERIFY(writeBytes(path, content));
+    QVERIFY(!loadTrack(path));
+}
+
+void LoaderTest::filesCutShortAreRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("format");
+    QTest::newRow("wav") << "cut.wav" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    QTest::newRow("wavex") << "cut-x.wav" << (SF_FORMAT_WAVEX | SF_FORMAT_PCM_24);
+    QTest::newRow("aiff") << "cut.aiff" << (SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    QTest::newRow("aiff-c float") << "cut-c.aiff" << (SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
+}
+
+// The header declares more data than the file holds: no part of it plays.
+void LoaderTest::filesCutShortAreRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(int, format);
+    const QString path = m_dir->filePath(name);
+    QVERIFY(testaudio::write(path, {format, 44100, 2, 10000, testaudio::Signal::Noise}));
+    QVERIFY(loadTrack(path));
+    QFile file(path);
+    QVERIFY(file.resize(file.size() - 1000));
     QVERIFY(!loadTrack(path));
 }
 
