@@ -3,6 +3,7 @@
 #include "SampleFormats.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <optional>
 #include <pthread.h>
@@ -127,6 +128,7 @@ AlsaOutputUnit::AlsaOutputUnit(snd_pcm_t *pcm, std::unique_ptr<RenderPipe> pipe,
     : m_pcm(pcm)
     , m_pipe(std::move(pipe))
     , m_periodFrames(periodFrames)
+    , m_rate(m_pipe->deviceFormat().sampleRate)
     , m_period(periodFrames * m_pipe->deviceFormat().bytesPerFrame())
 {
 }
@@ -156,13 +158,27 @@ void AlsaOutputUnit::stop()
     m_stopRequested.store(true);
     m_stopRequested.notify_all();
     m_thread.join();
-    if (m_reachedEnd.load() && !m_deviceFailed.load()) {
-        // The track's last frames are in the device buffer: let them play.
-        snd_pcm_nonblock(m_pcm, 0);
-        snd_pcm_drain(m_pcm);
-        snd_pcm_nonblock(m_pcm, 1);
-    } else {
-        snd_pcm_drop(m_pcm);
+    if (m_reachedEnd.load() && !m_deviceFailed.load())
+        playOut();
+    snd_pcm_drop(m_pcm);
+}
+
+// The track's last frames are in the device buffer: let them play, like a
+// blocking snd_pcm_drain, but give up after a buffer's worth of time so that
+// a device that stopped consuming cannot hang the GUI thread.
+void AlsaOutputUnit::playOut()
+{
+    if (snd_pcm_drain(m_pcm) != -EAGAIN)
+        return; // drained already (or failed): nothing to wait for
+    snd_pcm_uframes_t bufferFrames = 0, periodFrames = 0;
+    snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames);
+    const auto bufferTime = std::chrono::microseconds(qint64(1e6 * double(bufferFrames) / m_rate));
+    const auto deadline = std::chrono::steady_clock::now() + bufferTime + std::chrono::milliseconds(100);
+    while (std::chrono::steady_clock::now() < deadline) {
+        snd_pcm_avail_update(m_pcm);
+        if (snd_pcm_state(m_pcm) != SND_PCM_STATE_DRAINING)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 

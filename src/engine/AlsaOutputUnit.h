@@ -27,8 +27,8 @@ public:
     // the PCM refuses (unplugged, failed). Starting a started unit is a no-op.
     bool start() override;
     // GUI thread. Joins the render thread. After the track's end the frames
-    // already written play out (a wait of at most one buffer); otherwise they
-    // are dropped. Idempotent.
+    // already written play out (a wait of at most about one buffer, 200 ms);
+    // otherwise they are dropped. Idempotent.
     void stop() override;
     StreamFormat deviceFormat() const override { return m_pipe->deviceFormat(); }
 
@@ -38,10 +38,12 @@ private:
     bool writePeriod(quint32 frames) noexcept;
     bool recoverOrWait(snd_pcm_sframes_t error) noexcept;
     void waitForStop() noexcept;
+    void playOut();
 
     snd_pcm_t *m_pcm;
     std::unique_ptr<RenderPipe> m_pipe;
     snd_pcm_uframes_t m_periodFrames;
+    double m_rate;
     std::vector<std::byte> m_period;
     std::thread m_thread;
     std::atomic<bool> m_stopRequested{false};
