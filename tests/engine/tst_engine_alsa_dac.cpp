@@ -228,8 +228,8 @@ void AlsaDacTest::renderThreadAllocatesNothing()
     // The counter sees allocations on a thread of that name.
     std::thread probe([] {
         pthread_setname_np(pthread_self(), "quorvel-render");
-        void *volatile p = std::malloc(32);
-        std::free(p);
+        int *volatile p = new int(1);
+        delete p;
     });
     probe.join();
     QVERIFY(g_renderThreadAllocations.load() >= 1);
