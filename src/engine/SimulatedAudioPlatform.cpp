@@ -91,6 +91,14 @@ void SimulatedAudioPlatform::removeDevice(quint32 id)
     emit devicesChanged();
 }
 
+void SimulatedAudioPlatform::renameDevice(quint32 id, const QString &name)
+{
+    for (SimulatedDevice &d : m_devices)
+        if (d.id == id)
+            d.name = name;
+    emit devicesChanged();
+}
+
 void SimulatedAudioPlatform::setDefaultOutputDevice(std::optional<quint32> id)
 {
     m_default = id;

@@ -44,10 +44,12 @@ public:
     explicit SimulatedAudioPlatform(QObject *parent = nullptr);
     ~SimulatedAudioPlatform() override;
 
-    // Configuration. Adding or removing a device emits devicesChanged();
-    // removing one with a unit makes the unit stop rendering, as an unplug.
+    // Configuration. Adding, removing or renaming a device emits
+    // devicesChanged(); removing one with a unit makes the unit stop
+    // rendering, as an unplug does.
     void addDevice(const SimulatedDevice &device);
     void removeDevice(quint32 id);
+    void renameDevice(quint32 id, const QString &name);
     void setDefaultOutputDevice(std::optional<quint32> id);
     void setBusy(quint32 id, bool busy);
 
