@@ -7,6 +7,7 @@
 #include <cmath>
 #include <optional>
 #include <pthread.h>
+#include <system_error>
 
 namespace {
 
@@ -147,7 +148,11 @@ bool AlsaOutputUnit::start()
         return false;
     m_stopRequested.store(false);
     m_reachedEnd.store(false);
-    m_thread = std::thread([this] { run(); });
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error &) {
+        return false; // no thread to render on
+    }
     return true;
 }
 
