@@ -2,6 +2,7 @@
 
 #include "SampleFormats.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -148,6 +149,7 @@ bool AlsaOutputUnit::start()
         return false;
     m_stopRequested.store(false);
     m_reachedEnd.store(false);
+    m_unwrittenFrames.store(0);
     try {
         m_thread = std::thread([this] { run(); });
     } catch (const std::system_error &) {
@@ -156,16 +158,27 @@ bool AlsaOutputUnit::start()
     return true;
 }
 
-void AlsaOutputUnit::stop()
+qint64 AlsaOutputUnit::stop()
 {
     if (!m_thread.joinable())
-        return;
+        return 0;
     m_stopRequested.store(true);
     m_stopRequested.notify_all();
     m_thread.join();
+    qint64 unplayed = 0;
     if (m_reachedEnd.load() && !m_deviceFailed.load())
         playOut();
+    else if (!m_deviceFailed.load())
+        unplayed = m_unwrittenFrames.load() + queuedFrames();
     snd_pcm_drop(m_pcm);
+    return unplayed;
+}
+
+// Frames in the device buffer that have not sounded yet.
+qint64 AlsaOutputUnit::queuedFrames()
+{
+    snd_pcm_sframes_t delay = 0;
+    return snd_pcm_delay(m_pcm, &delay) == 0 ? std::max<qint64>(delay, 0) : 0;
 }
 
 // The track's last frames are in the device buffer: let them play, like a
@@ -210,8 +223,10 @@ bool AlsaOutputUnit::writePeriod(quint32 frames) noexcept
     const std::size_t frameBytes = m_pipe->deviceFormat().bytesPerFrame();
     snd_pcm_uframes_t done = 0;
     while (done < frames) {
-        if (m_stopRequested.load(std::memory_order_relaxed))
+        if (m_stopRequested.load(std::memory_order_relaxed)) {
+            m_unwrittenFrames.store(qint64(frames - done));
             return false;
+        }
         const snd_pcm_sframes_t result =
             snd_pcm_writei(m_pcm, m_period.data() + done * frameBytes, frames - done);
         if (result > 0) {

@@ -29,7 +29,7 @@ public:
     // GUI thread. Joins the render thread. After the track's end the frames
     // already written play out (a wait of at most about one buffer, 200 ms);
     // otherwise they are dropped. Idempotent.
-    void stop() override;
+    qint64 stop() override;
     StreamFormat deviceFormat() const override { return m_pipe->deviceFormat(); }
 
 private:
@@ -39,6 +39,7 @@ private:
     bool recoverOrWait(snd_pcm_sframes_t error) noexcept;
     void waitForStop() noexcept;
     void playOut();
+    qint64 queuedFrames();
 
     snd_pcm_t *m_pcm;
     std::unique_ptr<RenderPipe> m_pipe;
@@ -50,4 +51,6 @@ private:
     // Set by the render thread; read by stop() after the join.
     std::atomic<bool> m_reachedEnd{false};
     std::atomic<bool> m_deviceFailed{false};
+    // Frames pulled from the source that a stop kept from being written.
+    std::atomic<qint64> m_unwrittenFrames{0};
 };

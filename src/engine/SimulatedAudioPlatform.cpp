@@ -36,10 +36,11 @@ public:
             m_platform.record(QStringLiteral("start %1").arg(m_deviceId));
         return true;
     }
-    void stop() override
+    qint64 stop() override
     {
         if (std::exchange(m_running, false))
             m_platform.record(QStringLiteral("stop %1").arg(m_deviceId));
+        return 0; // no device buffer: every rendered frame was captured
     }
     StreamFormat deviceFormat() const override { return m_pipe.deviceFormat(); }
 

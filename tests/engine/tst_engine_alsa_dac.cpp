@@ -98,6 +98,7 @@ private slots:
     void refusedStartsLeaveIdle_data();
     void refusedStartsLeaveIdle();
     void unplugStopsRenderingQuietly();
+    void pauseResumesWhereTheSoundStopped();
     void renderThreadAllocatesNothing();
 
 private:
@@ -221,6 +222,31 @@ void AlsaDacTest::unplugStopsRenderingQuietly()
     QVERIFY(size < 48000 * 4);
     player.stop();
     QVERIFY(!player.isPlaying());
+}
+
+// A pause drops what waits in the device buffer; the resume must replay it,
+// so that no part of the track goes unheard.
+void AlsaDacTest::pauseResumesWhereTheSoundStopped()
+{
+    const QString path = m_dir->filePath("pause.wav");
+    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000, testaudio::Signal::Noise}));
+    const QString record = m_dir->filePath("dac-received.raw");
+    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
+    BitPerfectAudioPlayer player(platform);
+    player.setOutputDevice(deviceIdForPcm("quorvel_dac"));
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QTRY_VERIFY(QFileInfo(record).size() >= 48000 * 4 / 2);
+    player.pause();
+    const qint64 received = QFileInfo(record).size() / 4;
+    QVERIFY(player.currentFrame() < received);
+    QVERIFY(received - player.currentFrame() <= 48000 * 3 / 10); // at most a buffer and a period
+
+    const qint64 resumeAt = player.currentFrame();
+    player.resume();
+    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 5000);
+    const QByteArray raw = testaudio::rawData(path);
+    const QByteArray all = readAll(record);
+    QCOMPARE(all.mid(received * 4, raw.size() - resumeAt * 4), raw.mid(resumeAt * 4));
 }
 
 void AlsaDacTest::renderThreadAllocatesNothing()
