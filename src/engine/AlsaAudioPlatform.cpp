@@ -56,11 +56,18 @@ std::optional<quint32> AlsaAudioPlatform::defaultOutputDevice()
 
 bool AlsaAudioPlatform::takeExclusiveUse(quint32 deviceId)
 {
-    // Opening a hardware PCM already excludes every other program. A sound
-    // server that holds the card would be asked to release it here.
-    if (!find(deviceId))
+    const std::optional<AlsaPcm> pcm = find(deviceId);
+    if (!pcm || (!m_held.contains(deviceId) && !reserveCard(*pcm)))
         return false;
     m_held.insert(deviceId);
+    return true;
+}
+
+// Opening a hardware PCM already excludes every other program, so there is
+// nothing to do yet. A sound server that holds the card is to be asked here
+// to release it (the session bus's device reservation protocol).
+bool AlsaAudioPlatform::reserveCard(const AlsaPcm &)
+{
     return true;
 }
 

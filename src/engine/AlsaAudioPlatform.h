@@ -34,6 +34,7 @@ public:
 
 private:
     std::optional<AlsaPcm> find(quint32 deviceId);
+    bool reserveCard(const AlsaPcm &pcm);
 
     QList<AlsaPcm> m_pcms;
     QSet<quint32> m_held;

@@ -2,10 +2,13 @@
 
 #include "SampleFormats.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <optional>
 #include <pthread.h>
+#include <system_error>
 
 namespace {
 
@@ -127,6 +130,7 @@ AlsaOutputUnit::AlsaOutputUnit(snd_pcm_t *pcm, std::unique_ptr<RenderPipe> pipe,
     : m_pcm(pcm)
     , m_pipe(std::move(pipe))
     , m_periodFrames(periodFrames)
+    , m_rate(m_pipe->deviceFormat().sampleRate)
     , m_period(periodFrames * m_pipe->deviceFormat().bytesPerFrame())
 {
 }
@@ -145,24 +149,54 @@ bool AlsaOutputUnit::start()
         return false;
     m_stopRequested.store(false);
     m_reachedEnd.store(false);
-    m_thread = std::thread([this] { run(); });
+    m_unwrittenFrames.store(0);
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error &) {
+        return false; // no thread to render on
+    }
     return true;
 }
 
-void AlsaOutputUnit::stop()
+qint64 AlsaOutputUnit::stop()
 {
     if (!m_thread.joinable())
-        return;
+        return 0;
     m_stopRequested.store(true);
     m_stopRequested.notify_all();
     m_thread.join();
-    if (m_reachedEnd.load() && !m_deviceFailed.load()) {
-        // The track's last frames are in the device buffer: let them play.
-        snd_pcm_nonblock(m_pcm, 0);
-        snd_pcm_drain(m_pcm);
-        snd_pcm_nonblock(m_pcm, 1);
-    } else {
-        snd_pcm_drop(m_pcm);
+    qint64 unplayed = 0;
+    if (m_reachedEnd.load() && !m_deviceFailed.load())
+        playOut();
+    else if (!m_deviceFailed.load())
+        unplayed = m_unwrittenFrames.load() + queuedFrames();
+    snd_pcm_drop(m_pcm);
+    return unplayed;
+}
+
+// Frames in the device buffer that have not sounded yet.
+qint64 AlsaOutputUnit::queuedFrames()
+{
+    snd_pcm_sframes_t delay = 0;
+    return snd_pcm_delay(m_pcm, &delay) == 0 ? std::max<qint64>(delay, 0) : 0;
+}
+
+// The track's last frames are in the device buffer: let them play, like a
+// blocking snd_pcm_drain, but give up after a buffer's worth of time so that
+// a device that stopped consuming cannot hang the GUI thread.
+void AlsaOutputUnit::playOut()
+{
+    if (snd_pcm_drain(m_pcm) != -EAGAIN)
+        return; // drained already (or failed): nothing to wait for
+    snd_pcm_uframes_t bufferFrames = 0, periodFrames = 0;
+    snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames);
+    const auto bufferTime = std::chrono::microseconds(qint64(1e6 * double(bufferFrames) / m_rate));
+    const auto deadline = std::chrono::steady_clock::now() + bufferTime + std::chrono::milliseconds(100);
+    while (std::chrono::steady_clock::now() < deadline) {
+        snd_pcm_avail_update(m_pcm);
+        if (snd_pcm_state(m_pcm) != SND_PCM_STATE_DRAINING)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
@@ -171,16 +205,16 @@ void AlsaOutputUnit::run() noexcept
     pthread_setname_np(pthread_self(), "quorvel-render");
     const auto frames = quint32(m_periodFrames);
     while (!m_stopRequested.load(std::memory_order_relaxed)) {
-        const quint32 fromTrack = m_pipe->pull(m_period.data(), frames);
-        if (!writePeriod(frames))
-            return;
-        if (fromTrack < frames) {
-            // The track has ended; its end is signalled. Nothing more to
-            // write, so wait for the GUI thread's stop without spinning.
+        if (m_pipe->pull(m_period.data(), frames) == 0) {
+            // The source found the end of the track and signalled it; the
+            // last frames are written. Wait for the GUI thread's stop
+            // without spinning.
             m_reachedEnd.store(true);
             waitForStop();
             return;
         }
+        if (!writePeriod(frames))
+            return;
     }
 }
 
@@ -189,8 +223,10 @@ bool AlsaOutputUnit::writePeriod(quint32 frames) noexcept
     const std::size_t frameBytes = m_pipe->deviceFormat().bytesPerFrame();
     snd_pcm_uframes_t done = 0;
     while (done < frames) {
-        if (m_stopRequested.load(std::memory_order_relaxed))
+        if (m_stopRequested.load(std::memory_order_relaxed)) {
+            m_unwrittenFrames.store(qint64(frames - done));
             return false;
+        }
         const snd_pcm_sframes_t result =
             snd_pcm_writei(m_pcm, m_period.data() + done * frameBytes, frames - done);
         if (result > 0) {

@@ -27,9 +27,9 @@ public:
     // the PCM refuses (unplugged, failed). Starting a started unit is a no-op.
     bool start() override;
     // GUI thread. Joins the render thread. After the track's end the frames
-    // already written play out (a wait of at most one buffer); otherwise they
-    // are dropped. Idempotent.
-    void stop() override;
+    // already written play out (a wait of at most about one buffer, 200 ms);
+    // otherwise they are dropped. Idempotent.
+    qint64 stop() override;
     StreamFormat deviceFormat() const override { return m_pipe->deviceFormat(); }
 
 private:
@@ -38,14 +38,19 @@ private:
     bool writePeriod(quint32 frames) noexcept;
     bool recoverOrWait(snd_pcm_sframes_t error) noexcept;
     void waitForStop() noexcept;
+    void playOut();
+    qint64 queuedFrames();
 
     snd_pcm_t *m_pcm;
     std::unique_ptr<RenderPipe> m_pipe;
     snd_pcm_uframes_t m_periodFrames;
+    double m_rate;
     std::vector<std::byte> m_period;
     std::thread m_thread;
     std::atomic<bool> m_stopRequested{false};
     // Set by the render thread; read by stop() after the join.
     std::atomic<bool> m_reachedEnd{false};
     std::atomic<bool> m_deviceFailed{false};
+    // Frames pulled from the source that a stop kept from being written.
+    std::atomic<qint64> m_unwrittenFrames{0};
 };

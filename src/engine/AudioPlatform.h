@@ -45,8 +45,10 @@ public:
     virtual bool start() = 0;
     // Stops rendering; no render call runs after it returns. Idempotent.
     // Frames already handed to the device still play out when the track
-    // reached its end (they are dropped on a pause).
-    virtual void stop() = 0;
+    // reached its end. Otherwise they are dropped, and the count of frames
+    // the source rendered that will never sound is returned (0 when none),
+    // so that a pause can resume where the sound stopped.
+    virtual qint64 stop() = 0;
     // The layout the device was opened in; equals the track format unless
     // the unit converts losslessly.
     virtual StreamFormat deviceFormat() const = 0;

@@ -105,7 +105,10 @@ void BitPerfectAudioPlayer::pause()
 {
     if (!m_unit || !m_isPlaying)
         return;
-    m_unit->stop();
+    // Frames dropped from the device buffer never sounded: resume with them.
+    const qint64 unplayed = m_unit->stop();
+    const qint64 frame = m_currentFrame.load(std::memory_order_relaxed);
+    m_currentFrame.store(std::max<qint64>(frame - unplayed, 0), std::memory_order_relaxed);
     setPlaying(false);
     setPaused(true);
 }

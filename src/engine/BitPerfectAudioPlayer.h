@@ -46,7 +46,8 @@ public:
     // file, bad data, no device, device busy or refusing the rate or every
     // lossless format) the player is Idle with currentURL set to `url`.
     Q_INVOKABLE void playBitPerfect(const QUrl &url);
-    // Playing only: stops output and keeps the track and its position.
+    // Playing only: stops output and keeps the track and its position (the
+    // first frame that did not sound).
     Q_INVOKABLE void pause();
     // Paused only: continues at the same frame; Idle if the device refuses.
     Q_INVOKABLE void resume();

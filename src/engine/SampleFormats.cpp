@@ -96,24 +96,6 @@ snd_pcm_format_t alsaFormat(const StreamFormat &format)
                                        format.kind == SampleKind::UnsignedInt, format.bigEndian);
 }
 
-StreamFormat fromAlsa(snd_pcm_format_t format, double rate, quint32 channels)
-{
-    StreamFormat out;
-    const int physical = snd_pcm_format_physical_width(format);
-    // Formats whose value bits do not fill the container (S24_LE) are not
-    // layouts the engine writes.
-    if (physical <= 0 || snd_pcm_format_width(format) != physical)
-        return {};
-    out.sampleRate = rate;
-    out.channels = channels;
-    out.bitsPerSample = quint32(physical);
-    out.kind = snd_pcm_format_float(format) == 1 ? SampleKind::Float
-               : snd_pcm_format_unsigned(format) == 1 ? SampleKind::UnsignedInt
-                                                      : SampleKind::SignedInt;
-    out.bigEndian = physical > 8 && snd_pcm_format_big_endian(format) == 1;
-    return alsaFormat(out) == format ? out : StreamFormat{};
-}
-
 std::vector<StreamFormat> losslessCandidates(const StreamFormat &track)
 {
     std::vector<StreamFormat> list;

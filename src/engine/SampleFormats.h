@@ -15,10 +15,6 @@ namespace sampleformats {
 // ALSA's name for the layout, or SND_PCM_FORMAT_UNKNOWN when ALSA has none.
 snd_pcm_format_t alsaFormat(const StreamFormat &format);
 
-// The layout of an ALSA format at the given rate and channel count; an
-// invalid (zero) format when the engine cannot describe it.
-StreamFormat fromAlsa(snd_pcm_format_t format, double rate, quint32 channels);
-
 // Device formats that hold every sample of `track` unchanged, narrowest first:
 // the track's own layout, the same with the other byte order, then wider
 // signed integer containers (the value shifted left). Float tracks widen only

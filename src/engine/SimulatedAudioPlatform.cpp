@@ -36,19 +36,23 @@ public:
             m_platform.record(QStringLiteral("start %1").arg(m_deviceId));
         return true;
     }
-    void stop() override
+    qint64 stop() override
     {
         if (std::exchange(m_running, false))
             m_platform.record(QStringLiteral("stop %1").arg(m_deviceId));
+        return 0; // no device buffer: every rendered frame was captured
     }
     StreamFormat deviceFormat() const override { return m_pipe.deviceFormat(); }
 
     qint64 step(quint32 frames)
     {
         frames = std::min(frames, kMaxFramesPerStep);
-        QByteArray chunk(qsizetype(frames) * m_pipe.deviceFormat().bytesPerFrame(), Qt::Uninitialized);
-        const quint32 written = m_pipe.pull(reinterpret_cast<std::byte *>(chunk.data()), frames);
-        m_platform.m_captured[m_deviceId].append(chunk);
+        const qsizetype bytes = qsizetype(frames) * m_pipe.deviceFormat().bytesPerFrame();
+        if (m_scratch.size() < bytes)
+            m_scratch.resize(bytes);
+        const quint32 written = m_pipe.pull(reinterpret_cast<std::byte *>(m_scratch.data()), frames);
+        if (m_platform.m_captureEnabled)
+            m_platform.m_captured[m_deviceId].append(m_scratch.constData(), bytes);
         return written;
     }
 
@@ -60,6 +64,7 @@ private:
     SimulatedAudioPlatform &m_platform;
     quint32 m_deviceId;
     RenderPipe m_pipe;
+    QByteArray m_scratch;
     bool m_running = false;
     bool m_gone = false;
 };
@@ -84,6 +89,14 @@ void SimulatedAudioPlatform::removeDevice(quint32 id)
             unit->unplug();
     m_exclusive.remove(id);
     m_devices.removeIf([id](const SimulatedDevice &d) { return d.id == id; });
+    emit devicesChanged();
+}
+
+void SimulatedAudioPlatform::renameDevice(quint32 id, const QString &name)
+{
+    for (SimulatedDevice &d : m_devices)
+        if (d.id == id)
+            d.name = name;
     emit devicesChanged();
 }
 

@@ -44,10 +44,12 @@ public:
     explicit SimulatedAudioPlatform(QObject *parent = nullptr);
     ~SimulatedAudioPlatform() override;
 
-    // Configuration. Adding or removing a device emits devicesChanged();
-    // removing one with a unit makes the unit stop rendering, as an unplug.
+    // Configuration. Adding, removing or renaming a device emits
+    // devicesChanged(); removing one with a unit makes the unit stop
+    // rendering, as an unplug does.
     void addDevice(const SimulatedDevice &device);
     void removeDevice(quint32 id);
+    void renameDevice(quint32 id, const QString &name);
     void setDefaultOutputDevice(std::optional<quint32> id);
     void setBusy(quint32 id, bool busy);
 
@@ -62,6 +64,9 @@ public:
     // layout the unit opened it in (see openedLayout()).
     QByteArray captured(quint32 id) const { return m_captured.value(id); }
     void clearCaptured() { m_captured.clear(); }
+    // With capture off, render calls write into one reused buffer and keep
+    // nothing (for measuring the render path alone). On by default.
+    void setCaptureEnabled(bool enabled) { m_captureEnabled = enabled; }
     StreamFormat openedLayout(quint32 id) const { return m_openedLayouts.value(id); }
     // True while a started unit renders on some device.
     bool isRendering() const { return runningUnit() != nullptr; }
@@ -97,6 +102,7 @@ private:
     QSet<quint32> m_exclusive;
     QHash<quint32, double> m_nominalRates;
     QHash<quint32, QByteArray> m_captured;
+    bool m_captureEnabled = true;
     QHash<quint32, StreamFormat> m_openedLayouts;
     QList<SimulatedOutputUnit *> m_units;
     QStringList m_events;

@@ -3,8 +3,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <bit>
+#include <algorithm>
 #include <memory>
 #include <sndfile.h>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -117,6 +121,71 @@ StreamFormat decodedFormat(const SF_INFO &info)
     return format;
 }
 
+// FLAC frames decode independently and seek exactly, so a long FLAC track
+// is decoded in parts, one decoder per core; below this many frames per part
+// the threads cost more than they save.
+constexpr qint64 kMinFramesPerPart = 1 << 18;
+
+unsigned partsFor(const SF_INFO &info)
+{
+    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC)
+        return 1;
+    const auto cores = qint64(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    return unsigned(std::clamp<qint64>(info.frames / kMinFramesPerPart, 1, cores));
+}
+
+// Decodes frames [first, first + count) of the open file into `out`; returns
+// how many it really decoded.
+qint64 decodeRange(SNDFILE *file, float *out, qint64 first, qint64 count, quint32 channels)
+{
+    if (first > 0 && sf_seek(file, first, SEEK_SET) != first)
+        return 0;
+    return std::max<sf_count_t>(sf_readf_float(file, out + first * channels, count), 0);
+}
+
+qint64 decodeRangeOf(const QString &path, float *out, qint64 first, qint64 count, quint32 channels)
+{
+    SF_INFO info;
+    SndfileHandle file = openFile(path, &info);
+    return file ? decodeRange(file.get(), out, first, count, channels) : 0;
+}
+
+// The frames really decoded are those before the first part that came up
+// short: a gap must not be played as if it were audio.
+qint64 contiguousFrames(const std::vector<qint64> &got, const std::vector<qint64> &wanted)
+{
+    qint64 total = 0;
+    for (std::size_t p = 0; p < got.size(); ++p) {
+        total += got[p];
+        if (got[p] < wanted[p])
+            break;
+    }
+    return total;
+}
+
+qint64 decodeAll(const QString &path, SNDFILE *file, const SF_INFO &info, float *out, quint32 channels)
+{
+    const unsigned parts = partsFor(info);
+    std::vector<qint64> first(parts), wanted(parts), got(parts, 0);
+    for (unsigned p = 0; p < parts; ++p) {
+        first[p] = info.frames * p / parts;
+        wanted[p] = info.frames * (p + 1) / parts - first[p];
+    }
+    std::vector<std::thread> workers;
+    for (unsigned p = 1; p < parts; ++p) {
+        const auto work = [&, p] { got[p] = decodeRangeOf(path, out, first[p], wanted[p], channels); };
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error &) {
+            work(); // no thread to spare: decode the part here
+        }
+    }
+    got[0] = decodeRange(file, out, 0, wanted[0], channels);
+    for (std::thread &worker : workers)
+        worker.join();
+    return contiguousFrames(got, wanted);
+}
+
 std::optional<LoadedTrack> loadDecoded(const QString &path)
 {
     SF_INFO info;
@@ -131,10 +200,10 @@ std::optional<LoadedTrack> loadDecoded(const QString &path)
     track.block = TrackBlock::allocate(std::size_t(info.frames) * frameBytes);
     if (!track.block)
         return std::nullopt;
-    const auto samples = reinterpret_cast<float *>(track.block.data());
     // A decoder may deliver fewer frames than the header announced: the
     // frames really decoded are the track.
-    track.totalFrames = sf_readf_float(file.get(), samples, info.frames);
+    const auto samples = reinterpret_cast<float *>(track.block.data());
+    track.totalFrames = decodeAll(path, file.get(), info, samples, track.format.channels);
     if (track.totalFrames <= 0)
         return std::nullopt;
     return track;

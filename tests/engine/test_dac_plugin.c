@@ -41,15 +41,15 @@ static long long elapsed_frames(const test_dac *dac)
 
 static void arm_timer(test_dac *dac, int on)
 {
-    struct itimerspec spec;
-    memset(&spec, 0, sizeof spec);
+    struct itimerspec timer;
+    memset(&timer, 0, sizeof timer);
     if (on) {
         const long ns = (long)(1e9 * (double)dac->io.period_size / dac->io.rate);
-        spec.it_interval.tv_sec = ns / 1000000000L;
-        spec.it_interval.tv_nsec = ns % 1000000000L;
-        spec.it_value = spec.it_interval;
+        timer.it_interval.tv_sec = ns / 1000000000L;
+        timer.it_interval.tv_nsec = ns % 1000000000L;
+        timer.it_value = timer.it_interval;
     }
-    timerfd_settime(dac->io.poll_fd, 0, &spec, NULL);
+    timerfd_settime(dac->io.poll_fd, 0, &timer, NULL);
 }
 
 static int dac_start(snd_pcm_ioplug_t *io)
@@ -201,6 +201,15 @@ static int read_config(snd_config_t *conf, test_dac *dac, int *busy)
     return 0;
 }
 
+static int discard(test_dac *dac, int err)
+{
+    if (dac->io.poll_fd >= 0)
+        close(dac->io.poll_fd);
+    free(dac->record_path);
+    free(dac);
+    return err;
+}
+
 SND_PCM_PLUGIN_DEFINE_FUNC(quorveltestdac)
 {
     (void)root;
@@ -211,23 +220,19 @@ SND_PCM_PLUGIN_DEFINE_FUNC(quorveltestdac)
     if (!dac)
         return -ENOMEM;
     dac->fail_after = -1;
-    if ((err = read_config(conf, dac, &busy)) < 0 || (busy && (err = -EBUSY))) {
-        free(dac->record_path);
-        free(dac);
-        return err;
-    }
+    dac->io.poll_fd = -1;
+    if ((err = read_config(conf, dac, &busy)) < 0)
+        return discard(dac, err);
+    if (busy)
+        return discard(dac, -EBUSY);
     dac->io.version = SND_PCM_IOPLUG_VERSION;
     dac->io.name = "Quorvel test DAC";
     dac->io.callback = &dac_callbacks;
     dac->io.private_data = dac;
     dac->io.poll_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     dac->io.poll_events = POLLIN;
-    if ((err = snd_pcm_ioplug_create(&dac->io, name, stream, mode)) < 0) {
-        close(dac->io.poll_fd);
-        free(dac->record_path);
-        free(dac);
-        return err;
-    }
+    if ((err = snd_pcm_ioplug_create(&dac->io, name, stream, mode)) < 0)
+        return discard(dac, err);
     if ((err = restrict_hardware(&dac->io)) < 0) {
         snd_pcm_ioplug_delete(&dac->io);
         return err;
@@ -235,4 +240,4 @@ SND_PCM_PLUGIN_DEFINE_FUNC(quorveltestdac)
     *pcmp = dac->io.pcm;
     return 0;
 }
-SND_PCM_PLUGIN_SYMBOL(quorveltestdac);
+SND_PCM_PLUGIN_SYMBOL(quorveltestdac)

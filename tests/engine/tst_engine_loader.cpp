@@ -44,9 +44,12 @@ private slots:
     void rawPathKeepsStoredBytes();
     void decodePathGivesFloatFrames_data();
     void decodePathGivesFloatFrames();
+    void truncatedFlacKeepsTheFramesBeforeTheGap();
     void partialTrailingFrameIsDropped();
     void badInputIsRefused_data();
     void badInputIsRefused();
+    void filesCutShortAreRefused_data();
+    void filesCutShortAreRefused();
     void tracksOverTheBlockLimitAreRefused_data();
     void tracksOverTheBlockLimitAreRefused();
 
@@ -109,9 +112,12 @@ void LoaderTest::decodePathGivesFloatFrames_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("sourceBits");
-    QTest::newRow("flac 16") << "a.flac" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 16;
-    QTest::newRow("flac 24, upper case") << "a.FLAC" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 24;
-    QTest::newRow("mp3, mixed case") << "a.Mp3" << (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III) << 0;
+    QTest::addColumn<int>("frames");
+    QTest::newRow("flac 16") << "a.flac" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << 16 << 4410;
+    QTest::newRow("flac 24, upper case") << "a.FLAC" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 24 << 4410;
+    // Long enough to be decoded in parts on several threads.
+    QTest::newRow("flac 24, long") << "a.flac" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 24 << 1'100'003;
+    QTest::newRow("mp3, mixed case") << "a.Mp3" << (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III) << 0 << 4410;
 }
 
 void LoaderTest::decodePathGivesFloatFrames()
@@ -119,8 +125,9 @@ void LoaderTest::decodePathGivesFloatFrames()
     QFETCH(QString, name);
     QFETCH(int, format);
     QFETCH(int, sourceBits);
+    QFETCH(int, frames);
     const QString path = m_dir->filePath(QTest::currentDataTag() + name);
-    QVERIFY(testaudio::write(path, {format, 44100, 2, 4410, testaudio::Signal::Tone}));
+    QVERIFY(testaudio::write(path, {format, 44100, 2, frames, testaudio::Signal::Noise}));
 
     const auto track = loadTrack(path);
     QVERIFY(track);
@@ -130,6 +137,22 @@ void LoaderTest::decodePathGivesFloatFrames()
     QCOMPARE(track->format.bytesPerFrame(), 8u);
     QCOMPARE(int(track->format.integerSourceBits), sourceBits);
     QVERIFY(std::memcmp(track->block.data(), expected.data(), expected.size() * 4) == 0);
+}
+
+void LoaderTest::truncatedFlacKeepsTheFramesBeforeTheGap()
+{
+    const QString path = m_dir->filePath("cut.flac");
+    QVERIFY(testaudio::write(path, {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1'200'000, testaudio::Signal::Noise}));
+    QFile file(path);
+    QVERIFY(file.resize(file.size() * 3 / 4));
+
+    const auto track = loadTrack(path);
+    QVERIFY(track);
+    QVERIFY(track->totalFrames > 100'000);
+    QVERIFY(track->totalFrames < 1'200'000);
+    const std::vector<float> sequential = testaudio::decodedFloat(path);
+    QVERIFY(qint64(sequential.size()) >= track->totalFrames * 2);
+    QVERIFY(std::memcmp(track->block.data(), sequential.data(), std::size_t(track->totalFrames) * 8) == 0);
 }
 
 void LoaderTest::partialTrailingFrameIsDropped()
@@ -175,6 +198,29 @@ void LoaderTest::badInputIsRefused()
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     else if (!content.isNull())
         QVERIFY(writeBytes(path, content));
+    QVERIFY(!loadTrack(path));
+}
+
+void LoaderTest::filesCutShortAreRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("format");
+    QTest::newRow("wav") << "cut.wav" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    QTest::newRow("wavex") << "cut-x.wav" << (SF_FORMAT_WAVEX | SF_FORMAT_PCM_24);
+    QTest::newRow("aiff") << "cut.aiff" << (SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    QTest::newRow("aiff-c float") << "cut-c.aiff" << (SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
+}
+
+// The header declares more data than the file holds: no part of it plays.
+void LoaderTest::filesCutShortAreRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(int, format);
+    const QString path = m_dir->filePath(name);
+    QVERIFY(testaudio::write(path, {format, 44100, 2, 10000, testaudio::Signal::Noise}));
+    QVERIFY(loadTrack(path));
+    QFile file(path);
+    QVERIFY(file.resize(file.size() - 1000));
     QVERIFY(!loadTrack(path));
 }
 

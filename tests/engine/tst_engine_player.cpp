@@ -322,8 +322,10 @@ void PlayerTest::unpluggedDeviceStopsRendering()
 {
     QSignalSpy devices(m_platform.get(), &AudioPlatform::devicesChanged);
     m_player->playBitPerfect(track("t.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 4800}));
+    m_platform->renameDevice(kDac, "DAC 2");
     m_platform->removeDevice(kSpeakers);
-    QCOMPARE(devices.count(), 1);
+    QCOMPARE(devices.count(), 2);
+    QCOMPARE(m_platform->devices(), (QList<PlaybackDevice>{{kDac, "DAC 2", true}, {3, "Microphone", false}}));
     QCOMPARE(m_platform->renderStep(512), -1);
     m_player->stop();
     QVERIFY(!m_player->isPlaying());

@@ -62,10 +62,6 @@ private slots:
     void convertsWithoutChangingValues();
     void candidatesAreNarrowestFirst_data();
     void candidatesAreNarrowestFirst();
-    void silenceIsTheFormatsOwn_data();
-    void silenceIsTheFormatsOwn();
-    void alsaNamesRoundTrip_data();
-    void alsaNamesRoundTrip();
 };
 
 void SampleFormatsTest::convertsWithoutChangingValues_data()
@@ -142,45 +138,6 @@ void SampleFormatsTest::candidatesAreNarrowestFirst()
     for (const StreamFormat &f : sampleformats::losslessCandidates(track))
         actual << QString::fromLatin1(snd_pcm_format_name(sampleformats::alsaFormat(f)));
     QCOMPARE(actual, expected);
-}
-
-void SampleFormatsTest::silenceIsTheFormatsOwn_data()
-{
-    QTest::addColumn<StreamFormat>("format");
-    QTest::addColumn<char>("fill");
-    QTest::newRow("u8") << U8 << '\x80';
-    QTest::newRow("s8") << S8 << '\0';
-    QTest::newRow("s24be") << S24BE << '\0';
-    QTest::newRow("float") << F32LE << '\0';
-}
-
-void SampleFormatsTest::silenceIsTheFormatsOwn()
-{
-    QFETCH(StreamFormat, format);
-    QFETCH(char, fill);
-    QByteArray buffer(int(7 * format.bytesPerSample()) + 1, '\x33');
-    sampleformats::writeSilence(reinterpret_cast<std::byte *>(buffer.data()), format, 7);
-    QCOMPARE(buffer.chopped(1), QByteArray(buffer.size() - 1, fill));
-    QCOMPARE(buffer.back(), '\x33');
-}
-
-void SampleFormatsTest::alsaNamesRoundTrip_data()
-{
-    QTest::addColumn<int>("format");
-    for (snd_pcm_format_t f : {SND_PCM_FORMAT_U8, SND_PCM_FORMAT_S8, SND_PCM_FORMAT_S16_BE,
-                               SND_PCM_FORMAT_S24_3LE, SND_PCM_FORMAT_S32_LE, SND_PCM_FORMAT_FLOAT_BE,
-                               SND_PCM_FORMAT_FLOAT64_LE})
-        QTest::newRow(snd_pcm_format_name(f)) << int(f);
-}
-
-void SampleFormatsTest::alsaNamesRoundTrip()
-{
-    QFETCH(int, format);
-    const StreamFormat layout = sampleformats::fromAlsa(snd_pcm_format_t(format), 44100, 2);
-    QVERIFY(layout.isValid());
-    QCOMPARE(int(sampleformats::alsaFormat(layout)), format);
-    // Padded layouts (24 bits in 32) are not written by the engine.
-    QVERIFY(!sampleformats::fromAlsa(SND_PCM_FORMAT_S24_LE, 44100, 2).isValid());
 }
 
 QTEST_GUILESS_MAIN(SampleFormatsTest)

@@ -1,6 +1,7 @@
 #include "TestAudio.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -116,6 +117,18 @@ std::vector<float> decodedFloat(const QString &path, SF_INFO *infoOut)
             break;
         out.insert(out.end(), chunk.begin(), chunk.begin() + got * info.channels);
     }
+    return out;
+}
+
+std::vector<std::int32_t> decodedInt(const QString &path)
+{
+    SF_INFO info;
+    SndfileHandle file = openRead(path, &info);
+    if (!file)
+        return {};
+    std::vector<std::int32_t> out(std::size_t(info.frames) * std::size_t(info.channels));
+    const sf_count_t got = sf_readf_int(file.get(), out.data(), info.frames);
+    out.resize(std::size_t(std::max<sf_count_t>(got, 0)) * std::size_t(info.channels));
     return out;
 }
 

@@ -44,6 +44,11 @@ QByteArray rawData(const QString &path);
 // The whole file decoded by libsndfile to interleaved 32-bit float.
 std::vector<float> decodedFloat(const QString &path, SF_INFO *info = nullptr);
 
+// The whole file as libsndfile's 32-bit integers: every PCM sample shifted to
+// the top of the word (a 16-bit sample s reads as s << 16, unsigned 8-bit u as
+// (u - 128) << 24).
+std::vector<std::int32_t> decodedInt(const QString &path);
+
 // A fresh temporary directory for one test's files, kept when
 // QUORVEL_KEEP_TEST_FILES is set.
 std::unique_ptr<QTemporaryDir> makeTempDir();

@@ -1,0 +1,54 @@
+#include "AlsaTestRig.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace alsarig {
+
+namespace {
+
+QByteArray dacPcm(const QByteArray &name, const QByteArray &description, const QByteArray &slaveArgs,
+                  const QByteArray &file)
+{
+    return "pcm." + name + " {\n  type file\n  slave.pcm { type quorveltestdac " + slaveArgs
+           + " }\n  file \"" + file + "\"\n  format \"raw\"\n  hint { show on description \""
+           + description + "\" }\n}\n";
+}
+
+QByteArray configuration(const QByteArray &dir)
+{
+    QByteArray c = "pcm_type.quorveltestdac { lib \"" QUORVEL_TEST_DAC_PLUGIN "\" }\n";
+    c += "pcm.quorvel_capture {\n  type file\n  slave.pcm { type null }\n  file \"" + dir
+         + "/capture/cap-%r-%c-%b-%f.raw\"\n  format \"raw\"\n  truncate false\n"
+           "  hint { show on description \"Quorvel capture\" }\n}\n";
+    c += dacPcm("quorvel_dac", "Quorvel test DAC", "record \"" + dir + "/dac-received.raw\"",
+                dir + "/dac/dac-%r-%c-%b-%f.raw");
+    c += dacPcm("quorvel_dac_busy", "Quorvel busy DAC", "busy true", "/dev/null");
+    c += dacPcm("quorvel_dac_unplug", "Quorvel unplugged DAC",
+                "record \"" + dir + "/unplug-received.raw\" fail_after "
+                    + QByteArray::number(kUnplugAfterFrames),
+                "/dev/null");
+    c += "pcm.quorvel_hw_alias { type hw card 7 hint { show on description \"Quorvel hw alias\" } }\n";
+    c += "pcm.quorvel_converter { type plug slave.pcm \"quorvel_capture\" "
+         "hint { show on description \"Quorvel converter\" } }\n";
+    return c;
+}
+
+} // namespace
+
+bool install(const QString &dir, QString *error)
+{
+    const QByteArray encoded = QFile::encodeName(QDir(dir).absolutePath());
+    QDir().mkpath(dir + "/capture");
+    QDir().mkpath(dir + "/dac");
+    QFile file(dir + "/asound-test.conf");
+    if (!file.open(QIODevice::WriteOnly) || file.write(configuration(encoded)) < 0) {
+        *error = file.errorString();
+        return false;
+    }
+    file.close();
+    qputenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" + QFile::encodeName(file.fileName()));
+    return true;
+}
+
+} // namespace alsarig

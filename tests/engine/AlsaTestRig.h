@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The ALSA configuration the ALSA tests load: ALSA's own alsa.conf followed by
+// a file of test PCMs, through ALSA_CONFIG_PATH (a colon-separated list).
+// install() must run before the process makes its first ALSA call.
+//
+//   quorvel_capture      file PCM over null: every play lands in
+//                        <dir>/capture/cap-<rate>-<channels>-<bits>-<format>.raw
+//   quorvel_dac          the restricted test DAC (S16_LE, S32_LE at 44.1, 48,
+//                        96, 192 kHz, real-time paced), wrapped in a file PCM
+//                        that names <dir>/dac/dac-<rate>-...-<format>.raw;
+//                        the DAC itself records to <dir>/dac-received.raw
+//   quorvel_dac_busy     the DAC, refusing to open with -EBUSY
+//   quorvel_dac_unplug   the DAC, vanishing (-ENODEV) after 4,800 frames;
+//                        records to <dir>/unplug-received.raw
+//   quorvel_hw_alias     a hw PCM (card 7, absent): listed, never opened
+//   quorvel_converter    a plug PCM with a description: never a device
+namespace alsarig {
+
+inline constexpr qint64 kUnplugAfterFrames = 4800;
+
+// Writes the configuration into `dir` and points ALSA at it; false with a
+// reason when the file cannot be written.
+bool install(const QString &dir, QString *error);
+
+} // namespace alsarig

@@ -1,0 +1,166 @@
+// Bit-perfect output through real ALSA: every file of the matrix plays
+// through a file PCM over null, and the capture must equal the file's data
+// chunk (raw path) or libsndfile's float frames (decode path) byte for byte.
+// The capture's file name, built by ALSA from the opened parameters, proves
+// the rate and format the device was opened at.
+#include "AlsaAudioPlatform.h"
+#include "AlsaTestRig.h"
+#include "BitPerfectAudioPlayer.h"
+#include "TestAudio.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+#include <cstring>
+
+class AlsaCaptureTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void listsOnlyPcmsThatKeepSamples();
+    void capturesExactly_data();
+    void capturesExactly();
+    void reportsDeviceNodeChanges();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
+};
+
+void AlsaCaptureTest::initTestCase()
+{
+    QString error;
+    QVERIFY2(alsarig::install(m_dir->path(), &error), qPrintable(error));
+}
+
+void AlsaCaptureTest::listsOnlyPcmsThatKeepSamples()
+{
+    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
+    const QList<PlaybackDevice> devices = platform.devices();
+    QStringList names;
+    for (const PlaybackDevice &d : devices) {
+        names << d.name;
+        QVERIFY(d.id != 0);
+        QVERIFY(d.hasOutput);
+    }
+    for (const char *expected : {"Quorvel capture", "Quorvel test DAC", "Quorvel hw alias"})
+        QVERIFY2(names.contains(expected), qPrintable(names.join(", ")));
+    QVERIFY(!names.contains("Quorvel converter"));
+    QVERIFY(!names.contains("Discard all samples (playback) or generate zero samples (capture)"));
+    QVERIFY(devices.contains(PlaybackDevice{deviceIdForPcm("quorvel_capture"), "Quorvel capture", true}));
+    QCOMPARE(platform.devices(), devices); // stable across enumerations
+    QCOMPARE(platform.defaultOutputDevice(), std::nullopt); // no sound card here
+}
+
+void AlsaCaptureTest::capturesExactly_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QString>("opened"); // what ALSA names in the capture file
+
+    const auto row = [](const char *tag, int format, int rate, int channels, const char *ext, const char *alsa) {
+        QTest::newRow(tag) << format << rate << channels << ext << alsa;
+    };
+    row("wav u8 44.1k mono", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 44100, 1, "wav", "8-U8");
+    row("wav 16 44.1k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, "wav", "16-S16_LE");
+    row("wav 16 48k 6ch", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 6, "wav", "16-S16_LE");
+    row("wav 24 88.2k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 88200, 2, "wav", "24-S24_3LE");
+    row("wav 32 176.4k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 176400, 2, "wav", "32-S32_LE");
+    row("wav float 192k stereo", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 192000, 2, "wav", "32-FLOAT_LE");
+    row("wav double 352.8k mono", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 352800, 1, "wav", "64-FLOAT64_LE");
+    row("wavex 24 96k 6ch", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 96000, 6, "wav", "24-S24_3LE");
+    row("wavex float 48k stereo", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 48000, 2, "wav", "32-FLOAT_LE");
+    row("aiff s8 48k mono", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 48000, 1, "aif", "8-S8");
+    row("aiff 16 44.1k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 44100, 2, "aiff", "16-S16_BE");
+    row("aiff 24 96k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 96000, 2, "aiff", "24-S24_3BE");
+    row("aiff 32 192k 6ch", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 192000, 6, "aiff", "32-S32_BE");
+    row("aiff-c float 48k stereo", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 48000, 2, "aiff", "32-FLOAT_BE");
+    row("aiff-c sowt 88.2k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 88200, 2, "aiff", "16-S16_LE");
+    row("flac 16 44.1k stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, "flac", "32-FLOAT_LE");
+    row("flac 24 96k 6ch", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 6, "flac", "32-FLOAT_LE");
+    row("flac 24 352.8k stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 352800, 2, "flac", "32-FLOAT_LE");
+    row("mp3 44.1k stereo", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 2, "mp3", "32-FLOAT_LE");
+    row("mp3 48k mono", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 48000, 1, "mp3", "32-FLOAT_LE");
+}
+
+namespace {
+
+QByteArray expectedBytes(const QString &path, bool decoded, int frameBytes)
+{
+    if (decoded) {
+        const std::vector<float> frames = testaudio::decodedFloat(path);
+        return QByteArray(reinterpret_cast<const char *>(frames.data()), qsizetype(frames.size() * 4));
+    }
+    const QByteArray raw = testaudio::rawData(path);
+    return raw.left(raw.size() - raw.size() % frameBytes); // an AIFF pad byte is no frame
+}
+
+void removeFiles(QDir dir)
+{
+    for (const QString &old : dir.entryList(QDir::Files))
+        dir.remove(old);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+void AlsaCaptureTest::capturesExactly()
+{
+    QFETCH(int, format);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(QString, extension);
+    QFETCH(QString, opened);
+    const QDir captures(m_dir->filePath("capture"));
+    removeFiles(captures);
+    const QString path = m_dir->filePath(QStringLiteral("track.") + extension);
+    QVERIFY(testaudio::write(path, {format, rate, channels, rate / 10 + 7, testaudio::Signal::Noise}));
+
+    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
+    BitPerfectAudioPlayer player(platform);
+    player.setOutputDevice(deviceIdForPcm("quorvel_capture"));
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QVERIFY(player.isPlaying());
+    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 20000);
+
+    // One open, named by ALSA after the parameters it was opened with.
+    const QString expectedName = QStringLiteral("cap-%1-%2-%3.raw").arg(rate).arg(channels).arg(opened);
+    QCOMPARE(captures.entryList(QDir::Files), QStringList{expectedName});
+    const QByteArray captured = readAll(captures.filePath(expectedName));
+    const int sampleBytes = opened.section('-', 0, 0).toInt() / 8;
+    const QByteArray expected = expectedBytes(path, extension == "flac" || extension == "mp3", sampleBytes * channels);
+    QVERIFY(!expected.isEmpty());
+    QVERIFY2(captured.size() >= expected.size(), qPrintable(QString::number(captured.size())));
+    QVERIFY2(std::memcmp(captured.constData(), expected.constData(), std::size_t(expected.size())) == 0,
+             "captured bytes differ from the track");
+    const char silence = opened.endsWith("U8") ? '\x80' : '\0';
+    QCOMPARE(captured.mid(expected.size()), QByteArray(captured.size() - expected.size(), silence));
+}
+
+void AlsaCaptureTest::reportsDeviceNodeChanges()
+{
+    const QString nodes = m_dir->filePath("snd");
+    AlsaAudioPlatform platform(nullptr, nodes);
+    QSignalSpy changed(&platform, &AudioPlatform::devicesChanged);
+    QVERIFY(QDir().mkdir(nodes)); // the first card appears
+    QTRY_VERIFY(changed.count() >= 1);
+    changed.clear();
+    QFile node(nodes + "/pcmC0D0p");
+    QVERIFY(node.open(QIODevice::WriteOnly));
+    node.close();
+    QTRY_VERIFY(changed.count() >= 1);
+    changed.clear();
+    QVERIFY(node.remove());
+    QTRY_VERIFY(changed.count() >= 1);
+}
+
+QTEST_GUILESS_MAIN(AlsaCaptureTest)
+#include "tst_engine_alsa_capture.moc"
