@@ -71,7 +71,8 @@ WaveformResult extract(const QUrl &url)
     return makeWaveformData(url, WaveformLoader::maxWaveformSamples);
 }
 
-// What the extraction itself makes of the file now.
+// What the extraction itself makes of the file now; a failure gives values no
+// extraction yields (negative), so comparing a stored waveform with it fails.
 LoadedWaveform waveformOf(const QUrl &url)
 {
     const WaveformResult result = extract(url);
