@@ -387,7 +387,7 @@ void WaveformLoaderTest::cancelledQueuedTasksNeverStart()
 // A folder of hundreds of tracks: every waveform arrives, and no more
 // decoders than cores are ever alive at once, however many workers are asked
 // for. The gate stays shut until every worker is inside, so the bound is
-// reached, not merely respected.
+// reached, not merely kept.
 void WaveformLoaderTest::manyFilesUseAtMostThePool()
 {
     auto dir = testaudio::makeTempDir();
