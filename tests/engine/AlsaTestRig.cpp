@@ -15,12 +15,14 @@ QByteArray dacPcm(const QByteArray &name, const QByteArray &description, const Q
            + description + "\" }\n}\n";
 }
 
-QByteArray configuration(const QByteArray &dir)
+QByteArray configuration(const QByteArray &dir, Devices devices)
 {
-    QByteArray c = "pcm_type.quorveltestdac { lib \"" QUORVEL_TEST_DAC_PLUGIN "\" }\n";
-    c += "pcm.quorvel_capture {\n  type file\n  slave.pcm { type null }\n  file \"" + dir
-         + "/capture/cap-%r-%c-%b-%f.raw\"\n  format \"raw\"\n  truncate false\n"
-           "  hint { show on description \"Quorvel capture\" }\n}\n";
+    QByteArray c = "pcm.quorvel_capture {\n  type file\n  slave.pcm { type null }\n  file \"" + dir
+                   + "/capture/cap-%r-%c-%b-%f.raw\"\n  format \"raw\"\n  truncate false\n"
+                     "  hint { show on description \"Quorvel capture\" }\n}\n";
+    if (devices == Devices::CaptureOnly)
+        return c;
+    c += "pcm_type.quorveltestdac { lib \"" QUORVEL_TEST_DAC_PLUGIN "\" }\n";
     c += dacPcm("quorvel_dac", "Quorvel test DAC", "record \"" + dir + "/dac-received.raw\"",
                 dir + "/dac/dac-%r-%c-%b-%f.raw");
     c += dacPcm("quorvel_dac_busy", "Quorvel busy DAC", "busy true", "/dev/null");
@@ -36,19 +38,31 @@ QByteArray configuration(const QByteArray &dir)
 
 } // namespace
 
-bool install(const QString &dir, QString *error)
+bool install(const QString &dir, QString *error, Devices devices)
 {
     const QByteArray encoded = QFile::encodeName(QDir(dir).absolutePath());
     QDir().mkpath(dir + "/capture");
     QDir().mkpath(dir + "/dac");
     QFile file(dir + "/asound-test.conf");
-    if (!file.open(QIODevice::WriteOnly) || file.write(configuration(encoded)) < 0) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(configuration(encoded, devices)) < 0) {
         *error = file.errorString();
         return false;
     }
     file.close();
     qputenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" + QFile::encodeName(file.fileName()));
     return true;
+}
+
+QList<QByteArray> captures(const QString &dir)
+{
+    QList<QByteArray> out;
+    const QDir captureDir(dir + "/capture");
+    for (const QString &name : captureDir.entryList(QDir::Files, QDir::Name)) {
+        QFile file(captureDir.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            out << file.readAll();
+    }
+    return out;
 }
 
 } // namespace alsarig

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The ALSA configuration the ALSA tests load: ALSA's own alsa.conf followed by
@@ -22,8 +23,15 @@ namespace alsarig {
 
 inline constexpr qint64 kUnplugAfterFrames = 4800;
 
+enum class Devices { All, CaptureOnly };
+
 // Writes the configuration into `dir` and points ALSA at it; false with a
-// reason when the file cannot be written.
-bool install(const QString &dir, QString *error);
+// reason when the file cannot be written. CaptureOnly leaves quorvel_capture
+// as the one device, as on a machine with a single output.
+bool install(const QString &dir, QString *error, Devices devices = Devices::All);
+
+// The captures of quorvel_capture in play order (ALSA numbers the files of a
+// format .0001, .0002, ... after the first).
+QList<QByteArray> captures(const QString &dir);
 
 } // namespace alsarig

@@ -1,0 +1,133 @@
+// The player from the outside: a folder of tracks played through real ALSA,
+// once through the queue in this process and once by the real program
+// started from a shell with the folder on its command line.
+#include "AlsaAudioPlatform.h"
+#include "AlsaTestRig.h"
+#include "BitPerfectAudioPlayer.h"
+#include "Clock.h"
+#include "FileIntake.h"
+#include "PlayQueue.h"
+#include "TestAudio.h"
+#include "Transport.h"
+#include "WaveformLoader.h"
+
+#include <QProcess>
+#include <QTest>
+#include <csignal>
+
+class EndToEndTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void aFolderPlaysTrackAfterTrackThroughAlsa();
+    void theProgramPlaysAFolderGivenOnItsCommandLine();
+
+private:
+    QList<QUrl> writeAlbum();
+    void verifyCapturedInOrder(const QList<QUrl> &tracks);
+
+    std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
+    QString m_album;
+};
+
+void EndToEndTest::initTestCase()
+{
+    QString error;
+    QVERIFY2(alsarig::install(m_dir->path(), &error, alsarig::Devices::CaptureOnly), qPrintable(error));
+    m_album = m_dir->filePath("album");
+}
+
+void EndToEndTest::init()
+{
+    QDir(m_dir->filePath("capture")).removeRecursively();
+    QDir().mkpath(m_dir->filePath("capture"));
+    QDir(m_album).removeRecursively();
+}
+
+// Three tracks of one format, each with its own noise, named so that the
+// file-name order is not the order they were written in.
+QList<QUrl> EndToEndTest::writeAlbum()
+{
+    QDir().mkpath(m_album);
+    QList<QUrl> tracks;
+    const QStringList names{"01 intro.wav", "02 Theme.wav", "10 coda.wav"};
+    for (int i = 2; i >= 0; --i) {
+        testaudio::Spec spec;
+        spec.frames = 11025 + 1000 * i;
+        spec.signal = testaudio::Signal::Noise;
+        spec.seed = quint32(7 + i);
+        const QString path = m_album + "/" + names.at(i);
+        testaudio::write(path, spec);
+        tracks.prepend(QUrl::fromLocalFile(path));
+    }
+    QFile(m_album + "/cover.txt").open(QIODevice::WriteOnly);
+    return tracks;
+}
+
+void EndToEndTest::verifyCapturedInOrder(const QList<QUrl> &tracks)
+{
+    const QList<QByteArray> captured = alsarig::captures(m_dir->path());
+    QCOMPARE(captured.size(), tracks.size());
+    for (int i = 0; i < tracks.size(); ++i) {
+        const QByteArray data = testaudio::rawData(tracks.at(i).toLocalFile());
+        QVERIFY(!data.isEmpty());
+        // The last period of a track is padded with silence, nothing else.
+        QVERIFY2(captured.at(i).startsWith(data), qPrintable(QString("track %1").arg(i)));
+        const QByteArray tail = captured.at(i).mid(data.size());
+        QVERIFY(tail.count('\0') == tail.size());
+    }
+}
+
+void EndToEndTest::aFolderPlaysTrackAfterTrackThroughAlsa()
+{
+    const QList<QUrl> tracks = writeAlbum();
+    AlsaAudioPlatform platform;
+    const QList<PlaybackDevice> devices = platform.devices();
+    QCOMPARE(devices.size(), 1);
+    BitPerfectAudioPlayer player(platform);
+    player.setOutputDevice(devices.first().id);
+    WaveformLoader waveforms;
+    PlayQueue queue;
+    SteadyClock clock;
+    Transport transport(queue, player, waveforms, clock);
+    FileIntake intake(queue, transport, waveforms);
+
+    intake.openFolderURL(QUrl::fromLocalFile(m_album));
+    QCOMPARE(queue.fileURLs(), tracks);
+    QTRY_COMPARE_WITH_TIMEOUT(queue.currentIndex(), 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 20000);
+    verifyCapturedInOrder(tracks);
+}
+
+void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
+{
+    const QList<QUrl> tracks = writeAlbum();
+    QProcess player;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", m_dir->filePath("config"));
+    player.setProcessEnvironment(env);
+    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {m_album});
+    QVERIFY(player.waitForStarted());
+
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).size() == 3, 30000);
+    // The last track is fully written once its output has been torn down;
+    // give the program the time its end-of-track play-out may take.
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).last().size()
+                                 >= testaudio::rawData(tracks.last().toLocalFile()).size(),
+                             10000);
+    QCOMPARE(player.state(), QProcess::Running);
+
+    ::kill(pid_t(player.processId()), SIGTERM);
+    QVERIFY(player.waitForFinished(20000));
+    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(player.exitCode(), 0);
+    verifyCapturedInOrder(tracks);
+}
+
+QTEST_GUILESS_MAIN(EndToEndTest)
+#include "tst_endtoend.moc"
