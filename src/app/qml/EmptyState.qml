@@ -63,6 +63,7 @@ Item {
             Layout.alignment: Qt.AlignHCenter
             Layout.topMargin: 22
             Layout.preferredWidth: Math.min(360, root.width - 36)
+            Layout.maximumWidth: 360
             onOpenFileRequested: root.openFileRequested()
             onOpenFolderRequested: root.openFolderRequested()
         }

@@ -132,7 +132,7 @@ Item {
                 boundsBehavior: Flickable.StopAtBounds
                 model: root.catalogue
                 ScrollBar.vertical: ScrollBar {
-                    policy: deviceList.contentHeight > deviceList.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+                    policy: deviceList.contentHeight > deviceList.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
                 }
 
                 delegate: T.Button {
