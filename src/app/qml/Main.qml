@@ -26,7 +26,10 @@ Window {
         window: root
     }
 
-    Component.onCompleted: root.content.firstShown()
+    // The first-shown work (devices, then any files from the command line)
+    // waits for the first frame, so a queue it fills is laid out like any
+    // later one.
+    onFrameSwapped: root.content.firstShown()
 
     Shortcut {
         sequences: [StandardKey.Quit]
