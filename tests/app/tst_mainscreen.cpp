@@ -106,6 +106,7 @@ private slots:
     void aQueueReplacesTheCardWithThePanels();
     void theDropHighlightFollowsTheHover();
     void thePickerListsDevicesAndAClickSelects();
+    void anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition();
     void aClickInARowWaveformSeeksThatTrack();
     void theCurrentRowIsScrolledToTheCentre();
     void aHugeQueueBuildsOnlyVisibleRows();
@@ -208,6 +209,31 @@ void MainScreenTest::thePickerListsDevicesAndAClickSelects()
     QTest::mouseClick(screen.window, Qt::LeftButton, {}, row->mapToScene({50, 18}).toPoint());
     QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
     QCOMPARE(screen.item("selectedDeviceName")->property("text").toString(), "USB DAC");
+}
+
+void MainScreenTest::anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition()
+{
+    Screen screen;
+    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    const QList<QUrl> tracks = screen.tracks(1);
+    const QByteArray data = testaudio::rawData(tracks.first().toLocalFile());
+    const qint64 frames = data.size() / 4;
+    screen.content.intake()->loadPlaylist(tracks);
+    screen.content.transport()->playTrack(0, 0.5);
+    QTRY_VERIFY(screen.content.player()->isPlaying());
+
+    screen.platform.removeDevice(1); // the selected default goes away mid-track
+    QCOMPARE(screen.item("selectedDeviceName")->property("text").toString(), "HDMI");
+    QTRY_VERIFY(screen.content.player()->isPlaying());
+    QTRY_VERIFY(screen.platform.events().contains("start 3"));
+
+    // The new device receives the rest of the track, from about where it was.
+    const qint64 written = screen.platform.renderToEnd();
+    QVERIFY(written > 0);
+    const qint64 from = frames - written;
+    QVERIFY2(from >= frames / 2 && from < frames / 2 + 44100 / 5, qPrintable(QString::number(from)));
+    QVERIFY(screen.platform.captured(3).startsWith(data.mid(from * 4)));
+    QVERIFY(screen.platform.captured(2).isEmpty());
 }
 
 void MainScreenTest::aClickInARowWaveformSeeksThatTrack()
