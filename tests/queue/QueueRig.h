@@ -51,7 +51,7 @@ struct QueueRig
     quint32 nextSeed = 100;
     std::unique_ptr<QTemporaryDir> dir = testaudio::makeTempDir();
     SimulatedAudioPlatform platform;
-    BitPerfectAudioPlayer player{platform};
+    BitPerfectAudioPlayer player{platform, BitPerfectAudioPlayer::LoadMode::Inline};
     WaveformLoader waveforms;
     PlayQueue queue;
     ManualClock clock;
