@@ -24,8 +24,8 @@ BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode m
 
 BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
 {
-    // The worker posts to this object; it must be done before the object
-    // goes. Its queued result dies with the object's posted events.
+    // The worker posts to this object, so it must be done before the object
+    // goes; a result it posted dies, unplayed, with the posted events.
     m_generation.fetch_add(1, std::memory_order_relaxed);
     m_loads.waitForDone();
     stopUnit();
@@ -54,14 +54,10 @@ void BitPerfectAudioPlayer::playBitPerfect(const QUrl &url, double startFraction
 void BitPerfectAudioPlayer::loadInBackground(quint64 generation, const QString &path)
 {
     m_loads.start([this, generation, path] {
-        const auto isCurrent = [&] {
-            return m_generation.load(std::memory_order_relaxed) == generation;
-        };
-        if (!isCurrent())
+        if (m_generation.load(std::memory_order_relaxed) != generation)
             return; // a newer request came while this one waited
+        // Superseded on the way, the result is dropped by finishLoad.
         auto track = std::make_shared<std::optional<LoadedTrack>>(loadTrack(path));
-        if (!isCurrent())
-            return; // freed here, on the worker, without touching the player
         QMetaObject::invokeMethod(
             this, [this, generation, track] { finishLoad(generation, std::move(*track)); },
             Qt::QueuedConnection);
@@ -71,7 +67,7 @@ void BitPerfectAudioPlayer::loadInBackground(quint64 generation, const QString &
 void BitPerfectAudioPlayer::finishLoad(quint64 generation, std::optional<LoadedTrack> track)
 {
     if (generation != m_generation.load(std::memory_order_relaxed))
-        return; // superseded between the worker's check and now
+        return; // superseded: the track is freed here, unplayed
     if (track)
         startLoaded(std::move(*track));
     else

@@ -152,8 +152,8 @@ private:
     quint32 m_deviceId = 0;
     std::optional<quint32> m_preferredDeviceId;
 
-    // The newest request's number; a worker reads it to skip or drop work
-    // that a newer request made useless.
+    // The newest request's number; a result of any other is dropped, and a
+    // queued load that a newer request made useless is skipped.
     std::atomic<quint64> m_generation{0};
     double m_startFraction = 0.0;
     std::optional<double> m_seekWhileLoading;
