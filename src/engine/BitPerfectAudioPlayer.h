@@ -109,7 +109,7 @@ signals:
     void durationChanged();
     void sampleRateChanged();
     void isLoadingChanged();
-    // A load's output has started (isPlaying is already true).
+    // GUI thread: a load's output has started (isPlaying is already true).
     void started();
 
 private:

@@ -2,6 +2,8 @@
 // another, the commands in every state, and the wall-clock progress.
 #include "QueueRig.h"
 
+#include "NowPlaying.h"
+
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
@@ -25,6 +27,7 @@ private slots:
     void enabledRulesFollowTheState();
     void progressWaitsForTheSoundWhileATrackLoads();
     void commandsWhileATrackLoads();
+    void aLoadingTrackIsNotGivenThePreviousTracksLength();
     void anotherDeviceContinuesWhereTheTrackWas_data();
     void anotherDeviceContinuesWhereTheTrackWas();
 
@@ -296,6 +299,23 @@ void TransportTest::commandsWhileATrackLoads()
     QTRY_VERIFY(rig.player.isPlaying());
     QCOMPARE(rig.queue.currentIndex(), 2);
     QCOMPARE(rig.player.currentFrame(), 0);
+}
+
+// While a track loads the engine still holds the previous track's length;
+// the panel must not show it for the new one.
+void TransportTest::aLoadingTrackIsNotGivenThePreviousTracksLength()
+{
+    QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
+    NowPlaying panel(rig.queue, rig.transport, rig.player, rig.waveforms);
+    rig.intake.loadPlaylist({rig.track("short.wav", 4410), rig.track("long.wav", 441000)});
+    QTRY_VERIFY(rig.player.isPlaying());
+    QCOMPARE(panel.currentTrackDuration(), 0.1);
+    rig.transport.playTrack(1, 0.0);
+    QVERIFY(rig.player.isLoading());
+    QCOMPARE(rig.player.duration(), 0.1);
+    QVERIFY(panel.currentTrackDuration() != 0.1);
+    QTRY_VERIFY(rig.player.isPlaying());
+    QCOMPARE(panel.currentTrackDuration(), 10.0);
 }
 
 // The device catalogue may have sent the engine to the new device already,
