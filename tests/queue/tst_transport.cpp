@@ -324,8 +324,9 @@ void TransportTest::anotherDeviceContinuesWhereTheTrackWas_data()
 {
     QTest::addColumn<BitPerfectAudioPlayer::LoadMode>("mode");
     QTest::addColumn<bool>("engineMovedFirst");
-    for (const auto mode : {BitPerfectAudioPlayer::LoadMode::Inline, BitPerfectAudioPlayer::LoadMode::Background}) {
-        const char *m = mode == BitPerfectAudioPlayer::LoadMode::Inline ? "inline" : "background";
+    using LoadMode = BitPerfectAudioPlayer::LoadMode;
+    for (const LoadMode mode : {LoadMode::Inline, LoadMode::Background}) {
+        const char *m = mode == LoadMode::Inline ? "inline" : "background";
         QTest::addRow("%s", m) << mode << false;
         QTest::addRow("%s, engine moved first", m) << mode << true;
     }
