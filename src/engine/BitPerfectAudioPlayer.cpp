@@ -1,17 +1,17 @@
 #include "BitPerfectAudioPlayer.h"
 
-#include "TrackLoader.h"
-
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, QObject *parent)
+BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode mode, QObject *parent)
     : QObject(parent)
     , m_platform(platform)
+    , m_loadMode(mode)
     , m_endOfTrackFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     if (m_endOfTrackFd < 0)
@@ -19,34 +19,95 @@ BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, QObject *p
     m_endOfTrackNotifier = new QSocketNotifier(m_endOfTrackFd, QSocketNotifier::Read, this);
     connect(m_endOfTrackNotifier, &QSocketNotifier::activated, this,
             &BitPerfectAudioPlayer::onEndOfTrack);
+    m_loads.setMaxThreadCount(1);
 }
 
 BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
 {
+    // The worker posts to this object, so it must be done before the object
+    // goes; a result it posted dies, unplayed, with the posted events.
+    m_generation.fetch_add(1, std::memory_order_relaxed);
+    m_loads.waitForDone();
     stopUnit();
     delete m_endOfTrackNotifier;
     close(m_endOfTrackFd);
 }
 
-void BitPerfectAudioPlayer::playBitPerfect(const QUrl &url)
+void BitPerfectAudioPlayer::playBitPerfect(const QUrl &url, double startFraction)
 {
     stopUnit();
     setCurrentURL(url);
-    std::optional<LoadedTrack> track;
-    if (url.isLocalFile())
-        track = loadTrack(url.toLocalFile());
-    if (!track) {
+    // Nothing sounds while the track loads.
+    setPlaying(false);
+    setPaused(false);
+    const quint64 generation = m_generation.fetch_add(1, std::memory_order_relaxed) + 1;
+    m_startFraction = startFraction;
+    m_seekWhileLoading.reset();
+    setLoading(true);
+    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+    if (m_loadMode == LoadMode::Inline)
+        finishLoad(generation, loadTrack(path));
+    else
+        loadInBackground(generation, path);
+}
+
+void BitPerfectAudioPlayer::loadInBackground(quint64 generation, const QString &path)
+{
+    m_loads.start([this, generation, path] {
+        if (m_generation.load(std::memory_order_relaxed) != generation)
+            return; // a newer request came while this one waited
+        // Superseded on the way, the result is dropped by finishLoad.
+        auto track = std::make_shared<std::optional<LoadedTrack>>(loadTrack(path));
+        QMetaObject::invokeMethod(
+            this, [this, generation, track] { finishLoad(generation, std::move(*track)); },
+            Qt::QueuedConnection);
+    });
+}
+
+void BitPerfectAudioPlayer::finishLoad(quint64 generation, std::optional<LoadedTrack> track)
+{
+    if (generation != m_generation.load(std::memory_order_relaxed))
+        return; // superseded: the track is freed here, unplayed
+    if (track)
+        startLoaded(std::move(*track));
+    else
         becomeIdleAfterFailure();
-        return;
-    }
-    m_block = std::move(track->block);
-    m_format = track->format;
-    m_totalFrames = track->totalFrames;
-    m_currentFrame.store(0, std::memory_order_relaxed);
+    const bool hasStarted = m_isPlaying;
+    setLoading(false);
+    if (hasStarted)
+        emit started();
+}
+
+void BitPerfectAudioPlayer::startLoaded(LoadedTrack track)
+{
+    m_block = std::move(track.block);
+    m_format = track.format;
+    m_totalFrames = track.totalFrames;
     setDuration(double(m_totalFrames) / m_format.sampleRate);
     setSampleRate(m_format.sampleRate);
+    placeStartFrame();
     if (!startOutput())
         becomeIdleAfterFailure();
+}
+
+// A seek made while loading names a time in the track now known; it wins
+// over the start fraction when it lies within the track.
+void BitPerfectAudioPlayer::placeStartFrame()
+{
+    const double fraction = m_startFraction >= 0.0 ? std::min(m_startFraction, 1.0) : 0.0;
+    m_currentFrame.store(qint64(fraction * double(m_totalFrames)), std::memory_order_relaxed);
+    const std::optional<double> seconds = std::exchange(m_seekWhileLoading, std::nullopt);
+    if (seconds && *seconds >= 0.0 && *seconds <= m_duration)
+        m_currentFrame.store(qint64(*seconds * m_format.sampleRate), std::memory_order_relaxed);
+}
+
+void BitPerfectAudioPlayer::dropPendingLoad()
+{
+    if (!m_isLoading)
+        return;
+    m_generation.fetch_add(1, std::memory_order_relaxed);
+    m_seekWhileLoading.reset();
+    setLoading(false);
 }
 
 bool BitPerfectAudioPlayer::startOutput()
@@ -94,6 +155,7 @@ void BitPerfectAudioPlayer::becomeIdleAfterFailure()
 
 void BitPerfectAudioPlayer::stop()
 {
+    dropPendingLoad();
     stopUnit();
     setPlaying(false);
     setPaused(false);
@@ -127,6 +189,10 @@ void BitPerfectAudioPlayer::resume()
 
 void BitPerfectAudioPlayer::seek(double seconds)
 {
+    if (m_isLoading) {
+        m_seekWhileLoading = seconds;
+        return;
+    }
     if (!(seconds >= 0.0 && seconds <= m_duration))
         return;
     m_currentFrame.store(qint64(seconds * m_format.sampleRate), std::memory_order_relaxed);
@@ -211,4 +277,10 @@ void BitPerfectAudioPlayer::setSampleRate(double value)
 {
     if (std::exchange(m_sampleRate, value) != value)
         emit sampleRateChanged();
+}
+
+void BitPerfectAudioPlayer::setLoading(bool value)
+{
+    if (std::exchange(m_isLoading, value) != value)
+        emit isLoadingChanged();
 }

@@ -22,6 +22,7 @@ NowPlaying::NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPl
     connect(&m_transport, &Transport::playbackProgressChanged, this, &NowPlaying::refresh);
     connect(&m_player, &BitPerfectAudioPlayer::durationChanged, this, &NowPlaying::refresh);
     connect(&m_player, &BitPerfectAudioPlayer::sampleRateChanged, this, &NowPlaying::refresh);
+    connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::waveformChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::loadingChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::cachesReset, this, &NowPlaying::refresh);
@@ -41,10 +42,12 @@ NowPlaying::State NowPlaying::compute() const
     s.title = ::currentTrackTitle(current);
     s.position = ::trackPositionLabel(m_queue.currentIndex(), m_queue.count());
     s.count = ::trackCountLabel(m_queue.count());
-    // The engine knows the length once the track is loaded; before that, and
-    // after a stop, the waveform's measurement stands in.
-    s.duration = m_player.duration() > 0 ? m_player.duration()
-                                          : (current ? m_waveforms.durationFor(s.url) : 0.0);
+    // The engine knows the length once the track is loaded; before that
+    // (while loading it still holds the previous track's), and after a stop,
+    // the waveform's measurement stands in.
+    const bool engineKnows = m_player.duration() > 0 && !m_player.isLoading();
+    s.duration = engineKnows ? m_player.duration()
+                             : (current ? m_waveforms.durationFor(s.url) : 0.0);
     s.samples = current ? m_waveforms.samplesFor(s.url) : QList<double>();
     s.loading = current && m_waveforms.isLoading(s.url);
     s.elapsed = formatTime(m_transport.playbackProgress() * s.duration);

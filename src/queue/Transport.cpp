@@ -23,6 +23,9 @@ Transport::Transport(PlayQueue &queue, BitPerfectAudioPlayer &player, WaveformLo
     connect(&m_player, &BitPerfectAudioPlayer::isPlayingChanged, this, &Transport::scheduleEndOfTrackCheck);
     connect(&m_player, &BitPerfectAudioPlayer::isPlayingChanged, this, &Transport::updateEnabledRules);
     connect(&m_player, &BitPerfectAudioPlayer::isPausedChanged, this, &Transport::updateEnabledRules);
+    connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &Transport::scheduleEndOfTrackCheck);
+    connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &Transport::updateEnabledRules);
+    connect(&m_player, &BitPerfectAudioPlayer::started, this, &Transport::anchorAtStart);
     connect(&m_queue, &PlayQueue::fileURLsChanged, this, &Transport::updateEnabledRules);
     connect(&m_queue, &PlayQueue::currentIndexChanged, this, &Transport::updateEnabledRules);
     connect(this, &Transport::playbackProgressChanged, this, &Transport::updateEnabledRules);
@@ -31,7 +34,8 @@ Transport::Transport(PlayQueue &queue, BitPerfectAudioPlayer &player, WaveformLo
 
 bool Transport::canStop() const
 {
-    return m_player.isPlaying() || m_player.isPaused() || m_playbackProgress != 0.0;
+    return m_player.isPlaying() || m_player.isPaused() || m_player.isLoading()
+           || m_playbackProgress != 0.0;
 }
 
 bool Transport::canGoNext() const
@@ -48,13 +52,12 @@ void Transport::playTrack(qint64 index, double fraction)
     const QUrl url = m_queue.fileURLs().at(index);
     m_queue.setCurrentIndex(index);
     m_waveforms.loadWaveform(url);
-    m_player.playBitPerfect(url);
-    const double seconds = fraction * m_player.duration();
-    if (seconds > 0)
-        m_player.seek(seconds);
-    anchorAt(seconds);
+    // The clock starts when the sound does; the engine may load for seconds.
+    m_playbackStart.reset();
+    m_awaitedStart = fraction;
     setPlaybackProgress(fraction);
     setIsNeedToPlayNext(true);
+    m_player.playBitPerfect(url, fraction);
 }
 
 void Transport::next()
@@ -76,18 +79,22 @@ void Transport::prev()
 
 void Transport::stopPlayback()
 {
-    if (!m_player.isPlaying() && !m_player.isPaused())
+    if (!m_player.isPlaying() && !m_player.isPaused() && !m_player.isLoading())
         return;
     // Disarm first: the engine's isPlaying turning false must not read as the
     // end of the track.
     setIsNeedToPlayNext(false);
     m_player.stop();
     m_playbackStart.reset();
+    m_awaitedStart.reset();
     setPlaybackProgress(0.0);
 }
 
 void Transport::togglePausePlayback()
 {
+    // A second press while a track loads would restart the load from 0.
+    if (m_player.isLoading())
+        return;
     if (m_player.isPlaying()) {
         setIsNeedToPlayNext(false);
         m_player.pause();
@@ -101,16 +108,22 @@ void Transport::togglePausePlayback()
     }
 }
 
+// A playing track reloads on the new device from frame 0 (the device
+// catalogue may have asked for that reload already); the position reached
+// goes with it as a seek, which the engine applies when the reload starts. A
+// track still loading for playTrack starts on the new device at its fraction.
 void Transport::continueOnDevice(quint32 deviceId)
 {
-    const double position = m_playbackProgress * m_player.duration();
-    m_player.setOutputDevice(deviceId);
-    if (!m_player.isPlaying())
+    if (m_awaitedStart || !(m_player.isPlaying() || m_player.isLoading())) {
+        m_player.setOutputDevice(deviceId);
         return;
+    }
+    const double fraction = m_playbackProgress;
+    const double position = fraction * m_player.duration();
+    m_playbackStart.reset();
+    m_awaitedStart = fraction;
+    m_player.setOutputDevice(deviceId);
     m_player.seek(position);
-    anchorAt(position);
-    const double duration = m_player.duration();
-    setPlaybackProgress(duration > 0 ? std::min(position / duration, 1.0) : 0.0);
 }
 
 void Transport::tick()
@@ -147,6 +160,15 @@ void Transport::anchorAt(double seconds)
     m_playbackStart = m_clock.now() - seconds;
 }
 
+// A start nobody here asked for (a reload by the device catalogue alone)
+// begins at frame 0.
+void Transport::anchorAtStart()
+{
+    const double fraction = m_awaitedStart.value_or(0.0);
+    m_awaitedStart.reset();
+    anchorAt(fraction * m_player.duration());
+}
+
 // The engine may publish "not playing" more than once at the end of a track,
 // and a change can be undone within the same turn of the event loop. Looking
 // at the value once per turn, against the last value seen, moves on at most
@@ -162,6 +184,10 @@ void Transport::scheduleEndOfTrackCheck()
 void Transport::checkEndOfTrack()
 {
     m_endOfTrackCheckPending = false;
+    // Nothing plays while a track loads, and that is no end; its outcome
+    // (started or failed) schedules the next look.
+    if (m_player.isLoading())
+        return;
     const bool isPlaying = m_player.isPlaying();
     if (isPlaying == m_lastSeenIsPlaying)
         return;

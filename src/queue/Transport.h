@@ -16,7 +16,8 @@ class WaveformLoader;
 // Progress is not read from the engine. The transport keeps the instant at
 // which the current track's position 0 would have played and turns the time
 // since then into a fraction of the track; every command that moves the play
-// position re-anchors or clears it.
+// position re-anchors or clears it. A track the engine loads in the
+// background is anchored when its sound starts (the engine's started()).
 //
 // GUI thread only. No operation reports failure: a track the engine cannot
 // play leaves the engine idle and the queue where the command put it.
@@ -41,14 +42,17 @@ public:
     bool canGoNext() const;
 
     // Starts the track at `index` (ignored outside the queue) from `fraction`
-    // of its length, clamped to 0...1. The track is always loaded anew.
+    // of its length, clamped to 0...1, which is the progress at once. The
+    // track is always loaded anew; progress moves once its sound starts.
     Q_INVOKABLE void playTrack(qint64 index, double fraction);
     Q_INVOKABLE void next();
     Q_INVOKABLE void prev();
     Q_INVOKABLE void stopPlayback();
+    // Nothing while the engine loads a track.
     Q_INVOKABLE void togglePausePlayback();
 
-    // Sends playback to another device and carries on where it was.
+    // Sends playback to another device and carries on where it was (once the
+    // track has reloaded there).
     void continueOnDevice(quint32 deviceId);
 
     // One progress step; the timer calls it every 50 ms once started.
@@ -65,6 +69,7 @@ private:
     void setPlaybackProgress(double progress);
     void setIsNeedToPlayNext(bool value);
     void anchorAt(double seconds);
+    void anchorAtStart();
     void scheduleEndOfTrackCheck();
     void checkEndOfTrack();
     void updateEnabledRules();
@@ -76,6 +81,8 @@ private:
     QTimer m_progressTimer;
 
     std::optional<double> m_playbackStart;
+    // Where the start the engine is loading for begins, as a fraction.
+    std::optional<double> m_awaitedStart;
     double m_playbackProgress = 0.0;
     bool m_isNeedToPlayNext = true;
 

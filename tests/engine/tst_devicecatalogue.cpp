@@ -13,7 +13,7 @@ namespace {
 struct CatalogueRig
 {
     SimulatedAudioPlatform platform;
-    BitPerfectAudioPlayer player{platform};
+    BitPerfectAudioPlayer player{platform, BitPerfectAudioPlayer::LoadMode::Inline};
     DeviceCatalogue catalogue{platform, player};
     QAbstractItemModelTester tester{&catalogue, QAbstractItemModelTester::FailureReportingMode::QtTest};
 

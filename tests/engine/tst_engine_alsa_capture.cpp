@@ -125,7 +125,7 @@ void AlsaCaptureTest::capturesExactly()
     QVERIFY(testaudio::write(path, {format, rate, channels, rate / 10 + 7, testaudio::Signal::Noise}));
 
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
-    BitPerfectAudioPlayer player(platform);
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
     player.setOutputDevice(deviceIdForPcm("quorvel_capture"));
     player.playBitPerfect(QUrl::fromLocalFile(path));
     QVERIFY(player.isPlaying());

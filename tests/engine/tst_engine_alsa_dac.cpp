@@ -116,7 +116,7 @@ void AlsaDacTest::initTestCase()
 bool AlsaDacTest::playToEnd(const QString &pcm, const QString &path)
 {
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
-    BitPerfectAudioPlayer player(platform);
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
     player.setOutputDevice(deviceIdForPcm(pcm.toUtf8()));
     player.playBitPerfect(QUrl::fromLocalFile(path));
     if (!player.isPlaying())
@@ -189,7 +189,7 @@ void AlsaDacTest::refusedStartsLeaveIdle()
     const QString path = m_dir->filePath("refused." + extension);
     QVERIFY(testaudio::write(path, {format, rate, 2, rate / 10}));
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
-    BitPerfectAudioPlayer player(platform);
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
     const quint32 id = deviceIdForPcm(pcm.toUtf8());
     player.setOutputDevice(id);
     player.playBitPerfect(QUrl::fromLocalFile(path));
@@ -206,7 +206,7 @@ void AlsaDacTest::unplugStopsRenderingQuietly()
     QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 3}));
     const QString record = m_dir->filePath("unplug-received.raw");
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
-    BitPerfectAudioPlayer player(platform);
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
     player.setOutputDevice(deviceIdForPcm("quorvel_dac_unplug"));
     player.playBitPerfect(QUrl::fromLocalFile(path));
     QVERIFY(player.isPlaying());
@@ -232,7 +232,7 @@ void AlsaDacTest::pauseResumesWhereTheSoundStopped()
     QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000, testaudio::Signal::Noise}));
     const QString record = m_dir->filePath("dac-received.raw");
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
-    BitPerfectAudioPlayer player(platform);
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
     player.setOutputDevice(deviceIdForPcm("quorvel_dac"));
     player.playBitPerfect(QUrl::fromLocalFile(path));
     QTRY_VERIFY(QFileInfo(record).size() >= 48000 * 4 / 2);

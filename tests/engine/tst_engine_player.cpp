@@ -67,7 +67,7 @@ void PlayerTest::init()
     m_platform->addDevice(dac);
     m_platform->addDevice({3, "Microphone", false});
     m_platform->setDefaultOutputDevice(kSpeakers);
-    m_player = std::make_unique<BitPerfectAudioPlayer>(*m_platform);
+    m_player = std::make_unique<BitPerfectAudioPlayer>(*m_platform, BitPerfectAudioPlayer::LoadMode::Inline);
 }
 
 void PlayerTest::cleanup()

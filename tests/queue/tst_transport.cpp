@@ -2,6 +2,8 @@
 // another, the commands in every state, and the wall-clock progress.
 #include "QueueRig.h"
 
+#include "NowPlaying.h"
+
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
@@ -19,9 +21,15 @@ private slots:
     void stopWhileIdleChangesNothing();
     void indicesAndFractionsOutOfRange();
     void progressIsCappedAtTheEnd();
+    void aTrackThatFailsWhilePlayingMovesOnOnce_data();
     void aTrackThatFailsWhilePlayingMovesOnOnce();
     void aFailedStartFromIdleDoesNotMoveOn();
     void enabledRulesFollowTheState();
+    void progressWaitsForTheSoundWhileATrackLoads();
+    void commandsWhileATrackLoads();
+    void aLoadingTrackIsNotGivenThePreviousTracksLength();
+    void anotherDeviceContinuesWhereTheTrackWas_data();
+    void anotherDeviceContinuesWhereTheTrackWas();
 
 private:
     static QList<QUrl> threeTracks(QueueRig &rig)
@@ -186,17 +194,26 @@ void TransportTest::progressIsCappedAtTheEnd()
     QCOMPARE(rig.transport.playbackProgress(), 1.0);
 }
 
+void TransportTest::aTrackThatFailsWhilePlayingMovesOnOnce_data()
+{
+    QTest::addColumn<BitPerfectAudioPlayer::LoadMode>("mode");
+    QTest::newRow("inline") << BitPerfectAudioPlayer::LoadMode::Inline;
+    QTest::newRow("background") << BitPerfectAudioPlayer::LoadMode::Background;
+}
+
 void TransportTest::aTrackThatFailsWhilePlayingMovesOnOnce()
 {
-    QueueRig rig;
+    QFETCH(BitPerfectAudioPlayer::LoadMode, mode);
+    QueueRig rig(mode);
     const QList<QUrl> tracks{rig.track("a.wav"), rig.brokenTrack("b.wav"), rig.track("c.wav"),
                              rig.track("d.wav")};
     rig.intake.loadPlaylist(tracks);
+    QTRY_VERIFY(rig.player.isPlaying());
     QTest::qWait(0); // the first track has been playing for a while
     rig.transport.playTrack(1, 0.0);
     QVERIFY(!rig.player.isPlaying());
     QTRY_COMPARE(rig.queue.currentIndex(), 2);
-    QVERIFY(rig.player.isPlaying());
+    QTRY_VERIFY(rig.player.isPlaying());
     QTest::qWait(0);
     QCOMPARE(rig.queue.currentIndex(), 2);
     QCOMPARE(rig.player.currentURL(), tracks.at(2));
@@ -232,6 +249,110 @@ void TransportTest::enabledRulesFollowTheState()
     rig.transport.playTrack(2, 0.0);
     rig.transport.stopPlayback();
     QVERIFY(!rig.transport.canStop());
+}
+
+// A long load must read neither as progress nor as the end of the track.
+void TransportTest::progressWaitsForTheSoundWhileATrackLoads()
+{
+    QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
+    const QUrl url = rig.track("long.wav", 441000);
+    rig.intake.loadPlaylist({url, rig.track("next.wav")});
+    QTRY_VERIFY(rig.player.isPlaying());
+    rig.transport.playTrack(0, 0.4);
+    QCOMPARE(rig.transport.playbackProgress(), 0.4);
+    QVERIFY(!rig.transport.playbackStart());
+    QVERIFY(rig.transport.canStop());
+    rig.clock.advance(3.0);
+    rig.transport.tick();
+    QCOMPARE(rig.transport.playbackProgress(), 0.4);
+
+    QTRY_VERIFY(rig.transport.playbackStart());
+    QVERIFY(rig.player.isPlaying());
+    QCOMPARE(*rig.transport.playbackStart(), rig.clock.now() - 4.0);
+    QTest::qWait(0);
+    QCOMPARE(rig.queue.currentIndex(), 0);
+    rig.clock.advance(1.0);
+    rig.transport.tick();
+    QVERIFY(qAbs(rig.transport.playbackProgress() - 0.5) < 1e-9);
+    QCOMPARE(rig.platform.renderStep(1), 1);
+    QCOMPARE(rig.platform.captured(1).right(4), rig.dataOf(url).mid(176400 * 4, 4));
+}
+
+void TransportTest::commandsWhileATrackLoads()
+{
+    QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
+    rig.intake.loadPlaylist(threeTracks(rig));
+    QTRY_VERIFY(rig.player.isPlaying());
+
+    rig.transport.playTrack(1, 0.5);
+    rig.transport.togglePausePlayback(); // would restart the load from 0
+    QTRY_VERIFY(rig.player.isPlaying());
+    QCOMPARE(rig.player.currentFrame(), 2205);
+
+    rig.transport.playTrack(2, 0.5);
+    QVERIFY(rig.player.isLoading());
+    rig.transport.stopPlayback();
+    QVERIFY(!rig.player.isLoading());
+    QVERIFY(!rig.transport.canStop());
+    QCOMPARE(rig.transport.playbackProgress(), 0.0);
+    rig.transport.togglePausePlayback(); // Play after a stop: the same track from its start
+    QTRY_VERIFY(rig.player.isPlaying());
+    QCOMPARE(rig.queue.currentIndex(), 2);
+    QCOMPARE(rig.player.currentFrame(), 0);
+}
+
+// While a track loads the engine still holds the previous track's length;
+// the panel must not show it for the new one.
+void TransportTest::aLoadingTrackIsNotGivenThePreviousTracksLength()
+{
+    QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
+    NowPlaying panel(rig.queue, rig.transport, rig.player, rig.waveforms);
+    rig.intake.loadPlaylist({rig.track("short.wav", 4410), rig.track("long.wav", 441000)});
+    QTRY_VERIFY(rig.player.isPlaying());
+    QCOMPARE(panel.currentTrackDuration(), 0.1);
+    rig.transport.playTrack(1, 0.0);
+    QVERIFY(rig.player.isLoading());
+    QCOMPARE(rig.player.duration(), 0.1);
+    QVERIFY(panel.currentTrackDuration() != 0.1);
+    QTRY_VERIFY(rig.player.isPlaying());
+    QCOMPARE(panel.currentTrackDuration(), 10.0);
+}
+
+// The device catalogue may have sent the engine to the new device already,
+// which then reloads the track from its start before the transport hears.
+void TransportTest::anotherDeviceContinuesWhereTheTrackWas_data()
+{
+    QTest::addColumn<BitPerfectAudioPlayer::LoadMode>("mode");
+    QTest::addColumn<bool>("engineMovedFirst");
+    using LoadMode = BitPerfectAudioPlayer::LoadMode;
+    for (const LoadMode mode : {LoadMode::Inline, LoadMode::Background}) {
+        const char *m = mode == LoadMode::Inline ? "inline" : "background";
+        QTest::addRow("%s", m) << mode << false;
+        QTest::addRow("%s, engine moved first", m) << mode << true;
+    }
+}
+
+void TransportTest::anotherDeviceContinuesWhereTheTrackWas()
+{
+    QFETCH(BitPerfectAudioPlayer::LoadMode, mode);
+    QFETCH(bool, engineMovedFirst);
+    QueueRig rig(mode);
+    rig.platform.addDevice({2, QStringLiteral("DAC")});
+    const QUrl url = rig.track("long.wav", 441000);
+    rig.intake.loadPlaylist({url});
+    QTRY_VERIFY(rig.player.isPlaying());
+    rig.clock.advance(4.0);
+    rig.transport.tick();
+    if (engineMovedFirst)
+        rig.player.setOutputDevice(2);
+    rig.transport.continueOnDevice(2);
+    QTRY_VERIFY(rig.player.isPlaying());
+    QCOMPARE(rig.player.deviceId(), 2u);
+    QCOMPARE(rig.player.currentFrame(), 176400);
+    QCOMPARE(rig.transport.playbackProgress(), 0.4);
+    QCOMPARE(*rig.transport.playbackStart(), rig.clock.now() - 4.0);
+    QCOMPARE(rig.platform.renderStep(512), 512);
+    QCOMPARE(rig.platform.captured(2), rig.dataOf(url).mid(176400 * 4, 512 * 4));
 }
 
 QTEST_GUILESS_MAIN(TransportTest)
