@@ -55,12 +55,12 @@ QList<QUrl> EndToEndTest::writeAlbum()
     QList<QUrl> tracks;
     const QStringList names{"01 intro.wav", "02 Theme.wav", "10 coda.wav"};
     for (int i = 2; i >= 0; --i) {
-        testaudio::Spec spec;
-        spec.frames = 11025 + 1000 * i;
-        spec.signal = testaudio::Signal::Noise;
-        spec.seed = quint32(7 + i);
+        testaudio::Recipe recipe;
+        recipe.frames = 11025 + 1000 * i;
+        recipe.signal = testaudio::Signal::Noise;
+        recipe.seed = quint32(7 + i);
         const QString path = m_album + "/" + names.at(i);
-        testaudio::write(path, spec);
+        testaudio::write(path, recipe);
         tracks.prepend(QUrl::fromLocalFile(path));
     }
     QFile(m_album + "/cover.txt").open(QIODevice::WriteOnly);

@@ -54,12 +54,12 @@ struct Screen
         QList<QUrl> urls;
         for (int i = 0; i < count; ++i) {
             const QString path = dir->filePath(QStringLiteral("%1%2.wav").arg(prefix).arg(i, 5, 10, QLatin1Char('0')));
-            testaudio::Spec spec;
-            spec.frames = 44100;
-            spec.seed = quint32(i + 1);
-            spec.signal = i % 2 ? testaudio::Signal::Noise : testaudio::Signal::Tone;
+            testaudio::Recipe recipe;
+            recipe.frames = 44100;
+            recipe.seed = quint32(i + 1);
+            recipe.signal = i % 2 ? testaudio::Signal::Noise : testaudio::Signal::Tone;
             if (count <= 200) // a huge queue is about rows, not files
-                testaudio::write(path, spec);
+                testaudio::write(path, recipe);
             urls << QUrl::fromLocalFile(path);
         }
         return urls;

@@ -102,9 +102,9 @@ void BackgroundLoadTest::makePlayer(LoadMode mode)
 QUrl BackgroundLoadTest::track(const QString &name, qint64 frames, int format)
 {
     const QString path = m_dir->filePath(name);
-    testaudio::Spec spec{format, 44100, 2, frames, testaudio::Signal::Noise};
-    spec.seed = ++m_seed;
-    if (!testaudio::write(path, spec))
+    testaudio::Recipe recipe{format, 44100, 2, frames, testaudio::Signal::Noise};
+    recipe.seed = ++m_seed;
+    if (!testaudio::write(path, recipe))
         qFatal("cannot write %s", qPrintable(path));
     return QUrl::fromLocalFile(path);
 }

@@ -91,8 +91,8 @@ void LoaderTest::rawPathKeepsStoredBytes()
     QFETCH(int, bits);
     QFETCH(bool, bigEndian);
     const QString path = m_dir->filePath(QTest::currentDataTag() + name);
-    testaudio::Spec spec{format, 48000, channels, 1001, testaudio::Signal::Noise};
-    QVERIFY(testaudio::write(path, spec));
+    testaudio::Recipe recipe{format, 48000, channels, 1001, testaudio::Signal::Noise};
+    QVERIFY(testaudio::write(path, recipe));
 
     const auto track = loadTrack(path);
     QVERIFY(track);

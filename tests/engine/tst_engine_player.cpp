@@ -48,7 +48,7 @@ private slots:
     void destructionStopsOutput();
 
 private:
-    QUrl track(const QString &name, testaudio::Spec spec);
+    QUrl track(const QString &name, testaudio::Recipe recipe);
     void verifyIdleAfterFailure(const QUrl &url);
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -76,10 +76,10 @@ void PlayerTest::cleanup()
     m_platform.reset();
 }
 
-QUrl PlayerTest::track(const QString &name, testaudio::Spec spec)
+QUrl PlayerTest::track(const QString &name, testaudio::Recipe recipe)
 {
     const QString path = m_dir->filePath(name);
-    if (!testaudio::write(path, spec))
+    if (!testaudio::write(path, recipe))
         qFatal("cannot write %s", qPrintable(path));
     return QUrl::fromLocalFile(path);
 }

@@ -30,13 +30,13 @@ struct QueueRig
     // from every other track's, so captures can tell them apart.
     QUrl track(const QString &name, qint64 frames = 4410, quint32 seed = 0)
     {
-        testaudio::Spec spec;
-        spec.frames = frames;
-        spec.signal = testaudio::Signal::Noise;
-        spec.seed = seed ? seed : ++nextSeed;
+        testaudio::Recipe recipe;
+        recipe.frames = frames;
+        recipe.signal = testaudio::Signal::Noise;
+        recipe.seed = seed ? seed : ++nextSeed;
         const QString path = dir->filePath(name);
         QDir().mkpath(QFileInfo(path).path());
-        testaudio::write(path, spec);
+        testaudio::write(path, recipe);
         return QUrl::fromLocalFile(path);
     }
 

@@ -22,20 +22,20 @@ SndfileHandle openRead(const QString &path, SF_INFO *info)
 }
 } // namespace
 
-std::vector<double> samples(const Spec &spec)
+std::vector<double> samples(const Recipe &recipe)
 {
-    const auto channels = static_cast<std::size_t>(spec.channels);
-    std::vector<double> out(static_cast<std::size_t>(spec.frames) * channels);
-    std::mt19937 rng(spec.seed);
+    const auto channels = static_cast<std::size_t>(recipe.channels);
+    std::vector<double> out(static_cast<std::size_t>(recipe.frames) * channels);
+    std::mt19937 rng(recipe.seed);
     std::uniform_real_distribution<double> noise(-1.0, 1.0);
-    for (std::size_t frame = 0; frame < static_cast<std::size_t>(spec.frames); ++frame) {
-        const double t = double(frame) / spec.sampleRate;
+    for (std::size_t frame = 0; frame < static_cast<std::size_t>(recipe.frames); ++frame) {
+        const double t = double(frame) / recipe.sampleRate;
         for (std::size_t c = 0; c < channels; ++c) {
             double v = 0.0;
-            switch (spec.signal) {
+            switch (recipe.signal) {
             case Signal::Silence: v = 0.0; break;
             case Signal::FullScale: v = 1.0; break;
-            case Signal::Tone: v = 0.5 * std::sin(2.0 * std::numbers::pi * spec.frequency * t); break;
+            case Signal::Tone: v = 0.5 * std::sin(2.0 * std::numbers::pi * recipe.frequency * t); break;
             case Signal::Noise: v = noise(rng); break;
             case Signal::PerChannel: v = double(c + 1) / double(channels + 1); break;
             case Signal::LeftSilent: v = c == 0 ? 0.0 : noise(rng); break;
@@ -46,12 +46,12 @@ std::vector<double> samples(const Spec &spec)
     return out;
 }
 
-bool write(const QString &path, const Spec &spec, QString *error)
+bool write(const QString &path, const Recipe &recipe, QString *error)
 {
     SF_INFO info{};
-    info.samplerate = spec.sampleRate;
-    info.channels = spec.channels;
-    info.format = spec.format;
+    info.samplerate = recipe.sampleRate;
+    info.channels = recipe.channels;
+    info.format = recipe.format;
     SndfileHandle file(sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info));
     if (!file) {
         if (error)
@@ -61,8 +61,8 @@ bool write(const QString &path, const Spec &spec, QString *error)
     // Full scale is +1.0, which integer formats cannot hold: clip it to the
     // largest value instead of letting it wrap to the most negative one.
     sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const auto data = samples(spec);
-    if (sf_writef_double(file.get(), data.data(), spec.frames) != spec.frames) {
+    const auto data = samples(recipe);
+    if (sf_writef_double(file.get(), data.data(), recipe.frames) != recipe.frames) {
         if (error)
             *error = QString::fromUtf8(sf_strerror(file.get()));
         return false;

@@ -19,7 +19,7 @@ enum class Signal {
     LeftSilent,  // channel 0 silent, the others full-scale noise
 };
 
-struct Spec
+struct Recipe
 {
     int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16; // libsndfile major | subtype [| endian]
     int sampleRate = 44100;
@@ -31,11 +31,11 @@ struct Spec
 };
 
 // The samples `write` feeds to libsndfile, interleaved, on the [-1, 1] scale.
-std::vector<double> samples(const Spec &spec);
+std::vector<double> samples(const Recipe &recipe);
 
-// Writes `spec` to `path`; returns false with a reason in `error` when
+// Writes `recipe` to `path`; returns false with a reason in `error` when
 // libsndfile refuses the format or the write.
-bool write(const QString &path, const Spec &spec, QString *error = nullptr);
+bool write(const QString &path, const Recipe &recipe, QString *error = nullptr);
 
 // The bytes of the file's audio data exactly as stored (libsndfile's raw read),
 // for formats with a data chunk; empty when the file cannot be read.

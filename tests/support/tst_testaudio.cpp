@@ -31,12 +31,12 @@ void TestAudioTest::writesEveryContainer()
     QFETCH(QString, extension);
     auto dir = testaudio::makeTempDir();
     const QString path = dir->filePath("t." + extension);
-    testaudio::Spec spec;
-    spec.format = format;
-    spec.sampleRate = 48000;
-    spec.frames = 48000;
+    testaudio::Recipe recipe;
+    recipe.format = format;
+    recipe.sampleRate = 48000;
+    recipe.frames = 48000;
     QString error;
-    QVERIFY2(testaudio::write(path, spec, &error), qPrintable(error));
+    QVERIFY2(testaudio::write(path, recipe, &error), qPrintable(error));
 
     SF_INFO info;
     const auto decoded = testaudio::decodedFloat(path, &info);
@@ -53,11 +53,11 @@ void TestAudioTest::perChannelValuesAreDistinct()
 {
     auto dir = testaudio::makeTempDir();
     const QString path = dir->filePath("six.wav");
-    testaudio::Spec spec;
-    spec.channels = 6;
-    spec.signal = testaudio::Signal::PerChannel;
-    spec.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    QVERIFY(testaudio::write(path, spec));
+    testaudio::Recipe recipe;
+    recipe.channels = 6;
+    recipe.signal = testaudio::Signal::PerChannel;
+    recipe.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    QVERIFY(testaudio::write(path, recipe));
     const auto decoded = testaudio::decodedFloat(path);
     for (int c = 0; c < 6; ++c)
         QCOMPARE(decoded[std::size_t(6 * 100 + c)], float(c + 1) / 7.0f);
@@ -67,12 +67,12 @@ void TestAudioTest::aiffStoresBigEndian()
 {
     auto dir = testaudio::makeTempDir();
     const QString path = dir->filePath("be.aiff");
-    testaudio::Spec spec;
-    spec.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
-    spec.channels = 1;
-    spec.signal = testaudio::Signal::FullScale;
-    spec.frames = 10;
-    QVERIFY(testaudio::write(path, spec));
+    testaudio::Recipe recipe;
+    recipe.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+    recipe.channels = 1;
+    recipe.signal = testaudio::Signal::FullScale;
+    recipe.frames = 10;
+    QVERIFY(testaudio::write(path, recipe));
     const QByteArray raw = testaudio::rawData(path);
     QCOMPARE(raw.size(), 20);
     QCOMPARE(quint8(raw[0]), quint8(0x7f));

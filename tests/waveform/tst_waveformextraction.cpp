@@ -44,11 +44,11 @@ QString extensionOf(int format)
     }
 }
 
-QString writeFile(const QTemporaryDir &dir, const testaudio::Spec &spec)
+QString writeFile(const QTemporaryDir &dir, const testaudio::Recipe &recipe)
 {
-    const QString path = dir.filePath(QStringLiteral("track.") + extensionOf(spec.format));
+    const QString path = dir.filePath(QStringLiteral("track.") + extensionOf(recipe.format));
     QString error;
-    if (!testaudio::write(path, spec, &error))
+    if (!testaudio::write(path, recipe, &error))
         qWarning("cannot write %s: %s", qPrintable(path), qPrintable(error));
     return path;
 }
@@ -132,8 +132,8 @@ void WaveformExtractionTest::matchesWholeFileReference()
     QFETCH(qint64, frames);
     QFETCH(Signal, signal);
     auto dir = testaudio::makeTempDir();
-    testaudio::Spec spec{format, sampleRate, channels, frames, signal};
-    verifyMatchesWholeFile(writeFile(*dir, spec));
+    testaudio::Recipe recipe{format, sampleRate, channels, frames, signal};
+    verifyMatchesWholeFile(writeFile(*dir, recipe));
 }
 
 // The rules themselves, on lossless files whose decoded values are known.
