@@ -10,19 +10,35 @@
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
+namespace {
+void setIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
+    QCoreApplication::setApplicationName(QStringLiteral("QuorvelPlayer"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+}
+
+// --help, --version and a mistyped option are answered before any window
+// system is needed, so they work over ssh and in scripts.
+QList<QUrl> readCommandLine(int argc, char *argv[])
+{
+    QCoreApplication probe(argc, argv);
+    setIdentity();
+    return parseCommandLine(probe.arguments());
+}
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    const QList<QUrl> launchURLs = readCommandLine(argc, argv);
     QGuiApplication app(argc, argv);
-    QGuiApplication::setOrganizationName(QStringLiteral("Quorvel"));
-    QGuiApplication::setApplicationName(QStringLiteral("QuorvelPlayer"));
+    setIdentity();
     QGuiApplication::setApplicationDisplayName(QStringLiteral("QuorvelPlayer"));
-    QGuiApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvel-player"));
     // Every control is drawn by the player's own styles; the basic style adds
     // nothing of a desktop theme on top.
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
-    const QList<QUrl> launchURLs = parseCommandLine(app.arguments());
     QuitOnSignal quitOnSignal;
 
     AlsaAudioPlatform platform;
