@@ -24,7 +24,10 @@ void WindowResizer::setWindow(QWindow *window)
         m_window->disconnect(this);
     m_window = window;
     if (m_window) {
-        setSize(m_window->size());
+        // A window not sized yet has nothing to tell; its first real size is
+        // compared with the remembered one like any later change.
+        if (!m_window->size().isEmpty())
+            setSize(m_window->size());
         const auto follow = [this] { observeWindowSize(m_window->size()); };
         connect(m_window, &QWindow::widthChanged, this, follow);
         connect(m_window, &QWindow::heightChanged, this, follow);

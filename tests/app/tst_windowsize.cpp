@@ -144,6 +144,14 @@ void WindowSizeTest::followsARealWindowAndSurvivesARestart()
     }
     WindowResizer nextRun;
     QCOMPARE(nextRun.size(), QSizeF(820, 760));
+
+    // Opening at the remembered size is not a resize worth a write.
+    QWindow opening;
+    QSignalSpy saved(&nextRun, &WindowResizer::saved);
+    nextRun.setWindow(&opening);
+    opening.resize(820, 760);
+    QCOMPARE(saved.count(), 0);
+    QCOMPARE(nextRun.size(), QSizeF(820, 760));
 }
 
 QTEST_MAIN(WindowSizeTest)
