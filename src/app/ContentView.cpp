@@ -11,7 +11,6 @@ QPointer<ContentView> s_instance;
 
 ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs, QObject *parent)
     : QObject(parent)
-    , m_platform(platform)
     , m_player(platform)
     , m_transport(m_queue, m_player, m_waveforms, m_clock)
     , m_intake(m_queue, m_transport, m_waveforms)

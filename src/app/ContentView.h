@@ -74,7 +74,6 @@ signals:
     void folderDialogRequested();
 
 private:
-    AudioPlatform &m_platform;
     SteadyClock m_clock;
     BitPerfectAudioPlayer m_player;
     WaveformLoader m_waveforms;

@@ -4,11 +4,6 @@
 
 #include <algorithm>
 
-double ViewRules::clickFraction(double width, QPointF press, QPointF release) const
-{
-    return ::clickFraction(width, press, release).value_or(-1.0);
-}
-
 bool ViewRules::showsTopFade(double contentHeight, double viewportHeight, double offset) const
 {
     const TrackListFade fade = fadeFor(contentHeight, viewportHeight, offset);

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <QPointF>
 #include <QtQml/qqmlregistration.h>
 
-// The few rules the views apply to pointer positions and scroll offsets,
-// reachable from QML so that no arithmetic with a rule in it lives there.
+// The few rules the views apply to scroll offsets, reachable from QML so that no arithmetic with a rule in it lives there.
 class ViewRules : public QObject
 {
     Q_OBJECT
@@ -14,10 +12,6 @@ class ViewRules : public QObject
 
 public:
     using QObject::QObject;
-
-    // The seek fraction of a press released on a waveform `width` wide, or
-    // -1 when the gesture travelled too far to be a click.
-    Q_INVOKABLE double clickFraction(double width, QPointF press, QPointF release) const;
 
     // Whether the track list shows its top or bottom fade.
     Q_INVOKABLE bool showsTopFade(double contentHeight, double viewportHeight, double offset) const;

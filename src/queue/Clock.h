@@ -22,14 +22,3 @@ public:
 private:
     QElapsedTimer m_timer;
 };
-
-// A clock that moves only when told to; for tests.
-class ManualClock final : public Clock
-{
-public:
-    double now() const override { return m_now; }
-    void advance(double seconds) { m_now += seconds; }
-
-private:
-    double m_now = 1000.0;
-};

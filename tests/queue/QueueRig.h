@@ -5,6 +5,7 @@
 #include "BitPerfectAudioPlayer.h"
 #include "Clock.h"
 #include "FileIntake.h"
+#include "ManualClock.h"
 #include "PlayQueue.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
