@@ -30,6 +30,10 @@ private slots:
     void aLoadingTrackIsNotGivenThePreviousTracksLength();
     void anotherDeviceContinuesWhereTheTrackWas_data();
     void anotherDeviceContinuesWhereTheTrackWas();
+    void racesAtTheEndOfATrack_data();
+    void racesAtTheEndOfATrack();
+    void aVanishedDeviceStopsTheTrackAndTheQueue();
+    void aDevicePluggedInWhileATrackLoadsPlaysIt();
 
 private:
     static QList<QUrl> threeTracks(QueueRig &rig)
@@ -352,6 +356,67 @@ void TransportTest::anotherDeviceContinuesWhereTheTrackWas()
     QCOMPARE(rig.transport.playbackProgress(), 0.1);
     QCOMPARE(rig.platform.renderStep(512), 512);
     QCOMPARE(rig.platform.captured(2), rig.dataOf(url).mid(44100 * 4, 512 * 4));
+}
+
+// The render thread has played the track out, but the GUI thread has not
+// heard yet when the user acts: the command wins, and the end moves nothing.
+void TransportTest::racesAtTheEndOfATrack_data()
+{
+    QTest::addColumn<bool>("next"); // Next pressed, else a click at the middle of the ended track
+    QTest::newRow("Next pressed") << true;
+    QTest::newRow("seek into the ended track") << false;
+}
+
+void TransportTest::racesAtTheEndOfATrack()
+{
+    QFETCH(bool, next);
+    QueueRig rig;
+    const QList<QUrl> tracks = threeTracks(rig);
+    rig.intake.loadPlaylist(tracks);
+    rig.player.preloadNext({}); // nothing to go on into: the stream ends
+    QCOMPARE(rig.platform.renderToEnd(), 4410);
+    if (next)
+        rig.transport.next();
+    else
+        rig.transport.playTrack(0, 0.5);
+    QVERIFY(rig.player.isPlaying());
+    QTest::qWait(0);
+    QCoreApplication::processEvents();
+    const qint64 index = next ? 1 : 0;
+    QCOMPARE(rig.queue.currentIndex(), index);
+    QVERIFY(rig.player.isPlaying());
+    rig.platform.clearCaptured();
+    QCOMPARE(rig.platform.renderStep(100), 100);
+    QCOMPARE(rig.platform.captured(1), rig.dataOf(tracks[index]).mid(next ? 0 : 2205 * 4, 400));
+}
+
+void TransportTest::aVanishedDeviceStopsTheTrackAndTheQueue()
+{
+    QueueRig rig;
+    rig.intake.loadPlaylist(threeTracks(rig));
+    QCOMPARE(rig.platform.renderStep(512), 512);
+    rig.platform.removeDevice(1);
+    QTRY_VERIFY(!rig.player.isPlaying());
+    QVERIFY(!rig.player.isPaused());
+    QCOMPARE(rig.player.duration(), 0.0);
+    QTest::qWait(0);
+    QCOMPARE(rig.queue.currentIndex(), 0);
+    QVERIFY(!rig.transport.isNeedToPlayNext());
+    QVERIFY(!rig.platform.isRendering());
+}
+
+void TransportTest::aDevicePluggedInWhileATrackLoadsPlaysIt()
+{
+    QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
+    const QUrl url = rig.track("long.wav", 441000);
+    rig.intake.loadPlaylist({url});
+    QVERIFY(rig.player.isLoading());
+    rig.platform.addDevice({2, QStringLiteral("DAC")});
+    rig.transport.continueOnDevice(2);
+    QTRY_VERIFY(rig.player.isPlaying());
+    QCOMPARE(rig.player.deviceId(), 2u);
+    QCOMPARE(rig.platform.renderStep(512), 512);
+    QCOMPARE(rig.platform.captured(2), rig.dataOf(url).left(512 * 4));
 }
 
 QTEST_GUILESS_MAIN(TransportTest)
