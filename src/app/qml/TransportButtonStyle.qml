@@ -28,9 +28,12 @@ T.Button {
 
     // Help texts must show on hover even where the platform turns hover effects off.
     hoverEnabled: true
-    ToolTip.text: root.toolTipText
-    ToolTip.visible: root.hovered && root.toolTipText.length > 0
-    ToolTip.delay: 600
+    HelpToolTip {
+        text: root.toolTipText
+        visible: root.hovered && root.toolTipText.length > 0
+    }
+
+    readonly property color foreground: root.prominent ? Theme.deepWine : Theme.alpha(Theme.ink, 0.76)
 
     contentItem: Item {
         TintedIcon {
