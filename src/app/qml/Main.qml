@@ -12,10 +12,9 @@ Window {
 
     readonly property QtObject content: ContentView
 
+    // The resizer also holds the window at its minimum size.
     width: resizer.initialSize.width
     height: resizer.initialSize.height
-    minimumWidth: 600
-    minimumHeight: 700
     visible: true
     title: "QuorvelPlayer"
     color: Theme.night
