@@ -65,11 +65,3 @@ inline bool closeColors(const QColor &a, const QColor &b, int tolerance = 3)
     return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
         && qAbs(a.blue() - b.blue()) <= tolerance;
 }
-
-// `color` at `opacity` drawn over an opaque `under`.
-inline QColor blended(const QColor &color, double opacity, const QColor &under = Qt::black)
-{
-    const auto mix = [&](double top, double bottom) { return top * opacity + bottom * (1 - opacity); };
-    return QColor::fromRgbF(float(mix(color.redF(), under.redF())), float(mix(color.greenF(), under.greenF())),
-                            float(mix(color.blueF(), under.blueF())));
-}
