@@ -469,6 +469,20 @@ CheckedAudioFile::Fd::~Fd()
         ::close(fd);
 }
 
+CheckedAudioFile &CheckedAudioFile::operator=(CheckedAudioFile &&other) noexcept
+{
+    if (this != &other) {
+        m_file.reset(); // before its descriptor goes
+        m_fd = std::move(other.m_fd);
+        m_file = std::move(other.m_file);
+        m_info = other.m_info;
+        m_family = other.m_family;
+        m_dataBytes = other.m_dataBytes;
+        m_stat = other.m_stat;
+    }
+    return *this;
+}
+
 std::variant<CheckedAudioFile, FileRefusal> CheckedAudioFile::open(const QString &path)
 {
     CheckedAudioFile file;

@@ -39,6 +39,9 @@ public:
     // Any thread; blocks on file I/O only.
     static std::variant<CheckedAudioFile, FileRefusal> open(const QString &path);
 
+    CheckedAudioFile(CheckedAudioFile &&other) noexcept = default;
+    CheckedAudioFile &operator=(CheckedAudioFile &&other) noexcept;
+
     SNDFILE *get() const { return m_file.get(); }
     const SF_INFO &info() const { return m_info; }
     AudioFamily family() const { return m_family; }

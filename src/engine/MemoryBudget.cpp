@@ -122,13 +122,13 @@ std::optional<quint64> memoryAvailableForTracks()
     return memory->available - std::min(memory->available, margin);
 }
 
-bool trackMemoryAllows(quint64 requested, quint64 held)
+bool trackMemoryAllows(quint64 requested, quint64 elsewhere, quint64 ownSoFar)
 {
-    const quint64 need = requested + held;
-    if (const quint64 ceiling = g_ceiling.load(std::memory_order_relaxed); ceiling != 0 && need > ceiling)
+    const quint64 ceiling = g_ceiling.load(std::memory_order_relaxed);
+    if (ceiling != 0 && requested + elsewhere + ownSoFar > ceiling)
         return false;
     const std::optional<quint64> available = memoryAvailableForTracks();
-    return !available || need <= *available;
+    return !available || requested + elsewhere <= *available;
 }
 
 void setTrackMemoryCeiling(std::optional<quint64> bytes)

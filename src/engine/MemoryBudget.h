@@ -14,11 +14,12 @@
 // cannot be read. Any thread; reads /proc and /sys.
 std::optional<quint64> memoryAvailableForTracks();
 
-// Whether `requested` more bytes fit beside `held` bytes of blocks already
-// in memory. Held blocks count in full even where they are already resident:
-// a track must fit beside the others however their pages stand.
-bool trackMemoryAllows(quint64 requested, quint64 held);
+// Whether `requested` more bytes fit beside the blocks already in memory:
+// `elsewhere` held by other loads and tracks, which count in full even where
+// already resident, and `ownSoFar` already taken by this load, whose pages it
+// has filled, so the system's figure counts them already.
+bool trackMemoryAllows(quint64 requested, quint64 elsewhere, quint64 ownSoFar = 0);
 
-// For tests: a ceiling on held plus requested bytes, below the machine's
-// budget; nothing restores the machine's. Any thread.
+// For tests: a ceiling on everything held plus the request, below the
+// machine's budget; nothing restores the machine's. Any thread.
 void setTrackMemoryCeiling(std::optional<quint64> bytes);

@@ -72,7 +72,7 @@ public:
         const quint64 increment = bytes - block.size();
         const quint64 before = m_own.fetch_add(increment, std::memory_order_relaxed);
         const quint64 others = TrackBlock::heldBytes() - std::min<quint64>(TrackBlock::heldBytes(), before);
-        if (before + increment <= m_ceiling && trackMemoryAllows(increment, others) && block.resize(bytes))
+        if (before + increment <= m_ceiling && trackMemoryAllows(increment, others, before) && block.resize(bytes))
             return true;
         m_own.fetch_sub(increment, std::memory_order_relaxed);
         return false;
