@@ -97,16 +97,20 @@ bool isMp3FrameSync(const uchar *p)
     return sync && version && layer3 && bitrate && rate;
 }
 
-// Where the content after a leading ID3v2 tag starts, or 0 without one.
+// Where the content after the leading ID3v2 tags starts (libsndfile skips
+// them too), 0 without one, -1 when one is malformed.
 qint64 afterId3(const Reader &reader)
 {
-    uchar h[10];
-    if (!reader.read(0, h, 10) || !isId(h, "ID3\0") || h[3] < 2 || h[3] > 4)
-        return 0;
-    if ((h[6] | h[7] | h[8] | h[9]) & 0x80)
-        return -1; // not a synchsafe size
-    const qint64 size = qint64(h[6]) << 21 | qint64(h[7]) << 14 | qint64(h[8]) << 7 | h[9];
-    return 10 + size + ((h[5] & 0x10) ? 10 : 0);
+    qint64 start = 0;
+    for (int tags = 0; tags < 4; ++tags) {
+        uchar h[10];
+        if (!reader.read(start, h, 10) || std::memcmp(h, "ID3", 3) != 0 || h[3] < 2 || h[3] > 4)
+            return start;
+        if ((h[6] | h[7] | h[8] | h[9]) & 0x80)
+            return -1; // not a synchsafe size
+        start += 10 + (qint64(h[6]) << 21 | qint64(h[7]) << 14 | qint64(h[8]) << 7 | h[9]) + ((h[5] & 0x10) ? 10 : 0);
+    }
+    return -1;
 }
 
 std::optional<Container> sniff(const Reader &reader)
@@ -280,6 +284,10 @@ bool isTrailingId3v1(const Reader &reader, qint64 pos)
 
 Problem walkRiff(const Reader &reader, bool rf64, Layout &layout)
 {
+    uchar header[8];
+    if (!reader.read(0, header, 8))
+        return problem("the file cannot be read");
+    const quint32 riffSize = le32(header + 4);
     Rf64Sizes ds64;
     int chunks = 0;
     qint64 pos = 12;
@@ -319,6 +327,12 @@ Problem walkRiff(const Reader &reader, bool rf64, Layout &layout)
                 return problem("it has two data chunks");
             layout.dataOffset = content;
             layout.dataBytes = qint64(size);
+            // A recording never closed properly: libsndfile takes the rest
+            // of the file as its data, and so do we.
+            if (size == 0 && !rf64 && riffSize == 8) {
+                layout.dataBytes = reader.size() - content;
+                return layout.sawFormat ? std::nullopt : problem("it has no format chunk");
+            }
         } else if (isId(h, "LIST"))
             bad = walkList(reader, content, size, chunks);
         else if (isId(h, "INFO") || isId(h, "ds64"))

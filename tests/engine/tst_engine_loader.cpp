@@ -119,17 +119,21 @@ void LoaderTest::decodePathGivesFloatFrames_data()
     QTest::addColumn<int>("frames");
     QTest::addColumn<qint64>("headerFrames"); // written into STREAMINFO; -1 leaves it
     QTest::addColumn<double>("keep");         // the share of the file left after a cut
+    QTest::addColumn<QByteArray>("prefix");   // bytes put before the file's own
     const int flac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, flac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-    QTest::newRow("flac 16") << "a.flac" << flac16 << 16 << 4410 << -1LL << 1.0;
-    QTest::newRow("flac 24, upper case") << "a.FLAC" << flac24 << 24 << 4410 << -1LL << 1.0;
+    const int mp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    const QByteArray none, id3 = QByteArray("ID3\x04\0\0\0\0\0\x0c", 10) + QByteArray(12, '\0');
+    QTest::newRow("flac 16") << "a.flac" << flac16 << 16 << 4410 << -1LL << 1.0 << none;
+    QTest::newRow("flac 24, upper case") << "a.FLAC" << flac24 << 24 << 4410 << -1LL << 1.0 << none;
     // Long enough to be decoded in parts on several threads.
-    QTest::newRow("flac 24, long") << "a.flac" << flac24 << 24 << 1'100'003 << -1LL << 1.0;
-    QTest::newRow("flac of unknown length") << "a.flac" << flac24 << 24 << 1'100'003 << 0LL << 1.0;
-    QTest::newRow("flac announcing twice its length") << "a.flac" << flac16 << 16 << 300'000 << 600'000LL << 1.0;
+    QTest::newRow("flac 24, long") << "a.flac" << flac24 << 24 << 1'100'003 << -1LL << 1.0 << none;
+    QTest::newRow("flac of unknown length") << "a.flac" << flac24 << 24 << 1'100'003 << 0LL << 1.0 << none;
+    QTest::newRow("flac announcing twice its length") << "a.flac" << flac16 << 16 << 300'000 << 600'000LL << 1.0
+                                                      << none;
     // The frames decoded before the gap play; what a part after it gave does not.
-    QTest::newRow("flac cut at three quarters") << "a.flac" << flac16 << 16 << 1'200'000 << -1LL << 0.75;
-    QTest::newRow("mp3, mixed case") << "a.Mp3" << (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III) << 0 << 4410
-                                     << -1LL << 1.0;
+    QTest::newRow("flac cut at three quarters") << "a.flac" << flac16 << 16 << 1'200'000 << -1LL << 0.75 << none;
+    QTest::newRow("mp3, mixed case") << "a.Mp3" << mp3 << 0 << 4410 << -1LL << 1.0 << none;
+    QTest::newRow("mp3 behind an ID3v2 tag") << "a.mp3" << mp3 << 0 << 4410 << -1LL << 1.0 << id3;
 }
 
 void LoaderTest::decodePathGivesFloatFrames()
@@ -140,8 +144,14 @@ void LoaderTest::decodePathGivesFloatFrames()
     QFETCH(int, frames);
     QFETCH(qint64, headerFrames);
     QFETCH(double, keep);
+    QFETCH(QByteArray, prefix);
     const QString path = m_dir->filePath(QTest::currentDataTag() + name);
     QVERIFY(testaudio::write(path, {format, 44100, 2, frames, testaudio::Signal::Noise}));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = prefix + file.readAll();
+    QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
+    file.close();
     QVERIFY(headerFrames < 0 || hostile::setFlacTotalFrames(path, quint64(headerFrames)));
     QVERIFY(QFile::resize(path, qint64(QFileInfo(path).size() * keep)));
 
@@ -184,6 +194,11 @@ void LoaderTest::badInputIsRefused_data()
     QTest::newRow("fifo") << "fifo.wav" << QByteArray("<fifo>") << -1;
     // 10 stereo 16-bit frames and 2 stray bytes: the partial frame is dropped.
     QTest::newRow("partial trailing frame") << "partial.wav" << wavFile(1, 2, 44100, 16, QByteArray(42, '\x11')) << 10;
+    // A recorder that never closed the file left RIFF size 8 and data size 0.
+    QTest::newRow("recording never closed") << "unclosed.wav"
+                                            << (wavFile(1, 2, 44100, 16, {}).replace(4, 4, QByteArray("\x08\0\0\0", 4))
+                                                + QByteArray(40, '\x11'))
+                                            << 10;
 }
 
 void LoaderTest::badInputIsRefused()

@@ -154,7 +154,6 @@ void WaveformExtractionTest::followsTheBucketRules_data()
     const int wavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     QTest::newRow("no frames") << wav16 << qint64(0) << Signal::Tone << 0 << -1.0 << 0.0;
     QTest::newRow("300 frames") << wav16 << qint64(300) << Signal::Tone << 300 << -1.0 << 300 / 44100.0;
-    QTest::newRow("999 frames") << wav16 << qint64(999) << Signal::Tone << 999 << -1.0 << 999 / 44100.0;
     QTest::newRow("1,000,000 frames") << wav16 << qint64(1000000) << Signal::Tone << 500 << -1.0
                                       << 1000000 / 44100.0;
     QTest::newRow("1,000,001 frames") << wav16 << qint64(1000001) << Signal::Tone << 501 << -1.0
@@ -165,7 +164,6 @@ void WaveformExtractionTest::followsTheBucketRules_data()
                              << 100000 / 44100.0;
     QTest::newRow("left silent") << wav16 << qint64(100000) << Signal::LeftSilent << 500 << 0.0
                                  << 100000 / 44100.0;
-    QTest::newRow("ten seconds") << wav16 << qint64(441000) << Signal::Tone << 500 << -1.0 << 10.0;
 }
 
 void WaveformExtractionTest::followsTheBucketRules()
@@ -229,15 +227,6 @@ void removeLengthTag(const QString &path)
     writeAll(path, bytes);
 }
 
-void setWavDataSize(const QString &path, quint32 size)
-{
-    QByteArray bytes = readAll(path);
-    const qsizetype at = bytes.indexOf("data") + 4;
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = char(size >> (8 * i) & 0xFF);
-    writeAll(path, bytes);
-}
-
 } // namespace
 
 void WaveformExtractionTest::mp3WithWrongAnnouncedLength_data()
@@ -271,8 +260,6 @@ void WaveformExtractionTest::damagedFilesFailOrMatch_data()
     QTest::addColumn<bool>("mustFail");
     const int wav = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     const int flac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    QTest::newRow("wav data beyond the file")
-        << wav << Damage([](const QString &p) { setWavDataSize(p, 0x7FFFFF00); }) << false;
     QTest::newRow("wav cut mid-frame") << wav << Damage([](const QString &p) { truncateTo(p, 0.77); }) << false;
     QTest::newRow("flac cut in half") << flac << Damage([](const QString &p) { truncateTo(p, 0.5); }) << false;
     QTest::newRow("flac announcing twice its length")

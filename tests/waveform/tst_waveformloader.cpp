@@ -22,9 +22,6 @@ enum class Track {
     Flac,         // 0.2 s of mono noise, 24-bit FLAC
     NoFrames,     // a valid WAV holding no frames
     NotAudio,     // 4 KB of text under an audio name
-    CutShort,     // the first bytes of a WAV, the header cut off
-    ZeroBytes,    // an empty file
-    Folder,       // a folder under an audio name
     Missing,      // nothing at the path
 };
 
@@ -43,14 +40,6 @@ bool place(const QString &path, Track kind)
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096;
     }
-    case Track::CutShort:
-        return place(path, Track::Wav) && QFile::resize(path, 20);
-    case Track::ZeroBytes: {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly);
-    }
-    case Track::Folder:
-        return QDir().mkdir(path);
     case Track::Missing:
         return !QFileInfo::exists(path);
     }
@@ -60,13 +49,9 @@ bool place(const QString &path, Track kind)
 // Replaces whatever is at `path` by a good track of the kind its name says.
 bool repair(const QString &path)
 {
-    const bool removed = QFileInfo(path).isDir() ? QDir(path).removeRecursively()
-                                                 : !QFileInfo::exists(path) || QFile::remove(path);
-    const bool flac = path.endsWith(".flac"), mp3 = path.endsWith(".mp3");
-    const int format = flac ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16
-                       : mp3 ? SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III
-                             : SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    return removed && testaudio::write(path, {format, 44100, 2, 4410});
+    const int format = path.endsWith(".flac") ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16
+                                              : SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    return (!QFileInfo::exists(path) || QFile::remove(path)) && testaudio::write(path, {format, 44100, 2, 4410});
 }
 
 WaveformResult extract(const QUrl &url)
@@ -181,9 +166,6 @@ void WaveformLoaderTest::failedUrlIsRetried_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("missing") << "missing.flac" << Track::Missing << "the file does not exist";
     QTest::newRow("not audio") << "notes.mp3" << Track::NotAudio << "not a readable";
-    QTest::newRow("header cut off") << "cut.wav" << Track::CutShort << "not a readable";
-    QTest::newRow("zero bytes") << "empty.wav" << Track::ZeroBytes << "the file is empty";
-    QTest::newRow("folder") << "album.flac" << Track::Folder << "it is a folder";
 }
 
 // Each failed request writes exactly one line and stores nothing; the next
@@ -255,12 +237,10 @@ void WaveformLoaderTest::completionAfterReset_data()
     QTest::addColumn<bool>("logged");
     QTest::newRow("cancel, decoder sees it") << Track::Wav << Gate::BeforeDecoding << true << false << false;
     QTest::newRow("cancel, decoder had finished") << Track::Wav << Gate::AfterDecoding << true << false << false;
-    QTest::newRow("cancel, file without frames") << Track::NoFrames << Gate::BeforeDecoding << true << false << false;
     QTest::newRow("cancel, decoder fails") << Track::NotAudio << Gate::BeforeDecoding << true << false << false;
-    QTest::newRow("cancel, file missing") << Track::Missing << Gate::AfterDecoding << true << false << false;
     QTest::newRow("reset only, success") << Track::Flac << Gate::BeforeDecoding << false << true << false;
     QTest::newRow("reset only, without frames") << Track::NoFrames << Gate::AfterDecoding << false << true << false;
-    QTest::newRow("reset only, failure") << Track::CutShort << Gate::BeforeDecoding << false << false << true;
+    QTest::newRow("reset only, failure") << Track::Missing << Gate::BeforeDecoding << false << false << true;
 }
 
 void WaveformLoaderTest::completionAfterReset()
