@@ -1,6 +1,7 @@
 #include "TrackLoader.h"
 
-#include <QFile>
+#include "SoundFileOpen.h"
+
 #include <QFileInfo>
 #include <bit>
 #include <algorithm>
@@ -24,7 +25,7 @@ SndfileHandle openFile(const QString &path, SF_INFO *info)
     // Only regular files: opening a FIFO or a device node could block forever.
     if (!QFileInfo(path).isFile())
         return {};
-    return SndfileHandle(sf_open(QFile::encodeName(path).constData(), SFM_READ, info));
+    return SndfileHandle(openSoundFile(path, info));
 }
 
 bool setLayout(StreamFormat &format, int subtype)

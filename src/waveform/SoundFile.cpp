@@ -1,6 +1,7 @@
 #include "SoundFile.h"
 
-#include <QFile>
+#include "SoundFileOpen.h"
+
 #include <QFileInfo>
 
 namespace {
@@ -30,10 +31,10 @@ SoundFile SoundFile::open(const QString &path, QString *reason)
         *reason = early;
         return file;
     }
-    file.m_file.reset(sf_open(QFile::encodeName(path).constData(), SFM_READ, &file.m_info));
+    QString libraryReason;
+    file.m_file.reset(openSoundFile(path, &file.m_info, &libraryReason));
     if (!file.m_file) {
-        *reason = QStringLiteral("it is not a readable WAV, AIFF, FLAC or MP3 file (%1)")
-                      .arg(QString::fromUtf8(sf_strerror(nullptr)));
+        *reason = QStringLiteral("it is not a readable WAV, AIFF, FLAC or MP3 file (%1)").arg(libraryReason);
     } else if (file.m_info.channels <= 0) {
         *reason = QStringLiteral("it declares no audio channels");
         file.m_file.reset();
