@@ -1,5 +1,7 @@
 #include "BitPerfectAudioPlayer.h"
 
+#include "ThreadHandover.h"
+
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cmath>
@@ -27,7 +29,7 @@ BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
     // The worker posts to this object, so it must be done before the object
     // goes; a result it posted dies, unplayed, with the posted events.
     m_generation.fetch_add(1, std::memory_order_relaxed);
-    m_loads.waitForDone();
+    handover::waitForDone(m_loads);
     stopUnit();
     delete m_endOfTrackNotifier;
     close(m_endOfTrackFd);
@@ -53,13 +55,14 @@ void BitPerfectAudioPlayer::playBitPerfect(const QUrl &url, double startFraction
 
 void BitPerfectAudioPlayer::loadInBackground(quint64 generation, const QString &path)
 {
-    m_loads.start([this, generation, path] {
+    handover::start(m_loads, [this, generation, path] {
         if (m_generation.load(std::memory_order_relaxed) != generation)
             return; // a newer request came while this one waited
         // Superseded on the way, the result is dropped by finishLoad.
         auto track = std::make_shared<std::optional<LoadedTrack>>(loadTrack(path));
         QMetaObject::invokeMethod(
-            this, [this, generation, track] { finishLoad(generation, std::move(*track)); },
+            this,
+            handover::Queued([this, generation, track] { finishLoad(generation, std::move(*track)); }),
             Qt::QueuedConnection);
     });
 }

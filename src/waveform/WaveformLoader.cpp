@@ -1,5 +1,7 @@
 #include "WaveformLoader.h"
 
+#include "ThreadHandover.h"
+
 #include <QCoreApplication>
 #include <QThread>
 #include <algorithm>
@@ -43,7 +45,7 @@ WaveformLoader::~WaveformLoader()
 {
     cancelWaveformLoading();
     m_pool.clear();
-    m_pool.waitForDone();
+    handover::waitForDone(m_pool);
 }
 
 void WaveformLoader::loadWaveform(const QUrl &url)
@@ -57,7 +59,7 @@ void WaveformLoader::loadWaveform(const QUrl &url)
     if (const auto previous = m_tasks.value(url))
         previous->cancelled = true;
     m_tasks.insert(url, task);
-    m_pool.start([this, task] { runTask(task); });
+    handover::start(m_pool, [this, task] { runTask(task); });
 }
 
 void WaveformLoader::cancelWaveformLoading()
@@ -79,7 +81,7 @@ void WaveformLoader::resetCaches()
 
 void WaveformLoader::waitForTasks()
 {
-    m_pool.waitForDone();
+    handover::waitForDone(m_pool);
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
@@ -95,7 +97,7 @@ void WaveformLoader::runTask(const std::shared_ptr<Task> &task)
             result = cancelled;
     }
     QMetaObject::invokeMethod(
-        this, [this, task, result = std::move(result)] { finishTask(task, result); },
+        this, handover::Queued([this, task, result = std::move(result)] { finishTask(task, result); }),
         Qt::QueuedConnection);
 }
 
