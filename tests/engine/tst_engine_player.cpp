@@ -32,7 +32,6 @@ private slots:
     void init();
     void cleanup();
     void thousandFramesIn512FrameRequests();
-    void severalEndCallsEndOnce();
     void unwrittenFramesAreTheFormatsSilence();
     void seek_data();
     void seek();
@@ -96,13 +95,14 @@ void PlayerTest::thousandFramesIn512FrameRequests()
 
     QCOMPARE(m_platform->renderStep(512), 512);
     QCOMPARE(m_platform->renderStep(512), 488);
-    QCOMPARE(m_platform->renderStep(512), 0);
+    QCOMPARE(m_platform->renderStep(512), 0); // the stream stops itself at the end
+    QCOMPARE(m_platform->renderStep(512), -1);
     QVERIFY(m_player->isPlaying()); // the end reaches the GUI thread as an event
     QTRY_VERIFY(!m_player->isPlaying());
 
     const QByteArray raw = testaudio::rawData(url.toLocalFile());
     const QByteArray captured = m_platform->captured(kSpeakers);
-    QCOMPARE(captured.size(), 3 * 512 * 4);
+    QCOMPARE(captured.size(), 2 * 512 * 4);
     QCOMPARE(captured.left(4000), raw);
     QCOMPARE(captured.mid(4000), QByteArray(captured.size() - 4000, '\0'));
     QCOMPARE(playing.count(), 2);
@@ -111,19 +111,6 @@ void PlayerTest::thousandFramesIn512FrameRequests()
     QCOMPARE(m_player->duration(), 1000.0 / 44100.0);
     QVERIFY(!m_platform->holdsExclusiveUse(kSpeakers));
     QVERIFY(!m_platform->isRendering());
-}
-
-void PlayerTest::severalEndCallsEndOnce()
-{
-    m_player->playBitPerfect(track("t.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 100}));
-    QSignalSpy playing(m_player.get(), &BitPerfectAudioPlayer::isPlayingChanged);
-    QCOMPARE(m_platform->renderStep(512), 100);
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(m_platform->renderStep(512), 0);
-    QTRY_VERIFY(!m_player->isPlaying());
-    QCoreApplication::processEvents();
-    QCOMPARE(playing.count(), 1);
-    QCOMPARE(m_platform->events().filter("close").size(), 1);
 }
 
 void PlayerTest::unwrittenFramesAreTheFormatsSilence()
@@ -305,7 +292,7 @@ void PlayerTest::setOutputDeviceRestartsOnlyAPlayingTrack()
     m_player->setOutputDevice(kDac);
     QVERIFY(m_player->isPlaying());
     QCOMPARE(m_player->deviceId(), kDac);
-    QCOMPARE(m_player->currentFrame(), 0);
+    QCOMPARE(m_player->currentFrame(), 512); // carried over, not restarted
     QVERIFY(!m_platform->holdsExclusiveUse(kSpeakers));
     QVERIFY(m_platform->holdsExclusiveUse(kDac));
 
