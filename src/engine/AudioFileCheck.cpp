@@ -1,5 +1,7 @@
 #include "AudioFileCheck.h"
 
+#include "SoundFileOpen.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -528,9 +530,10 @@ std::variant<CheckedAudioFile, FileRefusal> CheckedAudioFile::open(const QString
     if (bad)
         return notPlayable(*bad);
 
-    file.m_file.reset(sf_open_fd(file.m_fd.fd, SFM_READ, &file.m_info, SF_FALSE));
+    QString reason;
+    file.m_file.reset(openSoundFile(file.m_fd.fd, &file.m_info, &reason));
     if (!file.m_file)
-        return notPlayable(QString::fromUtf8(sf_strerror(nullptr)));
+        return notPlayable(reason);
     if (!isPlayedPair(*container, file.m_info.format))
         return notPlayable(QStringLiteral("it holds audio coded in a way the player does not play"));
     if (file.m_info.channels <= 0)
