@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-// Reading and editing test files byte by byte: for captures, and for files
-// whose headers a test breaks on purpose.
+// Reading and writing test files whole: captures, and files a test breaks on
+// purpose (header edits are in HostileFiles.h).
 namespace testfiles {
 
 // The whole file; empty when it cannot be read.
@@ -12,9 +12,5 @@ QByteArray readAll(const QString &path);
 
 // Replaces the file's contents; false when it cannot be written whole.
 bool writeAll(const QString &path, const QByteArray &bytes);
-
-// Sets the 36-bit total sample count of a FLAC file's STREAMINFO, the length
-// decoders announce; false when the file does not start with one.
-bool setFlacTotalFrames(const QString &path, quint64 total);
 
 } // namespace testfiles
