@@ -1,12 +1,11 @@
-// The whole main screen, offscreen, over the simulated audio platform: what it
-// shows with and without a queue, the picker, the track list, drags and the
-// remembered size.
+// The whole main screen, offscreen, over the simulated audio platform: the
+// first showing, drags and drops, the picker, a device unplugged mid-track
+// and the track list's rows.
 #include "ContentView.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
 #include "WindowSize.h"
 
-#include <QDir>
 #include <QMimeData>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -31,6 +30,7 @@ struct Screen
         engine.addImportPath(QStringLiteral("qrc:/"));
         engine.load(QUrl(QStringLiteral("qrc:/Quorvel/Main.qml")));
         window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+        exposed = window && QTest::qWaitForWindowExposed(window);
     }
 
     // Repeater and list delegates have no QObject parent, so walk the
@@ -51,29 +51,20 @@ struct Screen
         }
         return nullptr;
     }
+    QString text(const char *name) const { return item(name)->property("text").toString(); }
 
+    // `count` one-second tracks; only their URLs for a huge queue, which is about rows.
     QList<QUrl> tracks(int count)
     {
         QList<QUrl> urls;
         for (int i = 0; i < count; ++i) {
             const QString path = dir->filePath(QStringLiteral("track%1.wav").arg(i, 5, 10, QLatin1Char('0')));
-            testaudio::Recipe recipe;
-            recipe.frames = 44100;
-            recipe.seed = quint32(i + 1);
-            recipe.signal = i % 2 ? testaudio::Signal::Noise : testaudio::Signal::Tone;
-            if (count <= 200) // a huge queue is about rows, not files
-                testaudio::write(path, recipe);
+            if (count <= 200)
+                testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 44100,
+                                        i % 2 ? testaudio::Signal::Noise : testaudio::Signal::Tone});
             urls << QUrl::fromLocalFile(path);
         }
         return urls;
-    }
-
-    // For a person to look at; where depends on the build.
-    void save(const QString &name) const
-    {
-        const QString out = qEnvironmentVariable("QUORVEL_TEST_OUTPUT", QDir::tempPath());
-        QDir().mkpath(out);
-        window->grabWindow().save(out + "/" + name);
     }
 
     std::unique_ptr<QTemporaryDir> dir = testaudio::makeTempDir();
@@ -81,10 +72,10 @@ struct Screen
     ContentView content;
     QQmlApplicationEngine engine;
     QQuickWindow *window = nullptr;
+    bool exposed = false;
 };
 
-// A press, a move and a release at whole points (sub-point moves are the
-// click rule's own tests).
+// A press, a move and a release at whole points.
 void drag(QQuickWindow *window, QQuickItem *item, QPoint press, QPoint release)
 {
     QTest::mousePress(window, Qt::LeftButton, {}, item->mapToScene(press).toPoint());
@@ -106,9 +97,8 @@ class MainScreenTest : public QObject
 
 private slots:
     void initTestCase();
-    void theCardGivesWayToThePanels();
-    void tracksGivenAtLaunchAreLaidOutLikeAnyOther();
-    void onlyADragOfFilesIsHighlighted();
+    void theCardGivesWayToDroppedFiles();
+    void tracksGivenAtLaunchAreQueuedAndPlayed();
     void thePickerListsDevicesAndAClickSelects();
     void anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition();
     void aRowClickSeeksAndTheCurrentRowIsCentred();
@@ -127,73 +117,62 @@ void MainScreenTest::initTestCase()
     QCoreApplication::setApplicationName(QStringLiteral("MainScreenTest"));
 }
 
-// Opening the window is no resize: the first launch writes no size.
-void MainScreenTest::theCardGivesWayToThePanels()
+// Opening the window is no resize: the first launch writes no size. Drag
+// events reach the real window: only files are taken, and their drop queues
+// them, the card giving way to the panels.
+void MainScreenTest::theCardGivesWayToDroppedFiles()
 {
     Screen screen;
-    QVERIFY(screen.window);
-    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QVERIFY(screen.exposed);
     QVERIFY(screen.item("emptyState")->isVisible());
     QVERIFY(!screen.item("queuePanel")->isVisible());
-    QCOMPARE(screen.item("versionText")->property("text").toString(), "v" + QStringLiteral(QUORVEL_VERSION));
-    QCOMPARE(screen.item("selectedDeviceName")->property("text").toString(), "Speakers");
-    screen.save("empty-state.png");
+    QVERIFY(!screen.item("dropHighlight")->isEnabled()); // never takes the drop or a click
+    QCOMPARE(screen.text("selectedDeviceName"), "Speakers");
     QVERIFY(!QSettings().contains(windowsize::settingsKey));
 
-    const QList<QUrl> tracks = screen.tracks(12);
-    screen.content.intake()->loadPlaylist(tracks);
+    const QUrl web(QStringLiteral("https://example.org/a.flac"));
+    const auto targets = [&](QMimeData &data, bool drop) {
+        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(screen.window, &enter);
+        const bool targeted = screen.content.intake()->isDropTargeted();
+        QDropEvent dropped(QPointF(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(screen.window, drop ? static_cast<QEvent *>(&dropped) : &leave);
+        return targeted && !screen.content.intake()->isDropTargeted();
+    };
+    const QList<QUrl> tracks = screen.tracks(2);
+    QMimeData text, link, linkThenFile, files;
+    text.setText(QStringLiteral("just words"));
+    link.setUrls({web});
+    linkThenFile.setUrls({web, tracks.first()});
+    files.setUrls(tracks);
+    QVERIFY(!targets(text, false));
+    QVERIFY(!targets(link, false));
+    QVERIFY(targets(linkThenFile, false));
+    QVERIFY(targets(files, true));
     QTRY_VERIFY(screen.item("nowPlayingPanel")->isVisible());
+    QCOMPARE(screen.content.queue()->count(), 2);
     QVERIFY(screen.item("queuePanel")->isVisible());
     QVERIFY(!screen.item("emptyState")->isVisible());
-    QCOMPARE(screen.item("currentTrackTitle")->property("text").toString(), "track00000.wav");
-    screen.content.transport()->playTrack(1, 0.4);
-    QTRY_VERIFY(screen.content.waveforms()->hasWaveform(tracks.at(4)));
-    QTest::qWait(50);
-    screen.save("playing-queue.png");
-
-    // The Stop button follows the engine and the progress.
-    QVERIFY(screen.item("stopButton")->isEnabled());
-    screen.content.transport()->stopPlayback();
-    QTRY_VERIFY(!screen.item("stopButton")->isEnabled());
+    QCOMPARE(screen.text("currentTrackTitle"), "track00000.wav");
 }
 
-void MainScreenTest::tracksGivenAtLaunchAreLaidOutLikeAnyOther()
+void MainScreenTest::tracksGivenAtLaunchAreQueuedAndPlayed()
 {
     auto album = testaudio::makeTempDir();
     QVERIFY(testaudio::write(album->filePath("a.wav"), {}));
     QVERIFY(testaudio::write(album->filePath("b.flac"), {SF_FORMAT_FLAC | SF_FORMAT_PCM_16}));
     Screen screen({QUrl::fromLocalFile(album->path())});
-    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QVERIFY(screen.exposed);
     QTRY_COMPARE(screen.content.queue()->count(), 2);
     QCOMPARE(screen.content.player()->currentURL(), QUrl::fromLocalFile(album->filePath("a.wav")));
     QTRY_VERIFY(screen.item("queuePanel")->height() > 0);
 }
 
-void MainScreenTest::onlyADragOfFilesIsHighlighted()
-{
-    Screen screen;
-    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
-    QVERIFY(!screen.item("dropHighlight")->isEnabled()); // never takes the drop or a click
-    // Whether the window takes a drag of what `fill` puts in; the drag then leaves.
-    const auto targets = [&](auto fill) {
-        QMimeData data;
-        fill(data);
-        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(screen.window, &enter);
-        const bool targeted = screen.content.intake()->isDropTargeted();
-        QDragLeaveEvent leave;
-        QCoreApplication::sendEvent(screen.window, &leave);
-        return targeted && !screen.content.intake()->isDropTargeted();
-    };
-    QVERIFY(!targets([](QMimeData &d) { d.setText(QStringLiteral("just words")); }));
-    QVERIFY(!targets([](QMimeData &d) { d.setUrls({QUrl(QStringLiteral("https://example.org/a.flac"))}); }));
-    QVERIFY(targets([&](QMimeData &d) { d.setUrls({QUrl::fromLocalFile(screen.dir->filePath("a.wav"))}); }));
-}
-
 void MainScreenTest::thePickerListsDevicesAndAClickSelects()
 {
     Screen screen;
-    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QVERIFY(screen.exposed);
     QQuickItem *button = screen.item("devicePickerButton");
     const auto open = [&] {
         QTest::mouseClick(screen.window, Qt::LeftButton, {}, button->mapToScene({40, 30}).toPoint());
@@ -211,25 +190,13 @@ void MainScreenTest::thePickerListsDevicesAndAClickSelects()
     QTRY_VERIFY((row = rowAt(list, 2))); // "Speakers" sorts after "HDMI" and before "USB DAC"
     QTest::mouseClick(screen.window, Qt::LeftButton, {}, row->mapToScene({50, 18}).toPoint());
     QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
-    QCOMPARE(screen.item("selectedDeviceName")->property("text").toString(), "USB DAC");
-
-    // A list too long for the popover scrolls with a bar beside its rows.
-    for (quint32 id = 4; id < 16; ++id)
-        screen.platform.addDevice({id, QStringLiteral("Output %1").arg(id)});
-    screen.content.devices()->loadAudioDevices();
-    open();
-    QQuickItem *bar = screen.item("deviceScrollBar");
-    QTRY_VERIFY(bar->isVisible());
-    QTRY_VERIFY((row = rowAt(list, 0)));
-    QVERIFY(row->mapToScene({row->width(), 0}).x() <= bar->mapToScene({0, 0}).x());
-    QTest::qWait(50);
-    screen.save("device-picker.png");
+    QCOMPARE(screen.text("selectedDeviceName"), "USB DAC");
 }
 
 void MainScreenTest::anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition()
 {
     Screen screen;
-    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QVERIFY(screen.exposed);
     const QList<QUrl> tracks = screen.tracks(1);
     const QByteArray data = testaudio::rawData(tracks.first().toLocalFile());
     const qint64 frames = data.size() / 4;
@@ -238,14 +205,11 @@ void MainScreenTest::anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition()
     QTRY_VERIFY(screen.content.player()->isPlaying());
 
     screen.platform.removeDevice(1); // the selected default goes away mid-track
-    QCOMPARE(screen.item("selectedDeviceName")->property("text").toString(), "HDMI");
-    QTRY_VERIFY(screen.content.player()->isPlaying());
+    QCOMPARE(screen.text("selectedDeviceName"), "HDMI");
     QTRY_VERIFY(screen.platform.events().contains("start 3"));
 
     // The new device receives the rest of the track, from about where it was.
-    const qint64 written = screen.platform.renderToEnd();
-    QVERIFY(written > 0);
-    const qint64 from = frames - written;
+    const qint64 from = frames - screen.platform.renderToEnd();
     QVERIFY2(from >= frames / 2 && from < frames / 2 + 44100 / 5, qPrintable(QString::number(from)));
     QVERIFY(screen.platform.captured(3).startsWith(data.mid(from * 4)));
     QVERIFY(screen.platform.captured(2).isEmpty());
@@ -254,7 +218,7 @@ void MainScreenTest::anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition()
 void MainScreenTest::aRowClickSeeksAndTheCurrentRowIsCentred()
 {
     Screen screen;
-    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QVERIFY(screen.exposed);
     screen.content.intake()->loadPlaylist(screen.tracks(120));
     QQuickItem *list = screen.item("trackListView");
     QTRY_VERIFY(rowAt(list, 3));
@@ -265,30 +229,24 @@ void MainScreenTest::aRowClickSeeksAndTheCurrentRowIsCentred()
     drag(screen.window, surface, {middle, 14}, {middle, 17});
     QCOMPARE(screen.content.queue()->currentIndex(), 3);
     QVERIFY(qAbs(screen.content.transport()->playbackProgress() - 0.5) < 0.02); // the clock runs
-    QCOMPARE(screen.item("topFade")->opacity(), 0.0);
-    QTRY_COMPARE(screen.item("bottomFade")->opacity(), 1.0);
 
     screen.content.transport()->playTrack(104, 0.0);
     const double centred = screen.content.tracks()->centredOffset(104, 120, list->height());
     QVERIFY(centred > 0);
     QTRY_COMPARE(list->property("contentY").toDouble(), centred);
-    QTRY_COMPARE(screen.item("topFade")->opacity(), 1.0);
-    // The current row's fill lies under row 105, wherever the list scrolled.
+    // The current row's fill lies under its row, wherever the list scrolled.
     QQuickItem *fill = screen.item("currentRowFill");
     QCOMPARE(fill->mapToScene({0, 0}).y(), rowAt(list, 104)->mapToScene({0, 0}).y());
-    QCOMPARE(fill->height(), rowAt(list, 104)->height());
 }
 
 void MainScreenTest::aHugeQueueBuildsOnlyVisibleRows()
 {
     Screen screen;
-    QVERIFY(QTest::qWaitForWindowExposed(screen.window));
+    QVERIFY(screen.exposed);
     screen.content.intake()->loadPlaylist(screen.tracks(10000));
     QQuickItem *list = screen.item("trackListView");
     QTRY_VERIFY(list->height() > 0);
-    const auto built = [&] {
-        return list->property("contentItem").value<QQuickItem *>()->childItems().size();
-    };
+    const auto built = [&] { return list->property("contentItem").value<QQuickItem *>()->childItems().size(); };
     QVERIFY2(built() < 40, qPrintable(QString::number(built())));
     for (int step = 0; step < 20; ++step) {
         QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, step * 500), Q_ARG(int, 0));

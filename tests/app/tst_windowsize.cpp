@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
-#include <cmath>
 #include <limits>
 
 class WindowSizeTest : public QObject
@@ -22,11 +21,9 @@ private slots:
     void init();
     void loadsWhatIsStored_data();
     void loadsWhatIsStored();
-    void savesCompactJsonWithExactlyTwoMembers();
-    void unencodableSizeRemovesTheRecord();
+    void savesTwoMembersAndDropsWhatCannotBeEncoded();
     void usableSizeBoundsHostileValues_data();
     void usableSizeBoundsHostileValues();
-    void savesOnlyBeyondOnePoint();
     void followsARealWindowAndSurvivesARestart();
 
 private:
@@ -50,14 +47,14 @@ void WindowSizeTest::loadsWhatIsStored_data()
 {
     QTest::addColumn<QVariant>("stored");
     QTest::addColumn<QSizeF>("expected");
-    QTest::newRow("nothing stored") << QVariant() << QSizeF(600, 700);
-    QTest::newRow("only width") << QVariant(QByteArray(R"({"width":900})")) << QSizeF(600, 700);
-    QTest::newRow("text for a number") << QVariant(QByteArray(R"({"width":"900","height":800})")) << QSizeF(600, 700);
-    QTest::newRow("not JSON") << QVariant(QByteArray("900x800")) << QSizeF(600, 700);
-    QTest::newRow("an array") << QVariant(QByteArray("[900,800]")) << QSizeF(600, 700);
-    QTest::newRow("stored size") << QVariant(QByteArray(R"({"width":900,"height":800})")) << QSizeF(900, 800);
-    QTest::newRow("extra members ignored") << QVariant(QByteArray(R"({"height":800.5,"x":1,"width":900})")) << QSizeF(900, 800.5);
-    QTest::newRow("too small is returned as stored") << QVariant(QByteArray(R"({"width":100,"height":800})")) << QSizeF(100, 800);
+    const QSizeF fallback(600, 700);
+    QTest::newRow("nothing stored") << QVariant() << fallback;
+    QTest::newRow("only width") << QVariant(QByteArray(R"({"width":900})")) << fallback;
+    QTest::newRow("text for a number") << QVariant(QByteArray(R"({"width":"900","height":800})")) << fallback;
+    QTest::newRow("not JSON") << QVariant(QByteArray("900x800")) << fallback;
+    QTest::newRow("an array") << QVariant(QByteArray("[900,800]")) << fallback;
+    QTest::newRow("extra members ignored") << QVariant(QByteArray(R"({"height":800.5,"x":1,"width":900})"))
+                                           << QSizeF(900, 800.5);
 }
 
 void WindowSizeTest::loadsWhatIsStored()
@@ -70,22 +67,13 @@ void WindowSizeTest::loadsWhatIsStored()
     QCOMPARE(windowsize::loadSavedWindowSize(settings), expected);
 }
 
-void WindowSizeTest::savesCompactJsonWithExactlyTwoMembers()
+void WindowSizeTest::savesTwoMembersAndDropsWhatCannotBeEncoded()
 {
     QSettings settings;
     windowsize::saveWindowSize(settings, QSizeF(901.5, 750));
     const QByteArray json = settings.value(windowsize::settingsKey).toByteArray();
-    QVERIFY2(!json.contains(' ') && !json.contains('\n'), json.constData());
-    const QJsonObject object = QJsonDocument::fromJson(json).object();
-    QCOMPARE(object.keys(), (QStringList{"height", "width"}));
-    QCOMPARE(object.value("width").toDouble(), 901.5);
+    QCOMPARE(QJsonDocument::fromJson(json).object().keys(), (QStringList{"height", "width"}));
     QCOMPARE(windowsize::loadSavedWindowSize(settings), QSizeF(901.5, 750));
-}
-
-void WindowSizeTest::unencodableSizeRemovesTheRecord()
-{
-    QSettings settings;
-    windowsize::saveWindowSize(settings, QSizeF(900, 800));
     windowsize::saveWindowSize(settings, QSizeF(std::numeric_limits<double>::infinity(), 800));
     QVERIFY(!settings.contains(windowsize::settingsKey));
 }
@@ -110,28 +98,12 @@ void WindowSizeTest::usableSizeBoundsHostileValues()
     QFETCH(QSizeF, expected);
     QCOMPARE(windowsize::usableSize(remembered, QSizeF(1920, 1080)), expected);
     // A screen smaller than the minimum still gets a window of the minimum size.
-    const QSizeF tiny = windowsize::usableSize(remembered, QSizeF(320, 240));
-    QCOMPARE(tiny, QSizeF(600, 700));
+    QCOMPARE(windowsize::usableSize(remembered, QSizeF(320, 240)), QSizeF(600, 700));
 }
 
-void WindowSizeTest::savesOnlyBeyondOnePoint()
-{
-    WindowResizer resizer;
-    QSignalSpy saved(&resizer, &WindowResizer::saved);
-    QCOMPARE(resizer.size(), QSizeF(600, 700));
-    resizer.observeWindowSize(QSizeF(601, 700));
-    resizer.observeWindowSize(QSizeF(600, 701));
-    resizer.observeWindowSize(QSizeF(480, 520)); // below the minimum: never remembered
-    QCOMPARE(saved.count(), 0);
-    QCOMPARE(resizer.size(), QSizeF(600, 700));
-    resizer.observeWindowSize(QSizeF(601.5, 700));
-    QCOMPARE(saved.count(), 1);
-    QCOMPARE(resizer.size(), QSizeF(601.5, 700));
-    QCOMPARE(windowsize::loadSavedWindowSize(QSettings()), QSizeF(601.5, 700));
-}
-
-// The size a window is set up with and opens at is no resize; a window made
-// smaller than the minimum grows back to it, whatever the window manager allows.
+// The size a window is set up with and opens at is no resize, nor is a move
+// under one point; a window made smaller than the minimum grows back to it,
+// whatever the window manager allows, and that is all that is remembered.
 void WindowSizeTest::followsARealWindowAndSurvivesARestart()
 {
     QWindow window;
@@ -143,6 +115,7 @@ void WindowSizeTest::followsARealWindowAndSurvivesARestart()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_COMPARE(resizer.size(), QSizeF(640, 720));
+    resizer.observeWindowSize(QSizeF(640.5, 720));
     QCOMPARE(saved.count(), 0);
 
     window.resize(820, 760);
@@ -155,7 +128,7 @@ void WindowSizeTest::followsARealWindowAndSurvivesARestart()
     QTRY_COMPARE(windowsize::loadSavedWindowSize(QSettings()), QSizeF(600, 700));
     for (const QList<QVariant> &save : std::as_const(saved)) {
         const QSizeF size = save.first().toSizeF();
-        QVERIFY2(size.width() >= 600 && size.height() >= 700, qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
+        QVERIFY(size.width() >= 600 && size.height() >= 700);
     }
 }
 

