@@ -67,7 +67,8 @@ bool FileIntake::handleDrop(const QList<QUrl> &dropped)
             if (const auto entries = listDirectory(url.toLocalFile(), nullptr,
                                                    audiofilerule::isSupportedAudioFileName))
                 candidates += *entries;
-        } else if (url.isValid()) {
+        } else if (url.isLocalFile()) {
+            // Only files play; a web link dropped beside them is no track.
             candidates.append(url);
         }
     }

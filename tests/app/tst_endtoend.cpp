@@ -67,18 +67,23 @@ QList<QUrl> EndToEndTest::writeAlbum()
     return tracks;
 }
 
+// Tracks of one format may reach the device as one stream or as several,
+// as the next track was in memory in time or not: joined, the captures hold
+// every track whole and in order, with only the silence that pads a stream's
+// last period between them.
 void EndToEndTest::verifyCapturedInOrder(const QList<QUrl> &tracks)
 {
-    const QList<QByteArray> captured = alsarig::captures(m_dir->path());
-    QCOMPARE(captured.size(), tracks.size());
+    const QByteArray captured = alsarig::captures(m_dir->path()).join();
+    qsizetype at = 0;
     for (int i = 0; i < tracks.size(); ++i) {
         const QByteArray data = testaudio::rawData(tracks.at(i).toLocalFile());
         QVERIFY(!data.isEmpty());
-        // The last period of a track is padded with silence, nothing else.
-        QVERIFY2(captured.at(i).startsWith(data), qPrintable(QString("track %1").arg(i)));
-        const QByteArray tail = captured.at(i).mid(data.size());
-        QVERIFY(tail.count('\0') == tail.size());
+        const qsizetype found = captured.indexOf(data, at);
+        QVERIFY2(found >= 0, qPrintable(QString("track %1").arg(i)));
+        QVERIFY(captured.mid(at, found - at).count('\0') == found - at);
+        at = found + data.size();
     }
+    QVERIFY(captured.mid(at).count('\0') == captured.size() - at);
 }
 
 void EndToEndTest::aFolderPlaysTrackAfterTrackThroughAlsa()
@@ -115,12 +120,10 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
     player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {m_album});
     QVERIFY(player.waitForStarted());
 
-    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).size() == 3, 30000);
-    // The last track is fully written once its output has been torn down;
-    // give the program the time its end-of-track play-out may take.
-    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).last().size()
-                                 >= testaudio::rawData(tracks.last().toLocalFile()).size(),
-                             10000);
+    qsizetype album = 0;
+    for (const QUrl &track : tracks)
+        album += testaudio::rawData(track.toLocalFile()).size();
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).join().size() >= album, 30000);
     QCOMPARE(player.state(), QProcess::Running);
 
     ::kill(pid_t(player.processId()), SIGTERM);

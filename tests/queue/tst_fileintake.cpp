@@ -62,7 +62,8 @@ void FileIntakeTest::aDropMixesFolderEntriesWithLooseFiles()
     const QUrl loose = rig.track("c.wav");
     const QUrl first = rig.track("other/a.flac");
     const QUrl folder = QUrl::fromLocalFile(rig.dir->filePath("dropped")); // no trailing slash
-    QVERIFY(rig.intake.handleDrop({folder, loose, first, loose}));
+    const QUrl web(QStringLiteral("https://example.org/e.flac")); // a link dropped with the files
+    QVERIFY(rig.intake.handleDrop({folder, loose, web, first, loose}));
     QCOMPARE(names(rig.queue.fileURLs()), (QStringList{"a.flac", "b.wav", "c.wav", "c.wav", "d.aiff"}));
 }
 
@@ -74,7 +75,8 @@ void FileIntakeTest::aDropOfNothingPlayableLeavesEverythingAlone()
     rig.transport.playTrack(1, 0.5);
     rig.platform.clearEvents();
 
-    QVERIFY(rig.intake.handleDrop({rig.track("a.txt"), QUrl(), QUrl::fromLocalFile("/nonexistent/dir/")}));
+    QVERIFY(rig.intake.handleDrop({rig.track("a.txt"), QUrl(), QUrl::fromLocalFile("/nonexistent/dir/"),
+                                   QUrl(QStringLiteral("https://example.org/a.flac"))}));
     rig.intake.openFileURLs({});
     rig.intake.openFolderURL(QUrl::fromLocalFile(rig.dir->filePath("empty-" "missing")));
     QCOMPARE(rig.queue.fileURLs(), tracks);

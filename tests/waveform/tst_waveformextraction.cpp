@@ -165,7 +165,7 @@ void WaveformExtractionTest::badFilesFailOrMatch_data()
     };
     const auto cut = [](double fraction) { return [=](const QString &p) { return truncateTo(p, fraction); }; };
     const auto announce = [](quint64 frames) {
-        return [=](const QString &p) { return testfiles::setFlacTotalFrames(p, frames); };
+        return [=](const QString &p) { return hostile::setFlacTotalFrames(p, frames); };
     };
     const auto bytes = [](const QByteArray &content) {
         return Make([=](const QString &p) { return testfiles::writeAll(p, content); });
