@@ -7,6 +7,7 @@
 #include "AlsaTestRig.h"
 #include "BitPerfectAudioPlayer.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -53,7 +54,7 @@ void AlsaCaptureTest::listsOnlyPcmsThatKeepSamples()
     QVERIFY(!names.contains("Discard all samples (playback) or generate zero samples (capture)"));
     QVERIFY(devices.contains(PlaybackDevice{deviceIdForPcm("quorvel_capture"), "Quorvel capture", true}));
     QCOMPARE(platform.devices(), devices); // stable across enumerations
-    QCOMPARE(platform.defaultOutputDevice(), std::nullopt); // no sound card here
+    QCOMPARE(platform.defaultOutputDevice(), std::nullopt); // the test configuration names none
 }
 
 void AlsaCaptureTest::capturesExactly_data()
@@ -107,12 +108,6 @@ void removeFiles(QDir dir)
         dir.remove(old);
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 void AlsaCaptureTest::capturesExactly()
@@ -137,7 +132,7 @@ void AlsaCaptureTest::capturesExactly()
     // One open, named by ALSA after the parameters it was opened with.
     const QString expectedName = QStringLiteral("cap-%1-%2-%3.raw").arg(rate).arg(channels).arg(opened);
     QCOMPARE(captures.entryList(QDir::Files), QStringList{expectedName});
-    const QByteArray captured = readAll(captures.filePath(expectedName));
+    const QByteArray captured = testfiles::readAll(captures.filePath(expectedName));
     const int sampleBytes = opened.section('-', 0, 0).toInt() / 8;
     const QByteArray expected = expectedBytes(path, extension == "flac" || extension == "mp3", sampleBytes * channels);
     QVERIFY(!expected.isEmpty());
@@ -244,7 +239,7 @@ void AlsaCaptureTest::albumsPlayAsOneStream()
     QCOMPARE(captures.entryList(QDir::Files, QDir::Name), streams);
     qsizetype track = 0;
     for (const QString &name : streams) {
-        const QByteArray captured = readAll(captures.filePath(name));
+        const QByteArray captured = testfiles::readAll(captures.filePath(name));
         QByteArray stream;
         const int rate = rates[track];
         while (track < rates.size() && rates[track] == rate)
@@ -284,7 +279,7 @@ void AlsaCaptureTest::seekingInMemoryMovesOnlyTheFrame()
 
     const QStringList files = captures.entryList(QDir::Files);
     QCOMPARE(files, QStringList{"dac-48000-2-16-S16_LE.raw"}); // one open
-    const QByteArray captured = readAll(captures.filePath(files[0]));
+    const QByteArray captured = testfiles::readAll(captures.filePath(files[0]));
     const QByteArray data = testaudio::rawData(path);
     qsizetype heard = 0; // frames of the start heard before the click took effect
     while (heard + 4 <= captured.size() && captured.mid(heard, 4) == data.mid(heard, 4))

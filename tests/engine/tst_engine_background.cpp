@@ -101,12 +101,9 @@ void BackgroundLoadTest::makePlayer(LoadMode mode)
 // tells which one reached the device.
 QUrl BackgroundLoadTest::track(const QString &name, qint64 frames, int format)
 {
-    const QString path = m_dir->filePath(name);
     testaudio::Recipe recipe{format, 44100, 2, frames, testaudio::Signal::Noise};
     recipe.seed = ++m_seed;
-    if (!testaudio::write(path, recipe))
-        qFatal("cannot write %s", qPrintable(path));
-    return QUrl::fromLocalFile(path);
+    return testaudio::writeTrack(m_dir->filePath(name), recipe);
 }
 
 void BackgroundLoadTest::playReturnsBeforeTheTrackIsLoaded()

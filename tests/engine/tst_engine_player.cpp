@@ -74,10 +74,7 @@ void PlayerTest::cleanup()
 
 QUrl PlayerTest::track(const QString &name, testaudio::Recipe recipe)
 {
-    const QString path = m_dir->filePath(name);
-    if (!testaudio::write(path, recipe))
-        qFatal("cannot write %s", qPrintable(path));
-    return QUrl::fromLocalFile(path);
+    return testaudio::writeTrack(m_dir->filePath(name), recipe);
 }
 
 void PlayerTest::thousandFramesIn512FrameRequests()
