@@ -1,19 +1,123 @@
 // The player from the outside: a folder of tracks played through real ALSA,
-// once through the queue in this process and once by the real program
-// started from a shell with the folder on its command line.
+// once through the queue in this process, once by the real program started
+// from a shell with the folder on its command line, and once more by the real
+// program on a real X server (Xvfb) where a person clicks "Open file" or
+// "Open folder" and chooses in the panel.
 #include "AlsaAudioPlatform.h"
 #include "AlsaTestRig.h"
 #include "BitPerfectAudioPlayer.h"
 #include "Clock.h"
+#include "ContentView.h"
 #include "FileIntake.h"
 #include "PlayQueue.h"
+#include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
 
 #include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QStandardPaths>
 #include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
 #include <csignal>
+#include <functional>
+
+Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
+
+namespace {
+
+// An X server of the test's own, on a display number it picks itself.
+class XServer
+{
+public:
+    XServer()
+    {
+        m_process.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x1024x24",
+                                                 "-nolisten", "tcp", "-noreset"});
+        if (m_process.waitForStarted() && QTest::qWaitFor([&] { return m_process.canReadLine(); }, 10000))
+            m_display = ":" + QString::fromLatin1(m_process.readLine()).trimmed();
+    }
+    ~XServer()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+    QString display() const { return m_display; } // empty when it did not start
+
+private:
+    QProcess m_process;
+    QString m_display;
+};
+
+// Runs xdotool on `display`; its standard output, trimmed.
+QString xdotool(const QString &display, const QStringList &arguments)
+{
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    tool.setProcessEnvironment(env);
+    tool.start(QStringLiteral("xdotool"), arguments);
+    if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+QQuickItem *visibleItem(QQuickWindow *window, const std::function<bool(QQuickItem *)> &match)
+{
+    for (auto *item : window->contentItem()->findChildren<QQuickItem *>())
+        if (item->isVisible() && item->width() > 0 && match(item))
+            return item;
+    return nullptr;
+}
+
+QPoint centreOf(QQuickItem *item)
+{
+    return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+}
+
+// Where a person clicks in a main window of `size`: the centre of the visible
+// source button `button` and, once it opened its panel, of the panel's "Open"
+// button. Found in the same QML laid out offscreen in this process, so that
+// the test holds no coordinates of its own.
+std::pair<QPoint, QPoint> clicksOnMainScreen(const QString &button, QSize size)
+{
+    SimulatedAudioPlatform platform;
+    ContentView content(platform);
+    ContentView::provide(&content);
+    QQmlApplicationEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    engine.load(QUrl(QStringLiteral("qrc:/Quorvel/Main.qml")));
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    std::pair<QPoint, QPoint> clicks;
+    QQuickItem *source = nullptr;
+    if (window) {
+        window->resize(size);
+        QTest::qWaitFor([&] {
+            source = visibleItem(window, [&](QQuickItem *i) { return i->objectName() == button; });
+            return source != nullptr;
+        });
+    }
+    if (source) {
+        clicks.first = centreOf(source);
+        QTest::mouseClick(window, Qt::LeftButton, {}, clicks.first);
+        QQuickItem *open = nullptr;
+        QTest::qWaitFor([&] {
+            open = visibleItem(window, [](QQuickItem *i) {
+                return i->inherits("QQuickAbstractButton") && i->property("text").toString() == "Open";
+            });
+            return open != nullptr;
+        });
+        if (open)
+            clicks.second = centreOf(open);
+    }
+    ContentView::provide(nullptr);
+    return clicks;
+}
+
+} // namespace
 
 class EndToEndTest : public QObject
 {
@@ -24,6 +128,8 @@ private slots:
     void init();
     void aFolderPlaysTrackAfterTrackThroughAlsa();
     void theProgramPlaysAFolderGivenOnItsCommandLine();
+    void theOpenPanelsQueueWhatIsChosen_data();
+    void theOpenPanelsQueueWhatIsChosen();
 
 private:
     QList<QUrl> writeAlbum();
@@ -130,5 +236,73 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
     verifyCapturedInOrder(tracks);
 }
 
-QTEST_GUILESS_MAIN(EndToEndTest)
+void EndToEndTest::theOpenPanelsQueueWhatIsChosen_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("open file") << "openFileButton" << false;
+    QTest::newRow("open folder") << "openFolderButton" << true;
+}
+
+void EndToEndTest::theOpenPanelsQueueWhatIsChosen()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, folder);
+    for (const char *tool : {"Xvfb", "xdotool"})
+        QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(), "scripts/install-deps --test installs it");
+    const QList<QUrl> tracks = writeAlbum();
+    XServer x;
+    QVERIFY(!x.display().isEmpty());
+
+    QProcess player;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DISPLAY", x.display());
+    env.insert("XDG_CONFIG_HOME", m_dir->filePath("config"));
+    player.setProcessEnvironment(env);
+    player.setProcessChannelMode(QProcess::ForwardedChannels);
+    player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {});
+    QVERIFY(player.waitForStarted());
+    const QString window = xdotool(x.display(), {"search", "--sync", "--onlyvisible", "--name", "^QuorvelPlayer$"});
+    QVERIFY(!window.isEmpty());
+    const QStringList geometry = xdotool(x.display(), {"getwindowgeometry", "--shell", window}).split('\n');
+    const auto value = [&](const char *key) { return geometry.filter(QLatin1String(key) + '=').value(0).section('=', 1).toInt(); };
+    const auto [source, open] = clicksOnMainScreen(button, QSize(value("WIDTH"), value("HEIGHT")));
+    QVERIFY(!source.isNull() && !open.isNull());
+    const auto click = [&](QPoint at) {
+        xdotool(x.display(), {"mousemove", "--window", window, QString::number(at.x()),
+                              QString::number(at.y()), "click", "1"});
+    };
+
+    // A person clicks the button and types where to go in the panel's path
+    // field (Ctrl+L): a file is chosen at once; a folder is entered, then
+    // chosen from its parent (where it is the current entry) with "Open".
+    xdotool(x.display(), {"windowfocus", "--sync", window});
+    click(source);
+    QTest::qWait(1500); // the panel is built on its first opening
+    QCOMPARE(player.state(), QProcess::Running);
+    xdotool(x.display(), {"key", "--clearmodifiers", "ctrl+l"});
+    xdotool(x.display(), {"type", "--delay", "10", folder ? m_album : tracks.at(1).toLocalFile()});
+    xdotool(x.display(), {"key", "Return"});
+    if (folder) {
+        QTest::qWait(500);
+        xdotool(x.display(), {"key", "--clearmodifiers", "alt+Up"});
+        QTest::qWait(500);
+        click(open);
+    }
+
+    const QList<QUrl> expected = folder ? tracks : QList<QUrl>{tracks.at(1)};
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).size() == expected.size(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).last().size()
+                                 >= testaudio::rawData(expected.last().toLocalFile()).size(),
+                             10000);
+    QCOMPARE(player.state(), QProcess::Running);
+    ::kill(pid_t(player.processId()), SIGTERM);
+    QVERIFY(player.waitForFinished(20000));
+    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(player.exitCode(), 0);
+    verifyCapturedInOrder(expected);
+}
+
+QTEST_MAIN(EndToEndTest)
 #include "tst_endtoend.moc"
