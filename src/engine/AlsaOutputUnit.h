@@ -7,8 +7,14 @@
 #include <alsa/asoundlib.h>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
+
+// Any thread. The rate, channels and format in the kernel's record of a hw
+// PCM's settings (/proc/asound/cardC/pcmDp/subS/hw_params); nothing when the
+// record holds no open stream ("closed") or is cut short.
+std::optional<AcceptedSettings> parseKernelHwParams(const QByteArray &text);
 
 // One ALSA playback PCM opened for one track, and the render thread that
 // feeds it a period at a time.
@@ -17,10 +23,13 @@ class AlsaOutputUnit final : public OutputUnit
 public:
     // GUI thread. Opens `pcmName` without blocking (a PCM held by another
     // program fails at once with -EBUSY), at exactly the track's rate with
-    // ALSA's resampling off, in the track's layout or the narrowest lossless
-    // one the PCM takes. Null on any refusal; nothing stays open then.
+    // ALSA's resampling off, in the track's layout, the narrowest lossless
+    // one the PCM takes, or (true floats on a PCM without float only) the
+    // widest integer one. Null on any refusal, with the reason in `why`
+    // when given; nothing stays open then.
     static std::unique_ptr<AlsaOutputUnit> open(const QByteArray &pcmName,
-                                                 const StreamFormat &track, RenderSource &source);
+                                                 const StreamFormat &track, RenderSource &source,
+                                                 DeviceRefusal *why = nullptr);
     ~AlsaOutputUnit() override;
 
     // GUI thread. Prepares the PCM and starts the render thread; false when
@@ -31,6 +40,9 @@ public:
     // otherwise they are dropped. Idempotent.
     qint64 stop() override;
     StreamFormat deviceFormat() const override { return m_pipe->deviceFormat(); }
+    AcceptedSettings acceptedSettings() const override { return m_accepted; }
+    // GUI thread. The device failed for good while rendering (unplugged).
+    bool hasFailed() const { return m_deviceFailed.load(); }
 
 private:
     AlsaOutputUnit(snd_pcm_t *pcm, std::unique_ptr<RenderPipe> pipe, snd_pcm_uframes_t periodFrames);
@@ -43,6 +55,7 @@ private:
 
     snd_pcm_t *m_pcm;
     std::unique_ptr<RenderPipe> m_pipe;
+    AcceptedSettings m_accepted;
     snd_pcm_uframes_t m_periodFrames;
     double m_rate;
     std::vector<std::byte> m_period;

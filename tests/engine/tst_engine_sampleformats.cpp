@@ -1,11 +1,15 @@
 // Golden arrays for the conversions the render thread applies when a device
 // does not take a track's own layout: each must keep every sample value, but
 // for the one rounding of a true-float track, checked against a rounding of
-// the test's own.
+// the test's own. Then the texts that report the path and its failures.
+#include "AlsaOutputUnit.h"
+#include "PlaybackFailure.h"
 #include "SampleFormats.h"
+#include "SignalPath.h"
 #include "TestAudio.h"
 
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 #include <cmath>
 #include <cstring>
@@ -87,6 +91,10 @@ private slots:
     void roundsTrueFloatsOnce();
     void candidatesAreNarrowestFirst_data();
     void candidatesAreNarrowestFirst();
+    void kernelRecordIsRead_data();
+    void kernelRecordIsRead();
+    void signalPathLabels();
+    void failureTexts();
 };
 
 void SampleFormatsTest::convertsWithoutChangingValues_data()
@@ -218,6 +226,68 @@ void SampleFormatsTest::candidatesAreNarrowestFirst()
                                                                 : name);
     }
     QCOMPARE(actual, expected);
+}
+
+void SampleFormatsTest::kernelRecordIsRead_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("open") << QByteArray("access: RW_INTERLEAVED\nformat: S24_3LE\nsubformat: STD\n"
+                                        "channels: 2\nrate: 96000 (96000/1)\nperiod_size: 4800\n")
+                          << "S24_3LE 96000 2";
+    QTest::newRow("closed") << QByteArray("closed\n") << "";
+    QTest::newRow("cut short") << QByteArray("access: RW_INTERLEAVED\nformat: S16_LE\n") << "";
+    QTest::newRow("empty") << QByteArray() << "";
+}
+
+void SampleFormatsTest::kernelRecordIsRead()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, expected);
+    const std::optional<AcceptedSettings> read = parseKernelHwParams(text);
+    QCOMPARE(read.has_value(), !expected.isEmpty());
+    if (read) {
+        QCOMPARE(QStringLiteral("%1 %2 %3").arg(read->format).arg(read->rate).arg(read->channels), expected);
+        QVERIFY(read->fromKernel);
+    }
+}
+
+void SampleFormatsTest::signalPathLabels()
+{
+    using K = sampleformats::PathKind;
+    QCOMPARE(SignalPath::labelFor(K::BitPerfect, {"S16_LE", 44100, 2, false}), "Bit-perfect · S16_LE · 44100 Hz · 2 ch");
+    QCOMPARE(SignalPath::labelFor(K::Lossless, {"S32_LE", 96000, 6, true}), "Lossless · S32_LE · 96000 Hz · 6 ch · kernel");
+    QCOMPARE(SignalPath::labelFor(K::Rounded, {"S24_3LE", 48000, 1, false}), "Rounded · S24_3LE · 48000 Hz · 1 ch");
+    QCOMPARE(SignalPath::labelFor(K::BitPerfect, {}), QString());
+
+    SignalPath path;
+    QSignalSpy changed(&path, &SignalPath::changed);
+    StreamFormat f32 = F32LE;
+    f32.channels = 2;
+    StreamFormat s32 = S32LE;
+    s32.channels = 2;
+    path.set(f32, s32, {"S32_LE", 48000, 2, false});
+    path.set(f32, s32, {"S32_LE", 48000, 2, false});
+    QCOMPARE(changed.count(), 1); // only a real change
+    QCOMPARE(path.kindName(), "rounded");
+    path.clear();
+    path.clear();
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(path.kindName(), QString());
+}
+
+void SampleFormatsTest::failureTexts()
+{
+    using F = PlaybackFailure;
+    QCOMPARE(failureText(F::DeviceBusy, "Capture DAC", 44100), "Could not open Capture DAC: in use by another program");
+    QCOMPARE(failureText(F::UnreadableFile, "Capture DAC", 44100), "This file could not be read");
+    QCOMPARE(failureText(F::RateRefused, "DAC", 22050), "Could not open DAC: does not play 22050 Hz");
+    QCOMPARE(failureText(F::DeviceBusy, QString(), 0), "Could not open the output device: in use by another program");
+    QCOMPARE(failureText(F::None, "DAC", 44100), QString());
+    // Every refusal of a platform has a text.
+    for (DeviceRefusal r : {DeviceRefusal::Gone, DeviceRefusal::Busy, DeviceRefusal::Waiting,
+                            DeviceRefusal::Rate, DeviceRefusal::Format})
+        QVERIFY(!failureText(failureOf(r), "DAC", 48000).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(SampleFormatsTest)
