@@ -41,7 +41,6 @@ public:
     quint32 deviceId() const { return m_deviceId; }
     int card() const { return m_card; }
     bool isOpen() const { return m_unit != nullptr; }
-    bool hasFailed() const { return m_unit && m_unit->hasFailed(); }
     void close() { m_unit.reset(); }
 
 private:
@@ -59,7 +58,6 @@ namespace {
 // then the card's PCM answers EBUSY.
 constexpr int kReleaseWaitMs = 2000;
 constexpr int kRetryOpenMs = 50;
-constexpr int kFailureWatchMs = 250;
 
 // ALSA prints its own errors to standard error, which belongs to nobody here
 // (standard output carries the program's two diagnostics). Route them to a
@@ -86,21 +84,6 @@ AlsaAudioPlatform::AlsaAudioPlatform(QObject *parent, const QString &deviceDirec
 {
     snd_lib_error_set_handler(routeAlsaError);
     connect(m_watcher, &DeviceNodeWatcher::nodesChanged, this, &AudioPlatform::devicesChanged);
-    // After the listeners of devicesChanged, which may move playback to
-    // another device first.
-    connect(m_watcher, &DeviceNodeWatcher::nodesChanged, this, [this] {
-        closeUnits([this](const TrackedOutputUnit &unit) {
-            return unit.hasFailed() || !find(unit.deviceId());
-        }, DeviceRefusal::Gone);
-    });
-    // A device can fail for good without its node going (a driver that
-    // stops); the render thread only marks it, and this looks.
-    m_failureWatch.setInterval(kFailureWatchMs);
-    connect(&m_failureWatch, &QTimer::timeout, this, [this] {
-        closeUnits([](const TrackedOutputUnit &unit) { return unit.hasFailed(); }, DeviceRefusal::Gone);
-        if (std::none_of(m_units->begin(), m_units->end(), [](const TrackedOutputUnit *u) { return u->isOpen(); }))
-            m_failureWatch.stop();
-    });
     m_retryOpen.setInterval(kRetryOpenMs);
     connect(&m_retryOpen, &QTimer::timeout, this, &AlsaAudioPlatform::retryPendingOpen);
 }
@@ -176,10 +159,7 @@ DeviceReservation *AlsaAudioPlatform::reservation(int card)
     connect(r, &DeviceReservation::granted, this, [this, card] { onGranted(card); });
     connect(r, &DeviceReservation::refused, this, [this, card] { onRefused(card); });
     // Another program takes the card: it must be closed before the answer.
-    connect(r, &DeviceReservation::lost, this, [this, card] {
-        closeUnits([card](const TrackedOutputUnit &unit) { return unit.card() == card; },
-                   DeviceRefusal::Busy);
-    });
+    connect(r, &DeviceReservation::lost, this, [this, card] { closeCardUnits(card); });
     return r;
 }
 
@@ -244,18 +224,17 @@ void AlsaAudioPlatform::finishPendingTake(bool mayTake)
     emit deviceReady(deviceId, mayTake);
 }
 
-void AlsaAudioPlatform::closeUnits(const std::function<bool(const TrackedOutputUnit &)> &which,
-                                   DeviceRefusal why)
+void AlsaAudioPlatform::closeCardUnits(int card)
 {
-    QList<quint32> lost;
+    QList<quint32> taken;
     for (TrackedOutputUnit *unit : *m_units) {
-        if (unit->isOpen() && which(*unit)) {
+        if (unit->isOpen() && unit->card() == card) {
             unit->close();
-            lost.append(unit->deviceId());
+            taken.append(unit->deviceId());
         }
     }
-    for (quint32 deviceId : lost)
-        emit deviceLost(deviceId, why);
+    for (quint32 deviceId : taken)
+        emit deviceTaken(deviceId);
 }
 
 void AlsaAudioPlatform::giveUpExclusiveUse(quint32 deviceId)
@@ -290,11 +269,18 @@ std::unique_ptr<OutputUnit> AlsaAudioPlatform::createOutputUnit(quint32 deviceId
                                                                 RenderSource &source)
 {
     const std::optional<AlsaPcm> pcm = find(deviceId);
+    if (!pcm)
+        return refuse(DeviceRefusal::Gone), nullptr;
     // The PCM opens at its nominal rate; a track at another rate would have
     // to be resampled, which never happens.
-    if (!pcm || m_nominalRates.value(deviceId) != trackFormat.sampleRate)
-        return nullptr;
-    return AlsaOutputUnit::open(pcm->pcmName, trackFormat, source);
+    if (m_nominalRates.value(deviceId) != trackFormat.sampleRate)
+        return refuse(DeviceRefusal::Rate), nullptr;
+    DeviceRefusal why = DeviceRefusal::None;
+    std::unique_ptr<AlsaOutputUnit> unit = AlsaOutputUnit::open(pcm->pcmName, trackFormat, source, &why);
+    if (!unit)
+        return refuse(why), nullptr;
+    accept();
+    return std::make_unique<TrackedOutputUnit>(std::move(unit), deviceId, pcm->card, m_units);
 }
 
 std::optional<AlsaPcm> AlsaAudioPlatform::find(quint32 deviceId)

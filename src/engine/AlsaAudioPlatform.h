@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QSet>
 #include <QTimer>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -17,16 +16,16 @@ class DeviceReservation;
 
 // The audio platform over ALSA. Every method runs on the GUI thread; see
 // AudioPlatform for what each does on failure. devicesChanged() follows the
-// device nodes under /dev/snd; after it, and a few times a second while a
-// unit is open, a unit whose device is no longer listed or failed for good
-// is closed and reported by deviceLost().
+// device nodes under /dev/snd.
 //
 // A PCM on a card (hw, or a configured PCM naming one) is reserved on the
 // session bus before it opens (DeviceReservation): a sound server holding the
 // card is asked to let it go, and the take waits (Waiting) until it answers
 // and its PCM has closed, at most about two seconds after it agreed. The
 // card stays reserved across tracks until releaseDevice(), another card's
-// take, or the platform's end. Without a session bus nothing is reserved.
+// take, or the platform's end. A program with a higher claim that asks for
+// the card gets it: the card's unit is closed under its owner first, and
+// deviceTaken() says so. Without a session bus nothing is reserved.
 class AlsaAudioPlatform : public AudioPlatform
 {
     Q_OBJECT
@@ -70,7 +69,7 @@ private:
     void onRefused(int card);
     void retryPendingOpen();
     void finishPendingTake(bool mayTake);
-    void closeUnits(const std::function<bool(const TrackedOutputUnit &)> &which, DeviceRefusal why);
+    void closeCardUnits(int card);
 
     QList<AlsaPcm> m_pcms;
     QSet<quint32> m_held;
@@ -79,9 +78,7 @@ private:
     QHash<int, DeviceReservation *> m_reservations;
     std::optional<PendingTake> m_pending;
     QTimer m_retryOpen;
-    QTimer m_failureWatch;
-    // The units handed out, so that a card given away or a device gone can
-    // be closed under the player; shared so that a unit outliving the
-    // platform stays safe.
+    // The units handed out, so that a card given away can be closed under
+    // the player; shared so that a unit outliving the platform stays safe.
     std::shared_ptr<std::vector<TrackedOutputUnit *>> m_units;
 };

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <optional>
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <system_error>
 
 namespace {
@@ -17,9 +19,9 @@ namespace {
 // stop loses little and the end of a track drains quickly.
 constexpr unsigned kBufferMicroseconds = 200'000;
 constexpr unsigned kPeriodMicroseconds = 50'000;
-// How long the render thread waits on the PCM before it looks at the stop
-// request again.
-constexpr int kWaitMilliseconds = 20;
+// The longest the render thread waits on the PCM's descriptors before it
+// looks again; a stop wakes it sooner.
+constexpr int kWaitMilliseconds = 100;
 
 struct PcmCloser
 {
@@ -213,28 +215,42 @@ std::unique_ptr<AlsaOutputUnit> AlsaOutputUnit::open(const QByteArray &pcmName,
     *why = DeviceRefusal::Gone;
     if (setup->periodFrames > (1u << 20) || !configureSoftware(pcm.get(), setup->periodFrames))
         return nullptr;
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0)
+        return nullptr;
     *why = DeviceRefusal::None;
     auto pipe = std::make_unique<RenderPipe>(source, track, setup->layout, quint32(setup->periodFrames));
     std::unique_ptr<AlsaOutputUnit> unit(
-        new AlsaOutputUnit(pcm.release(), std::move(pipe), setup->periodFrames));
+        new AlsaOutputUnit(pcm.release(), source, std::move(pipe), setup->periodFrames, wakeFd));
     unit->m_accepted = setup->accepted;
     return unit;
 }
 
-AlsaOutputUnit::AlsaOutputUnit(snd_pcm_t *pcm, std::unique_ptr<RenderPipe> pipe,
-                               snd_pcm_uframes_t periodFrames)
+AlsaOutputUnit::AlsaOutputUnit(snd_pcm_t *pcm, RenderSource &source, std::unique_ptr<RenderPipe> pipe,
+                               snd_pcm_uframes_t periodFrames, int wakeFd)
     : m_pcm(pcm)
+    , m_source(source)
     , m_pipe(std::move(pipe))
     , m_periodFrames(periodFrames)
-    , m_rate(m_pipe->deviceFormat().sampleRate)
     , m_period(periodFrames * m_pipe->deviceFormat().bytesPerFrame())
+    , m_wakeFd(wakeFd)
 {
+    snd_pcm_uframes_t bufferFrames = 0, unused = 0;
+    snd_pcm_get_params(m_pcm, &bufferFrames, &unused);
+    m_bufferTime = std::chrono::microseconds(
+        qint64(1e6 * double(bufferFrames) / m_pipe->deviceFormat().sampleRate));
+    const int count = std::max(snd_pcm_poll_descriptors_count(m_pcm), 0);
+    m_pollFds.resize(std::size_t(count) + 1);
+    const int filled = snd_pcm_poll_descriptors(m_pcm, m_pollFds.data(), unsigned(count));
+    m_pollFds.resize(std::size_t(std::max(filled, 0)) + 1);
+    m_pollFds.back() = {m_wakeFd, POLLIN, 0};
 }
 
 AlsaOutputUnit::~AlsaOutputUnit()
 {
     stop();
     snd_pcm_close(m_pcm);
+    close(m_wakeFd);
 }
 
 bool AlsaOutputUnit::start()
@@ -243,8 +259,10 @@ bool AlsaOutputUnit::start()
         return true;
     if (m_deviceFailed.load() || snd_pcm_prepare(m_pcm) < 0)
         return false;
+    eventfd_t stale = 0;
+    [[maybe_unused]] const int cleared = eventfd_read(m_wakeFd, &stale);
     m_stopRequested.store(false);
-    m_reachedEnd.store(false);
+    m_playedOut.store(false);
     m_unwrittenFrames.store(0);
     try {
         m_thread = std::thread([this] { run(); });
@@ -259,12 +277,10 @@ qint64 AlsaOutputUnit::stop()
     if (!m_thread.joinable())
         return 0;
     m_stopRequested.store(true);
-    m_stopRequested.notify_all();
+    [[maybe_unused]] const int woken = eventfd_write(m_wakeFd, 1);
     m_thread.join();
     qint64 unplayed = 0;
-    if (m_reachedEnd.load() && !m_deviceFailed.load())
-        playOut();
-    else if (!m_deviceFailed.load())
+    if (!m_playedOut.load() && !m_deviceFailed.load())
         unplayed = m_unwrittenFrames.load() + queuedFrames();
     snd_pcm_drop(m_pcm);
     return unplayed;
@@ -277,40 +293,24 @@ qint64 AlsaOutputUnit::queuedFrames()
     return snd_pcm_delay(m_pcm, &delay) == 0 ? std::max<qint64>(delay, 0) : 0;
 }
 
-// The track's last frames are in the device buffer: let them play, like a
-// blocking snd_pcm_drain, but give up after a buffer's worth of time so that
-// a device that stopped consuming cannot hang the GUI thread.
-void AlsaOutputUnit::playOut()
-{
-    if (snd_pcm_drain(m_pcm) != -EAGAIN)
-        return; // drained already (or failed): nothing to wait for
-    snd_pcm_uframes_t bufferFrames = 0, periodFrames = 0;
-    snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames);
-    const auto bufferTime = std::chrono::microseconds(qint64(1e6 * double(bufferFrames) / m_rate));
-    const auto deadline = std::chrono::steady_clock::now() + bufferTime + std::chrono::milliseconds(100);
-    while (std::chrono::steady_clock::now() < deadline) {
-        snd_pcm_avail_update(m_pcm);
-        if (snd_pcm_state(m_pcm) != SND_PCM_STATE_DRAINING)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
 void AlsaOutputUnit::run() noexcept
 {
     pthread_setname_np(pthread_self(), "quorvel-render");
     const auto frames = quint32(m_periodFrames);
-    while (!m_stopRequested.load(std::memory_order_relaxed)) {
+    while (!stopRequested()) {
         if (m_pipe->pull(m_period.data(), frames) == 0) {
-            // The source found the end of the track and signalled it; the
-            // last frames are written. Wait for the GUI thread's stop
-            // without spinning.
-            m_reachedEnd.store(true);
-            waitForStop();
+            // The source ran dry; its last frames are written.
+            if (playOut()) {
+                m_playedOut.store(true);
+                m_source.renderStopped(RenderEnd::PlayedOut);
+            }
             return;
         }
-        if (!writePeriod(frames))
+        if (!writePeriod(frames)) {
+            if (m_deviceFailed.load())
+                m_source.renderStopped(RenderEnd::DeviceFailed);
             return;
+        }
     }
 }
 
@@ -319,7 +319,7 @@ bool AlsaOutputUnit::writePeriod(quint32 frames) noexcept
     const std::size_t frameBytes = m_pipe->deviceFormat().bytesPerFrame();
     snd_pcm_uframes_t done = 0;
     while (done < frames) {
-        if (m_stopRequested.load(std::memory_order_relaxed)) {
+        if (stopRequested()) {
             m_unwrittenFrames.store(qint64(frames - done));
             return false;
         }
@@ -327,8 +327,11 @@ bool AlsaOutputUnit::writePeriod(quint32 frames) noexcept
             snd_pcm_writei(m_pcm, m_period.data() + done * frameBytes, frames - done);
         if (result > 0) {
             done += snd_pcm_uframes_t(result);
-        } else if (!recoverOrWait(result)) {
-            // Unplugged (-ENODEV) or otherwise dead: stop quietly for good.
+        } else if (result == 0 || result == -EAGAIN) {
+            waitForDevice();
+        } else if (snd_pcm_recover(m_pcm, int(result), 1) < 0) {
+            // Unplugged (-ENODEV) or otherwise dead; underruns and suspends
+            // recovered above.
             m_deviceFailed.store(true);
             return false;
         }
@@ -336,18 +339,42 @@ bool AlsaOutputUnit::writePeriod(quint32 frames) noexcept
     return true;
 }
 
-bool AlsaOutputUnit::recoverOrWait(snd_pcm_sframes_t error) noexcept
+// Lets the frames in the device buffer sound, like a blocking drain, but
+// stays responsive to a stop and gives up after a buffer's worth of time
+// plus a margin, so that a device that stopped consuming cannot hold the
+// stream forever. False when a stop came first.
+bool AlsaOutputUnit::playOut() noexcept
 {
-    if (error == 0 || error == -EAGAIN) {
-        const int waited = snd_pcm_wait(m_pcm, kWaitMilliseconds);
-        return waited >= 0 || snd_pcm_recover(m_pcm, waited, 1) >= 0;
+    if (snd_pcm_drain(m_pcm) != -EAGAIN)
+        return !stopRequested(); // drained already (or failed): nothing to wait for
+    const auto deadline = std::chrono::steady_clock::now() + m_bufferTime + std::chrono::milliseconds(100);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (stopRequested())
+            return false;
+        snd_pcm_avail_update(m_pcm);
+        if (snd_pcm_state(m_pcm) != SND_PCM_STATE_DRAINING)
+            break;
+        sleepUnlessWoken(2);
     }
-    // Underruns and suspends recover; every other error is final.
-    return snd_pcm_recover(m_pcm, int(error), 1) >= 0;
+    return !stopRequested();
 }
 
-void AlsaOutputUnit::waitForStop() noexcept
+// Until the device takes frames again or a stop is requested; a bounded
+// wait, so that a device whose descriptors never fire is looked at again.
+void AlsaOutputUnit::waitForDevice() noexcept
 {
-    while (!m_stopRequested.load())
-        m_stopRequested.wait(false);
+    for (pollfd &fd : m_pollFds)
+        fd.revents = 0;
+    if (poll(m_pollFds.data(), nfds_t(m_pollFds.size()), kWaitMilliseconds) <= 0)
+        return;
+    // Plugins acknowledge their wake-ups here (a timer is read, say); without
+    // this call their descriptors would stay ready and the wait would spin.
+    unsigned short revents = 0;
+    snd_pcm_poll_descriptors_revents(m_pcm, m_pollFds.data(), unsigned(m_pollFds.size() - 1), &revents);
+}
+
+void AlsaOutputUnit::sleepUnlessWoken(int milliseconds) noexcept
+{
+    pollfd wake{m_wakeFd, POLLIN, 0};
+    [[maybe_unused]] const int ready = poll(&wake, 1, milliseconds);
 }

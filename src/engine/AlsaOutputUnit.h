@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <alsa/asoundlib.h>
 #include <atomic>
+#include <chrono>
+#include <poll.h>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -35,34 +37,39 @@ public:
     // GUI thread. Prepares the PCM and starts the render thread; false when
     // the PCM refuses (unplugged, failed). Starting a started unit is a no-op.
     bool start() override;
-    // GUI thread. Joins the render thread. After the track's end the frames
-    // already written play out (a wait of at most about one buffer, 200 ms);
-    // otherwise they are dropped. Idempotent.
+    // GUI thread. Wakes the render thread, joins it (it never sleeps on the
+    // device, so this is prompt) and drops what the device still holds.
+    // Idempotent.
     qint64 stop() override;
     StreamFormat deviceFormat() const override { return m_pipe->deviceFormat(); }
     AcceptedSettings acceptedSettings() const override { return m_accepted; }
-    // GUI thread. The device failed for good while rendering (unplugged).
-    bool hasFailed() const { return m_deviceFailed.load(); }
 
 private:
-    AlsaOutputUnit(snd_pcm_t *pcm, std::unique_ptr<RenderPipe> pipe, snd_pcm_uframes_t periodFrames);
+    AlsaOutputUnit(snd_pcm_t *pcm, RenderSource &source, std::unique_ptr<RenderPipe> pipe,
+                   snd_pcm_uframes_t periodFrames, int wakeFd);
     void run() noexcept;
     bool writePeriod(quint32 frames) noexcept;
-    bool recoverOrWait(snd_pcm_sframes_t error) noexcept;
-    void waitForStop() noexcept;
-    void playOut();
+    bool playOut() noexcept;
+    void waitForDevice() noexcept;
+    void sleepUnlessWoken(int milliseconds) noexcept;
+    bool stopRequested() const noexcept { return m_stopRequested.load(std::memory_order_relaxed); }
     qint64 queuedFrames();
 
     snd_pcm_t *m_pcm;
+    RenderSource &m_source;
     std::unique_ptr<RenderPipe> m_pipe;
     AcceptedSettings m_accepted;
     snd_pcm_uframes_t m_periodFrames;
-    double m_rate;
+    std::chrono::microseconds m_bufferTime;
     std::vector<std::byte> m_period;
+    // The PCM's poll descriptors followed by m_wakeFd, which stop() makes
+    // readable so that no wait outlasts a stop request.
+    std::vector<pollfd> m_pollFds;
+    int m_wakeFd;
     std::thread m_thread;
     std::atomic<bool> m_stopRequested{false};
     // Set by the render thread; read by stop() after the join.
-    std::atomic<bool> m_reachedEnd{false};
+    std::atomic<bool> m_playedOut{false};
     std::atomic<bool> m_deviceFailed{false};
     // Frames pulled from the source that a stop kept from being written.
     std::atomic<qint64> m_unwrittenFrames{0};

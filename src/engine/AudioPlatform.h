@@ -43,22 +43,33 @@ struct AcceptedSettings
     friend bool operator==(const AcceptedSettings &, const AcceptedSettings &) = default;
 };
 
+// Why a unit's render thread stopped rendering on its own.
+enum class RenderEnd : quint8 {
+    PlayedOut,    // the source ran dry and the device has sounded every frame
+    DeviceFailed, // the device vanished or failed for good
+};
+
 // What an output unit pulls frames from.
 class RenderSource
 {
 public:
     // Render thread. Writes up to `frames` frames in the unit's track format
     // into `out` (which may be null: then nothing is written) and returns how
-    // many it wrote; the unit sends digital silence for the rest. Must not
-    // allocate, lock or do I/O; never fails.
+    // many it wrote; the unit sends digital silence for the rest, and a call
+    // that writes nothing ends the stream. Must not allocate, lock or do I/O;
+    // never fails.
     virtual quint32 render(std::byte *out, quint32 frames) noexcept = 0;
+    // Render thread, at most once per start: the stream ended by itself. After
+    // PlayedOut the device is idle; nothing is rendered after either.
+    virtual void renderStopped(RenderEnd why) noexcept = 0;
 
 protected:
     ~RenderSource() = default;
 };
 
 // One device opened for one stream format, with the thread that renders it.
-// Created, started, stopped and destroyed on the GUI thread.
+// Created, started, stopped and destroyed on the GUI thread, and none of
+// these waits on the device: the render thread plays the last frames out.
 class OutputUnit
 {
 public:
@@ -66,11 +77,10 @@ public:
     // Starts or resumes rendering. Returns false (and renders nothing) when
     // the device refuses; a started unit is not restarted.
     virtual bool start() = 0;
-    // Stops rendering; no render call runs after it returns. Idempotent.
-    // Frames already handed to the device still play out when the track
-    // reached its end. Otherwise they are dropped, and the count of frames
-    // the source rendered that will never sound is returned (0 when none),
-    // so that a pause can resume where the sound stopped.
+    // Stops rendering at once; no render call runs after it returns.
+    // Idempotent. Frames still in the device buffer are dropped, and the
+    // count of frames the source rendered that will never sound is returned
+    // (0 when none), so that a pause can resume where the sound stopped.
     virtual qint64 stop() = 0;
     // The layout the device was opened in; equals the track format unless
     // the unit converts (losslessly, or rounding a true-float track).
@@ -124,10 +134,9 @@ signals:
     // After a take refused with Waiting: the other program has answered, and
     // `mayTake` says whether taking the device again can succeed now.
     void deviceReady(quint32 deviceId, bool mayTake);
-    // The device's unit was closed under its owner and renders nothing more:
-    // another program took the device over (`why` Busy), or it vanished or
-    // failed for good (Gone).
-    void deviceLost(quint32 deviceId, DeviceRefusal why);
+    // Another program took the device over: its unit was closed under its
+    // owner and renders nothing more.
+    void deviceTaken(quint32 deviceId);
     // Emitted on the GUI thread whenever playback devices appear or vanish.
     void devicesChanged();
 

@@ -4,181 +4,181 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode mode, QObject *parent)
+namespace {
+// What the render thread tells the GUI thread, as bits of one atomic.
+enum RenderNews : int {
+    kAdvanced = 1,     // went on into the offered next track
+    kPlayedOut = 2,    // ran dry and the device sounded the last frame
+    kDeviceFailed = 4, // the device vanished or failed
+};
+
+constexpr auto kFailedOutputGrace = std::chrono::milliseconds(500);
+
+quint64 packSeek(quint32 serial, qint64 frame)
+{
+    return (quint64(serial) << 32) | quint64(std::clamp<qint64>(frame, 0, 0xFFFFFFFF));
+}
+} // namespace
+
+BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode mode,
+                                             TrackLoadWorker::LoadFunction load, QObject *parent)
     : QObject(parent)
     , m_platform(platform)
     , m_loadMode(mode)
-    , m_endOfTrackFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+    , m_load(std::move(load))
+    , m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
-    if (m_endOfTrackFd < 0)
+    if (m_wakeFd < 0)
         qFatal("BitPerfectAudioPlayer: eventfd failed"); // no way to learn of a track's end
-    m_endOfTrackNotifier = new QSocketNotifier(m_endOfTrackFd, QSocketNotifier::Read, this);
-    connect(m_endOfTrackNotifier, &QSocketNotifier::activated, this,
-            &BitPerfectAudioPlayer::onEndOfTrack);
-    m_loads.setMaxThreadCount(1);
+    m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+    connect(m_wakeNotifier, &QSocketNotifier::activated, this,
+            [this] { collectRenderNews(Announce::Yes); });
+    m_failedOutputGrace.setSingleShot(true);
+    m_failedOutputGrace.setInterval(kFailedOutputGrace);
+    connect(&m_failedOutputGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::onOutputFailed);
+    connect(&m_platform, &AudioPlatform::deviceReady, this, &BitPerfectAudioPlayer::onDeviceReady);
+    connect(&m_platform, &AudioPlatform::deviceTaken, this, &BitPerfectAudioPlayer::onDeviceTaken);
+    m_loads = new TrackLoadWorker(
+        m_load,
+        [this](quint64 ticket, TrackLoadWorker::Result result) {
+            onLoadFinished(ticket, std::move(result));
+        },
+        std::chrono::seconds(30), this);
 }
 
 BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
 {
-    // The worker posts to this object, so it must be done before the object
-    // goes; a result it posted dies, unplayed, with the posted events.
-    m_generation.fetch_add(1, std::memory_order_relaxed);
-    m_loads.waitForDone();
+    delete std::exchange(m_loads, nullptr);
     stopUnit();
-    delete m_endOfTrackNotifier;
-    close(m_endOfTrackFd);
+    if (m_deviceId != 0)
+        m_platform.releaseDevice(m_deviceId);
+    freeTracks();
+    delete m_wakeNotifier;
+    close(m_wakeFd);
 }
+
+qint64 BitPerfectAudioPlayer::totalFrames() const
+{
+    return m_track ? m_track->totalFrames : 0;
+}
+
+qint64 BitPerfectAudioPlayer::currentFrame() const
+{
+    const quint64 seek = m_seekRequest.load(std::memory_order_relaxed);
+    if (m_track && seek != 0 && quint32(seek >> 32) == m_track->serial)
+        return qint64(seek & 0xFFFFFFFF);
+    return m_currentFrame.load(std::memory_order_relaxed);
+}
+
+QUrl BitPerfectAudioPlayer::preloadedURL() const
+{
+    return m_preloaded ? m_preloaded->url : QUrl();
+}
+
+// --- Commands -------------------------------------------------------------
 
 void BitPerfectAudioPlayer::playBitPerfect(const QUrl &url, double startFraction)
 {
+    // Learn what the render thread did, without announcing it: this call
+    // decides what plays next anyway.
+    collectRenderNews(Announce::No);
+    fail(PlaybackFailure::None);
+    startFraction = startFraction > 1.0 ? 1.0 : (startFraction > 0.0 ? startFraction : 0.0);
+    if (playFromMemory(url, startFraction))
+        return;
+
+    dropPendingLoad();
     stopUnit();
+    m_track.reset();
     setCurrentURL(url);
     // Nothing sounds while the track loads.
     setPlaying(false);
     setPaused(false);
-    const quint64 generation = m_generation.fetch_add(1, std::memory_order_relaxed) + 1;
     m_startFraction = startFraction;
     m_seekWhileLoading.reset();
     setLoading(true);
-    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-    if (m_loadMode == LoadMode::Inline)
-        finishLoad(generation, loadTrack(path));
-    else
-        loadInBackground(generation, path);
-}
-
-void BitPerfectAudioPlayer::loadInBackground(quint64 generation, const QString &path)
-{
-    m_loads.start([this, generation, path] {
-        if (m_generation.load(std::memory_order_relaxed) != generation)
-            return; // a newer request came while this one waited
-        // Superseded on the way, the result is dropped by finishLoad.
-        auto track = std::make_shared<std::optional<LoadedTrack>>(loadTrack(path));
-        QMetaObject::invokeMethod(
-            this, [this, generation, track] { finishLoad(generation, std::move(*track)); },
-            Qt::QueuedConnection);
-    });
-}
-
-void BitPerfectAudioPlayer::finishLoad(quint64 generation, std::optional<LoadedTrack> track)
-{
-    if (generation != m_generation.load(std::memory_order_relaxed))
-        return; // superseded: the track is freed here, unplayed
-    if (track)
-        startLoaded(std::move(*track));
-    else
-        becomeIdleAfterFailure();
-    const bool hasStarted = m_isPlaying;
-    setLoading(false);
-    if (hasStarted)
-        emit started();
-}
-
-void BitPerfectAudioPlayer::startLoaded(LoadedTrack track)
-{
-    m_block = std::move(track.block);
-    m_format = track.format;
-    m_totalFrames = track.totalFrames;
-    setDuration(double(m_totalFrames) / m_format.sampleRate);
-    setSampleRate(m_format.sampleRate);
-    placeStartFrame();
-    if (!startOutput())
-        becomeIdleAfterFailure();
-}
-
-// A seek made while loading names a time in the track now known; it wins
-// over the start fraction when it lies within the track.
-void BitPerfectAudioPlayer::placeStartFrame()
-{
-    const double fraction = m_startFraction >= 0.0 ? std::min(m_startFraction, 1.0) : 0.0;
-    m_currentFrame.store(qint64(fraction * double(m_totalFrames)), std::memory_order_relaxed);
-    const std::optional<double> seconds = std::exchange(m_seekWhileLoading, std::nullopt);
-    if (seconds && *seconds >= 0.0 && *seconds <= m_duration)
-        m_currentFrame.store(qint64(*seconds * m_format.sampleRate), std::memory_order_relaxed);
-}
-
-void BitPerfectAudioPlayer::dropPendingLoad()
-{
-    if (!m_isLoading)
+    if (m_preloadTicket != 0 && m_preloadingURL == url) {
+        // The file is being read already: that load now starts the track.
+        m_playTicket = std::exchange(m_preloadTicket, 0);
+        m_preloadingURL.clear();
+        m_loads->promote(m_playTicket);
         return;
-    m_generation.fetch_add(1, std::memory_order_relaxed);
-    m_seekWhileLoading.reset();
-    setLoading(false);
-}
-
-bool BitPerfectAudioPlayer::startOutput()
-{
-    const std::optional<quint32> device =
-        m_preferredDeviceId ? m_preferredDeviceId : m_platform.defaultOutputDevice();
-    if (!device)
-        return false;
-    m_deviceId = *device;
-    if (!m_platform.takeExclusiveUse(m_deviceId)
-        || !m_platform.setNominalSampleRate(m_deviceId, m_format.sampleRate))
-        return false;
-    auto unit = m_platform.createOutputUnit(m_deviceId, m_format, *this);
-    if (!unit || !unit->start())
-        return false;
-    m_unit = std::move(unit);
-    setPlaying(true);
-    setPaused(false);
-    return true;
-}
-
-void BitPerfectAudioPlayer::stopUnit()
-{
-    if (m_unit) {
-        m_unit->stop();
-        m_unit.reset();
     }
-    // The unit is gone, so any end it signalled belongs to the old track.
-    [[maybe_unused]] const bool hadEnded = clearEndOfTrackSignal();
-    m_block = TrackBlock();
-    if (m_deviceId != 0)
-        m_platform.giveUpExclusiveUse(m_deviceId);
+    dropPreload();
+    loadToPlay(url.isLocalFile() ? url.toLocalFile() : QString());
 }
 
-// A failure must not be reported as playing: whatever was torn down, the
-// player is Idle and says so.
-void BitPerfectAudioPlayer::becomeIdleAfterFailure()
+// The current track, or the preloaded one, starts from memory when its file
+// has not changed since it was read.
+bool BitPerfectAudioPlayer::playFromMemory(const QUrl &url, double startFraction)
 {
+    if (m_isLoading || !url.isLocalFile())
+        return false;
+    const FileStamp stamp = fileStampOf(url.toLocalFile());
+    if (m_track && m_track->url == url && m_track->stamp == stamp) {
+        const qint64 frame = startFrameFor(startFraction);
+        if (m_unit && m_isPlaying && !m_unitEnded) {
+            postSeek(frame);
+        } else if (m_unit && m_isPaused) {
+            m_currentFrame.store(frame, std::memory_order_relaxed);
+            m_renderRanDry = false;
+            if (!m_unit->start()) {
+                becomeIdleAfterFailure();
+                return true;
+            }
+        } else if (!restartOutput(frame)) {
+            becomeIdleAfterFailure();
+            return true;
+        }
+        setPlaying(true);
+        setPaused(false);
+        emit started();
+        return true;
+    }
+    if (!m_preloaded || m_preloaded->url != url || m_preloaded->stamp != stamp)
+        return false;
     stopUnit();
-    setPlaying(false);
-    setPaused(false);
-    setDuration(0.0);
-    setSampleRate(0.0);
-}
-
-void BitPerfectAudioPlayer::stop()
-{
-    dropPendingLoad();
-    stopUnit();
-    setPlaying(false);
-    setPaused(false);
-    setDuration(0.0);
-    m_currentFrame.store(0, std::memory_order_relaxed);
+    if (m_preloaded) // the render thread may have gone on into it meanwhile
+        m_track = std::move(m_preloaded);
+    publishTrack(*m_track);
+    if (!startOutput(startFrameFor(startFraction))) {
+        becomeIdleAfterFailure();
+        return true;
+    }
+    emit started();
+    return true;
 }
 
 void BitPerfectAudioPlayer::pause()
 {
-    if (!m_unit || !m_isPlaying)
+    collectRenderNews(Announce::Yes);
+    if (!m_unit || !m_isPlaying || m_unitEnded)
+        return;
+    const qint64 unplayed = m_unit->stop();
+    // The stream may have moved on, or run out, just before it stopped.
+    collectRenderNews(Announce::Yes);
+    if (!m_unit || !m_track)
         return;
     // Frames dropped from the device buffer never sounded: resume with them.
-    const qint64 unplayed = m_unit->stop();
-    const qint64 frame = m_currentFrame.load(std::memory_order_relaxed);
-    m_currentFrame.store(std::max<qint64>(frame - unplayed, 0), std::memory_order_relaxed);
+    qint64 frame = std::max<qint64>(m_currentFrame.load(std::memory_order_relaxed) - unplayed, 0);
+    const quint64 seek = m_seekRequest.exchange(0);
+    if (seek != 0 && quint32(seek >> 32) == m_track->serial)
+        frame = qint64(seek & 0xFFFFFFFF);
+    m_currentFrame.store(frame, std::memory_order_relaxed);
+    m_unitEnded = false;
     setPlaying(false);
     setPaused(true);
 }
 
 void BitPerfectAudioPlayer::resume()
 {
+    collectRenderNews(Announce::Yes);
     if (!m_unit || !m_isPaused)
         return;
+    m_renderRanDry = false;
     if (!m_unit->start()) {
         becomeIdleAfterFailure();
         return;
@@ -187,22 +187,78 @@ void BitPerfectAudioPlayer::resume()
     setPaused(false);
 }
 
+void BitPerfectAudioPlayer::stop()
+{
+    dropPendingLoad();
+    dropPreload();
+    stopUnit();
+    // Stopped for good: other programs may have the device again.
+    if (m_deviceId != 0)
+        m_platform.releaseDevice(m_deviceId);
+    freeTracks();
+    setPlaying(false);
+    setPaused(false);
+    setDuration(0.0);
+    m_currentFrame.store(0, std::memory_order_relaxed);
+}
+
 void BitPerfectAudioPlayer::seek(double seconds)
 {
+    collectRenderNews(Announce::Yes);
     if (m_isLoading) {
         m_seekWhileLoading = seconds;
         return;
     }
-    if (!(seconds >= 0.0 && seconds <= m_duration))
+    if (!m_track || !(seconds >= 0.0 && seconds <= m_duration))
         return;
-    m_currentFrame.store(qint64(seconds * m_format.sampleRate), std::memory_order_relaxed);
+    const auto frame = std::min(qint64(seconds * m_track->format.sampleRate), m_track->totalFrames);
+    if (m_unit && m_isPlaying && !m_unitEnded)
+        postSeek(frame);
+    else
+        m_currentFrame.store(frame, std::memory_order_relaxed);
 }
 
 void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
 {
+    collectRenderNews(Announce::Yes);
+    const bool failed = m_failedOutputGrace.isActive();
+    const bool moves = m_preferredDeviceId != deviceId || (m_unit && m_deviceId != deviceId);
     m_preferredDeviceId = deviceId;
-    if (!m_currentURL.isEmpty() && m_isPlaying)
-        playBitPerfect(m_currentURL);
+    if (!moves && !failed)
+        return;
+    dropPreload();
+    if (!m_unit || !m_isPlaying || !m_track)
+        return;
+    m_failedOutputGrace.stop();
+    // Carry on from the first frame that did not sound on the old device.
+    const qint64 unplayed = m_unit->stop();
+    collectRenderNews(Announce::Yes);
+    if (!m_unit || !m_track)
+        return;
+    const qint64 frame = std::max<qint64>(m_currentFrame.load(std::memory_order_relaxed) - unplayed, 0);
+    if (!restartOutput(frame)) {
+        becomeIdleAfterFailure();
+        emit outputFailed();
+    }
+}
+
+void BitPerfectAudioPlayer::preloadNext(const QUrl &url)
+{
+    if (url.isEmpty() || !url.isLocalFile()) {
+        dropPreload();
+        return;
+    }
+    if ((m_preloaded && m_preloaded->url == url) || (m_preloadTicket != 0 && m_preloadingURL == url))
+        return;
+    dropPreload();
+    m_preloadingURL = url;
+    const QString path = url.toLocalFile();
+    if (m_loadMode == LoadMode::Inline) {
+        m_preloadTicket = quint64(-1);
+        onLoadFinished(m_preloadTicket, {m_load(path, {}), fileStampOf(path)});
+    } else {
+        m_preloadTicket = m_loads->request(path, TrackLoadWorker::Priority::Preload);
+    }
 }
 
 StreamFormat BitPerfectAudioPlayer::outputFormat() const
@@ -210,41 +266,363 @@ StreamFormat BitPerfectAudioPlayer::outputFormat() const
     return m_unit ? m_unit->deviceFormat() : StreamFormat{};
 }
 
-quint32 BitPerfectAudioPlayer::render(std::byte *out, quint32 frames) noexcept
+// --- Loading --------------------------------------------------------------
+
+void BitPerfectAudioPlayer::loadToPlay(const QString &path)
 {
-    const std::byte *block = m_block.data();
-    if (!out || !block)
-        return 0;
-    const qint64 current = m_currentFrame.load(std::memory_order_relaxed);
-    const qint64 n = std::min<qint64>(m_totalFrames - current, frames);
-    if (n < 1) {
-        const eventfd_t one = 1;
-        [[maybe_unused]] const ssize_t ignored = write(m_endOfTrackFd, &one, sizeof one);
-        return 0;
+    if (m_loadMode == LoadMode::Inline) {
+        m_playTicket = quint64(-2);
+        onLoadFinished(m_playTicket, {m_load(path, {}), fileStampOf(path)});
+    } else {
+        m_playTicket = m_loads->request(path, TrackLoadWorker::Priority::Play);
     }
-    const std::size_t frameBytes = m_format.bytesPerFrame();
-    std::memcpy(out, block + std::size_t(current) * frameBytes, std::size_t(n) * frameBytes);
-    // Read anew: a seek that landed during this call is shifted by n, not lost.
-    m_currentFrame.store(m_currentFrame.load(std::memory_order_relaxed) + n,
-                         std::memory_order_relaxed);
-    return quint32(n);
 }
 
-void BitPerfectAudioPlayer::onEndOfTrack()
+void BitPerfectAudioPlayer::onLoadFinished(quint64 ticket, TrackLoadWorker::Result result)
 {
-    // The notifier may fire after a new start already cleared the signal of
-    // the old track's end; that end must not stop the new track.
-    if (!clearEndOfTrackSignal())
+    if (ticket != 0 && ticket == m_preloadTicket) {
+        m_preloadTicket = 0;
+        m_preloaded = makeTrack(std::exchange(m_preloadingURL, {}), std::move(result));
+        offerPreloadToRenderThread();
         return;
+    }
+    if (ticket == 0 || ticket != m_playTicket)
+        return; // superseded: the track is freed here, unplayed
+    m_playTicket = 0;
+    if (std::unique_ptr<Track> track = makeTrack(m_currentURL, std::move(result))) {
+        startTrack(std::move(track));
+    } else {
+        fail(PlaybackFailure::UnreadableFile);
+        becomeIdleAfterFailure();
+    }
+    const bool hasStarted = m_isPlaying;
+    setLoading(m_waitingForDevice);
+    if (hasStarted)
+        emit started();
+}
+
+std::unique_ptr<BitPerfectAudioPlayer::Track>
+BitPerfectAudioPlayer::makeTrack(const QUrl &url, TrackLoadWorker::Result result)
+{
+    if (!result.track || result.track->totalFrames <= 0 || !(result.track->format.sampleRate > 0))
+        return nullptr;
+    auto track = std::make_unique<Track>();
+    track->url = url;
+    track->stamp = result.stamp;
+    track->block = std::move(result.track->block);
+    track->format = result.track->format;
+    track->totalFrames = result.track->totalFrames;
+    m_lastSerial = m_lastSerial == 0xFFFFFFFF ? 1 : m_lastSerial + 1;
+    track->serial = m_lastSerial;
+    return track;
+}
+
+void BitPerfectAudioPlayer::startTrack(std::unique_ptr<Track> track)
+{
+    m_track = std::move(track);
+    publishTrack(*m_track);
+    qint64 frame = startFrameFor(m_startFraction);
+    // A seek made while loading names a time in the track now known; it wins
+    // over the start fraction when it lies within the track.
+    const std::optional<double> seconds = std::exchange(m_seekWhileLoading, std::nullopt);
+    if (seconds && *seconds >= 0.0 && *seconds <= m_duration)
+        frame = std::min(qint64(*seconds * m_track->format.sampleRate), m_track->totalFrames);
+    if (!startOutput(frame) && !m_waitingForDevice)
+        becomeIdleAfterFailure();
+}
+
+qint64 BitPerfectAudioPlayer::startFrameFor(double fraction) const
+{
+    return m_track ? qint64(fraction * double(m_track->totalFrames)) : 0;
+}
+
+void BitPerfectAudioPlayer::dropPendingLoad()
+{
+    if (m_playTicket != 0) {
+        m_loads->cancel(std::exchange(m_playTicket, 0));
+        m_seekWhileLoading.reset();
+    }
+    m_waitingForDevice = false;
+    setLoading(false);
+}
+
+void BitPerfectAudioPlayer::dropPreload()
+{
+    if (m_preloadTicket != 0)
+        m_loads->cancel(std::exchange(m_preloadTicket, 0));
+    m_preloadingURL.clear();
+    if (!m_preloaded)
+        return;
+    m_offeredNext.store(nullptr, std::memory_order_release);
+    // Taken by the render thread already: it plays, and its news adopts it.
+    if (m_renderTrack.load(std::memory_order_acquire) != m_preloaded.get())
+        m_preloaded.reset();
+}
+
+// The render thread may go on into the preloaded track only when it has the
+// very format the device was opened for.
+void BitPerfectAudioPlayer::offerPreloadToRenderThread()
+{
+    if (m_unit && m_track && m_preloaded && m_preloaded->format == m_track->format)
+        m_offeredNext.store(m_preloaded.get(), std::memory_order_release);
+}
+
+// --- Output ---------------------------------------------------------------
+
+bool BitPerfectAudioPlayer::startOutput(qint64 frame)
+{
+    const std::optional<quint32> device =
+        m_preferredDeviceId ? m_preferredDeviceId : m_platform.defaultOutputDevice();
+    if (!device || !m_track)
+        return fail(PlaybackFailure::NoDevice), false;
+    m_deviceId = *device;
+    if (!m_platform.takeExclusiveUse(m_deviceId)) {
+        // Another program was asked for the device; a track being started
+        // waits for its answer (deviceReady()).
+        m_waitingForDevice = m_isLoading && m_platform.lastRefusal() == DeviceRefusal::Waiting;
+        m_waitingFrame = frame;
+        if (!m_waitingForDevice)
+            fail(failureOf(m_platform.lastRefusal()));
+        return false;
+    }
+    if (!m_platform.setNominalSampleRate(m_deviceId, m_track->format.sampleRate))
+        return fail(PlaybackFailure::DeviceGone), false;
+    // Everything the render thread reads is in place before it starts.
+    m_renderTrack.store(m_track.get(), std::memory_order_release);
+    m_currentFrame.store(std::clamp<qint64>(frame, 0, m_track->totalFrames), std::memory_order_relaxed);
+    m_seekRequest.store(0);
+    m_renderRanDry = false;
+    m_unitEnded = false;
+    auto unit = m_platform.createOutputUnit(m_deviceId, m_track->format, *this);
+    if (!unit)
+        return fail(failureOf(m_platform.lastRefusal())), false;
+    if (!unit->start())
+        return fail(PlaybackFailure::DeviceGone), false;
+    m_unit = std::move(unit);
+    m_signalPath.set(m_track->format, m_unit->deviceFormat(), m_unit->acceptedSettings());
+    offerPreloadToRenderThread();
+    setPlaying(true);
+    setPaused(false);
+    return true;
+}
+
+bool BitPerfectAudioPlayer::restartOutput(qint64 frame)
+{
     stopUnit();
+    return startOutput(frame);
+}
+
+void BitPerfectAudioPlayer::stopUnit()
+{
+    if (m_unit) {
+        m_unit->stop();
+        m_unit.reset();
+    }
+    m_signalPath.clear();
+    // The render thread is gone: a move into the next track it made still
+    // counts; an end or a failure belonged to the unit just torn down.
+    eventfd_t ignored = 0;
+    [[maybe_unused]] const int cleared = eventfd_read(m_wakeFd, &ignored);
+    if (m_renderNews.exchange(0, std::memory_order_acq_rel) & kAdvanced)
+        adoptAdvancedTrack(Announce::No);
+    m_offeredNext.store(nullptr, std::memory_order_relaxed);
+    m_renderTrack.store(nullptr, std::memory_order_relaxed);
+    m_seekRequest.store(0);
+    m_unitEnded = false;
+    m_failedOutputGrace.stop();
+    if (m_deviceId != 0)
+        m_platform.giveUpExclusiveUse(m_deviceId);
+}
+
+void BitPerfectAudioPlayer::freeTracks()
+{
+    m_track.reset();
+    m_preloaded.reset();
+}
+
+// A failure must not be reported as playing: whatever was torn down, the
+// player is Idle and says so.
+void BitPerfectAudioPlayer::becomeIdleAfterFailure()
+{
+    stopUnit();
+    m_track.reset();
+    setPlaying(false);
+    setPaused(false);
+    setDuration(0.0);
+    setSampleRate(0.0);
+}
+
+void BitPerfectAudioPlayer::postSeek(qint64 frame)
+{
+    m_seekRequest.store(packSeek(m_track->serial, frame), std::memory_order_relaxed);
+}
+
+// --- What the render thread tells ------------------------------------------
+
+void BitPerfectAudioPlayer::collectRenderNews(Announce announce)
+{
+    eventfd_t count = 0;
+    [[maybe_unused]] const int cleared = eventfd_read(m_wakeFd, &count);
+    const int news = m_renderNews.exchange(0, std::memory_order_acq_rel);
+    if (news & kAdvanced)
+        adoptAdvancedTrack(announce);
+    if (news & kDeviceFailed) {
+        m_unitEnded = true;
+        // Give the device catalogue a moment to hand the track on.
+        if (m_isPlaying)
+            m_failedOutputGrace.start();
+    } else if (news & kPlayedOut) {
+        m_unitEnded = true;
+        if (announce == Announce::Yes)
+            onPlayedOut();
+    }
+}
+
+void BitPerfectAudioPlayer::adoptAdvancedTrack(Announce announce)
+{
+    Track *now = m_renderTrack.load(std::memory_order_acquire);
+    if (!m_preloaded || now != m_preloaded.get())
+        return;
+    // The render thread never reads the old track again.
+    m_track = std::move(m_preloaded);
+    publishTrack(*m_track);
+    if (announce == Announce::Yes)
+        emit advancedToNext();
+}
+
+void BitPerfectAudioPlayer::onPlayedOut()
+{
+    // A seek that came once the track had run dry still plays, from memory.
+    const quint64 seek = m_seekRequest.exchange(0);
+    if (m_track && seek != 0 && quint32(seek >> 32) == m_track->serial) {
+        if (!restartOutput(qint64(seek & 0xFFFFFFFF)))
+            becomeIdleAfterFailure();
+        return;
+    }
+    stopUnit();
+    m_track.reset();
     setPlaying(false);
     setPaused(false);
 }
 
-bool BitPerfectAudioPlayer::clearEndOfTrackSignal()
+void BitPerfectAudioPlayer::onOutputFailed()
 {
-    eventfd_t count = 0;
-    return read(m_endOfTrackFd, &count, sizeof count) == sizeof count && count > 0;
+    if (!m_unit || !m_unitEnded)
+        return;
+    fail(PlaybackFailure::DeviceLost);
+    becomeIdleAfterFailure();
+    emit outputFailed();
+}
+
+void BitPerfectAudioPlayer::fail(PlaybackFailure why)
+{
+    m_failure = why;
+    QString name;
+    if (why != PlaybackFailure::None && m_deviceId != 0) {
+        for (const PlaybackDevice &device : m_platform.devices())
+            if (device.id == m_deviceId)
+                name = device.name;
+    }
+    const QString text = failureText(why, name, m_track ? m_track->format.sampleRate : 0.0);
+    if (text == m_failureReason)
+        return;
+    m_failureReason = text;
+    emit failureReasonChanged();
+}
+
+// The other program has answered: the loaded track starts now, or the
+// player ends Idle.
+void BitPerfectAudioPlayer::onDeviceReady(quint32 deviceId, bool mayTake)
+{
+    if (!m_waitingForDevice || deviceId != m_deviceId)
+        return;
+    m_waitingForDevice = false;
+    if (!mayTake) {
+        fail(PlaybackFailure::DeviceBusy);
+        becomeIdleAfterFailure();
+    } else if (!startOutput(m_waitingFrame) && !m_waitingForDevice) {
+        becomeIdleAfterFailure();
+    }
+    setLoading(m_waitingForDevice);
+    if (m_isPlaying)
+        emit started();
+}
+
+// The unit is closed already; like a failed device, this is no end of the
+// track.
+void BitPerfectAudioPlayer::onDeviceTaken(quint32 deviceId)
+{
+    if (deviceId != m_deviceId || !m_unit)
+        return;
+    fail(PlaybackFailure::DeviceTaken);
+    becomeIdleAfterFailure();
+    emit outputFailed();
+}
+
+// --- Render thread --------------------------------------------------------
+
+quint32 BitPerfectAudioPlayer::render(std::byte *out, quint32 frames) noexcept
+{
+    Track *track = m_renderTrack.load(std::memory_order_acquire);
+    if (!out || !track || m_renderRanDry)
+        return 0;
+    applySeekRequest(*track);
+    const std::size_t frameBytes = track->format.bytesPerFrame();
+    quint32 written = 0;
+    while (written < frames) {
+        const qint64 current = m_currentFrame.load(std::memory_order_relaxed);
+        const qint64 n = std::min<qint64>(track->totalFrames - current, frames - written);
+        if (n > 0) {
+            std::memcpy(out + std::size_t(written) * frameBytes,
+                        track->block.data() + std::size_t(current) * frameBytes,
+                        std::size_t(n) * frameBytes);
+            m_currentFrame.store(current + n, std::memory_order_relaxed);
+            written += quint32(n);
+            continue;
+        }
+        // Out of frames: go on into the next track, in the same period.
+        Track *next = m_offeredNext.exchange(nullptr, std::memory_order_acq_rel);
+        if (!next) {
+            m_renderRanDry = true;
+            break;
+        }
+        m_renderTrack.store(next, std::memory_order_release);
+        m_currentFrame.store(0, std::memory_order_relaxed);
+        track = next;
+        notifyGuiThread(kAdvanced);
+    }
+    return written;
+}
+
+void BitPerfectAudioPlayer::applySeekRequest(const Track &track) noexcept
+{
+    quint64 request = m_seekRequest.load(std::memory_order_relaxed);
+    if (request == 0 || !m_seekRequest.compare_exchange_strong(request, 0))
+        return;
+    // A seek meant for the track before a move on is dropped.
+    if (quint32(request >> 32) == track.serial)
+        m_currentFrame.store(std::min(qint64(request & 0xFFFFFFFF), track.totalFrames),
+                             std::memory_order_relaxed);
+}
+
+void BitPerfectAudioPlayer::renderStopped(RenderEnd why) noexcept
+{
+    notifyGuiThread(why == RenderEnd::PlayedOut ? kPlayedOut : kDeviceFailed);
+}
+
+void BitPerfectAudioPlayer::notifyGuiThread(int news) noexcept
+{
+    m_renderNews.fetch_or(news, std::memory_order_acq_rel);
+    [[maybe_unused]] const int written = eventfd_write(m_wakeFd, 1);
+}
+
+// --- Published state --------------------------------------------------------
+
+void BitPerfectAudioPlayer::publishTrack(const Track &track)
+{
+    setCurrentURL(track.url);
+    setDuration(double(track.totalFrames) / track.format.sampleRate);
+    setSampleRate(track.format.sampleRate);
 }
 
 void BitPerfectAudioPlayer::setPlaying(bool value)

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "AudioPlatform.h"
+#include "FileStamp.h"
+#include "PlaybackFailure.h"
+#include "SignalPath.h"
 #include "StreamFormat.h"
 #include "TrackBlock.h"
+#include "TrackLoadWorker.h"
 #include "TrackLoader.h"
 
 #include <QObject>
-#include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 #include <atomic>
 #include <memory>
@@ -14,19 +18,21 @@
 
 class QSocketNotifier;
 
-// Plays one track at a time, bit-perfect: the whole file is read into memory,
-// the output device is taken for exclusive use at the track's own rate, and a
-// render thread copies frames from the block to the device unchanged.
+// Plays tracks bit-perfect: each track is read whole into memory, the output
+// device is taken for exclusive use at the track's own rate, and a render
+// thread copies frames from the block to the device unchanged.
+//
+// Tracks form a pipeline. While one plays, the next one the queue names is
+// read into memory; when the render thread runs out of a track and the next
+// has the same format, it goes on into it within the same period, so an album
+// reaches the device as one gapless stream. A start or a seek within the track
+// in memory only moves the frame. The render thread plays the last frames out
+// itself; the GUI thread never waits on the device.
 //
 // Every public method runs on the GUI thread and reports no error: a failure
 // leaves the player Idle (isPlaying and isPaused false, duration and
 // sampleRate 0), and the published properties say so. Properties change, and
 // their signals fire, on the GUI thread only and only on a real change.
-//
-// Reading or decoding a long track takes seconds, so by default a worker
-// thread loads it while the window stays responsive; the start then runs on
-// the GUI thread. Each request carries a generation number: a result whose
-// request was superseded or stopped is dropped and freed, never played.
 class BitPerfectAudioPlayer : public QObject, private RenderSource
 {
     Q_OBJECT
@@ -36,6 +42,8 @@ class BitPerfectAudioPlayer : public QObject, private RenderSource
     Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
     Q_PROPERTY(double sampleRate READ sampleRate NOTIFY sampleRateChanged)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(QString failureReason READ failureReason NOTIFY failureReasonChanged)
+    Q_PROPERTY(SignalPath *signalPath READ signalPath CONSTANT)
 
 public:
     // Background: playBitPerfect returns at once and the track starts later.
@@ -43,12 +51,14 @@ public:
     // tests and measurements that need the outcome at once).
     enum class LoadMode { Background, Inline };
 
-    // GUI thread. `platform` must outlive the player. Dies (qFatal) only when
-    // the process has no file descriptor left for the end-of-track signal.
+    // GUI thread. `platform` must outlive the player. `load` reads a track
+    // (loadTrack unless a test counts the reads). Dies (qFatal) only when the
+    // process has no file descriptor left for the render thread's wake-up.
     explicit BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode mode = LoadMode::Background,
+                                   TrackLoadWorker::LoadFunction load = loadTrack,
                                    QObject *parent = nullptr);
-    // GUI thread. Waits for a load in flight (its result is freed unplayed),
-    // then stops the output cleanly: no render call runs after it returns.
+    // GUI thread. Stops the output (no render call runs after it returns) and
+    // gives loads in flight a moment to stop; a hung one is left behind.
     ~BitPerfectAudioPlayer() override;
 
     bool isPlaying() const { return m_isPlaying; }
@@ -56,19 +66,28 @@ public:
     QUrl currentURL() const { return m_currentURL; }
     double duration() const { return m_duration; }
     double sampleRate() const { return m_sampleRate; }
-    // True from a playBitPerfect call until its load has started or failed,
-    // or was superseded or stopped.
+    // True from a playBitPerfect call that must read its file until that
+    // load has started or failed, or was superseded or stopped; also while
+    // the loaded track waits for another program to let the device go.
     bool isLoading() const { return m_isLoading; }
+    // Why the last start failed, or why playback stopped on its own (the
+    // device taken over or gone), as one short line; cleared by the next
+    // playBitPerfect.
+    PlaybackFailure failure() const { return m_failure; }
+    QString failureReason() const { return m_failureReason; }
+    // What the running or paused unit hands the device; invalid without one.
+    SignalPath *signalPath() { return &m_signalPath; }
 
-    // GUI thread. Stops what plays, publishes currentURL (isPlaying and
-    // isPaused turn false, isLoading true; duration and sampleRate keep their
-    // values until the load ends), loads `url` whole, then starts it at
-    // `startFraction` of its frames (clamped to 0...1, NaN as 0) on the
-    // preferred device (else the platform's default) and emits started().
-    // On any failure (no such file, bad data, no device, device busy or
-    // refusing the rate or every lossless format) the player ends Idle with
+    // GUI thread. Plays `url` from `startFraction` of its frames (clamped to
+    // 0...1, NaN as 0) on the preferred device (else the platform's default).
+    // The track in memory, its file unchanged, only moves its frame: at once,
+    // without reopening the device, and started() is emitted before this
+    // returns. The preloaded next track starts from memory. Anything else
+    // stops what plays, publishes currentURL (isPlaying and isPaused turn
+    // false, isLoading true), loads the file on the worker and then starts it
+    // and emits started(). On any failure the player ends Idle with
     // currentURL set to `url`. A newer call or stop() supersedes a load in
-    // flight: its track is never played.
+    // flight, which stops within a decode chunk and is never played.
     Q_INVOKABLE void playBitPerfect(const QUrl &url, double startFraction);
     Q_INVOKABLE void playBitPerfect(const QUrl &url) { playBitPerfect(url, 0.0); }
     // GUI thread. Playing only: stops output and keeps the track and its
@@ -78,19 +97,27 @@ public:
     // GUI thread. Paused only: continues at the same frame; Idle if the
     // device refuses. Nothing otherwise, loading included.
     Q_INVOKABLE void resume();
-    // GUI thread. Any state: drops a load in flight, tears the output down,
-    // frees the track; Idle, duration 0. Cannot fail.
+    // GUI thread. Any state: drops loads in flight and the preloaded track,
+    // tears the output down, frees the track; Idle, duration 0. Cannot fail.
     Q_INVOKABLE void stop();
     // GUI thread. Moves the position to `seconds` when 0 <= seconds <=
     // duration; anything else (NaN included) is ignored. While loading, the
     // last such call is kept and replaces the start fraction when it lies
     // within the loaded track, and is ignored otherwise.
     Q_INVOKABLE void seek(double seconds);
-    // GUI thread. Routes the next start to `deviceId`; a playing track
-    // reloads and restarts there at frame 0, a loading one starts there, a
-    // paused one stays on its device until its next start. A device that
-    // refuses shows at the start, which leaves the player Idle.
+    // GUI thread. Routes output to `deviceId`: a playing track moves there at
+    // once from the frame that last sounded, a loading one starts there, a
+    // paused one stays on its device until its next start. The preloaded
+    // track is dropped. A device that refuses leaves the player Idle.
     Q_INVOKABLE void setOutputDevice(quint32 deviceId);
+
+    // GUI thread. Reads `url` into memory ahead of time, so that it can
+    // follow the playing track without a gap or start at once. One track
+    // ahead at most: a newer call replaces the older, and an empty url drops
+    // it. Never delays a load to play.
+    void preloadNext(const QUrl &url);
+    // The track preloadNext() holds ready in memory, if any.
+    QUrl preloadedURL() const;
 
     // The layout the running unit feeds the device; equals the track's own
     // format unless the device needed a lossless conversion. Invalid when no
@@ -98,9 +125,9 @@ public:
     StreamFormat outputFormat() const;
     // The device taken by the last start; 0 before any.
     quint32 deviceId() const { return m_deviceId; }
-    // The next frame to be rendered.
-    qint64 currentFrame() const { return m_currentFrame.load(std::memory_order_relaxed); }
-    qint64 totalFrames() const { return m_totalFrames; }
+    // The next frame to be rendered: a seek's target as soon as it is made.
+    qint64 currentFrame() const;
+    qint64 totalFrames() const;
 
 signals:
     void isPlayingChanged();
@@ -109,21 +136,59 @@ signals:
     void durationChanged();
     void sampleRateChanged();
     void isLoadingChanged();
-    // GUI thread: a load's output has started (isPlaying is already true).
+    void failureReasonChanged();
+    // GUI thread: an output has started, or a start in memory took effect
+    // (isPlaying is already true).
     void started();
+    // GUI thread: the stream went on into the preloaded track without a gap;
+    // currentURL, duration and sampleRate already name it.
+    void advancedToNext();
+    // GUI thread: the device failed or vanished under a playing track and no
+    // other took over; the player is Idle.
+    void outputFailed();
 
 private:
+    // A track in memory. The render thread reads the block of the track it
+    // was handed; the GUI thread frees a track only once no unit can read it.
+    struct Track
+    {
+        QUrl url;
+        FileStamp stamp;
+        TrackBlock block;
+        StreamFormat format;
+        qint64 totalFrames = 0;
+        quint32 serial = 0;
+    };
+
     quint32 render(std::byte *out, quint32 frames) noexcept override;
-    void loadInBackground(quint64 generation, const QString &path);
-    void finishLoad(quint64 generation, std::optional<LoadedTrack> track);
-    void startLoaded(LoadedTrack track);
-    void placeStartFrame();
+    void renderStopped(RenderEnd why) noexcept override;
+    void applySeekRequest(const Track &track) noexcept;
+    void notifyGuiThread(int news) noexcept;
+
+    enum class Announce { Yes, No };
+    void collectRenderNews(Announce announce);
+    void adoptAdvancedTrack(Announce announce);
+    void onPlayedOut();
+    void onOutputFailed();
+
+    bool playFromMemory(const QUrl &url, double startFraction);
+    void loadToPlay(const QString &path);
+    void onLoadFinished(quint64 ticket, TrackLoadWorker::Result result);
+    std::unique_ptr<Track> makeTrack(const QUrl &url, TrackLoadWorker::Result result);
+    void startTrack(std::unique_ptr<Track> track);
+    qint64 startFrameFor(double fraction) const;
     void dropPendingLoad();
-    bool startOutput();
+    void dropPreload();
+    void offerPreloadToRenderThread();
+    bool startOutput(qint64 frame);
+    bool restartOutput(qint64 frame);
     void stopUnit();
+    void freeTracks();
     void becomeIdleAfterFailure();
-    void onEndOfTrack();
-    bool clearEndOfTrackSignal();
+    void fail(PlaybackFailure why);
+    void onDeviceReady(quint32 deviceId, bool mayTake);
+    void onDeviceTaken(quint32 deviceId);
+    void postSeek(qint64 frame);
 
     void setPlaying(bool value);
     void setPaused(bool value);
@@ -131,9 +196,11 @@ private:
     void setDuration(double value);
     void setSampleRate(double value);
     void setLoading(bool value);
+    void publishTrack(const Track &track);
 
     AudioPlatform &m_platform;
     const LoadMode m_loadMode;
+    TrackLoadWorker::LoadFunction m_load;
     bool m_isLoading = false;
     bool m_isPlaying = false;
     bool m_isPaused = false;
@@ -141,29 +208,54 @@ private:
     double m_duration = 0.0;
     double m_sampleRate = 0.0;
 
-    // Written only while no unit exists; the render thread reads them.
     std::unique_ptr<OutputUnit> m_unit;
-    TrackBlock m_block;
-    StreamFormat m_format;
-    qint64 m_totalFrames = 0;
-    // The one field both threads write; a relaxed atomic is all it needs.
+    // The track the GUI thread considers current, and the next one ready.
+    std::unique_ptr<Track> m_track;
+    std::unique_ptr<Track> m_preloaded;
+    quint32 m_lastSerial = 0;
+
+    // Shared with the render thread, lock-free. The render thread reads the
+    // track in m_renderTrack and moves it on to m_offeredNext when its block
+    // runs out; the GUI thread writes m_renderTrack only while no unit
+    // renders, and takes back an offer with an exchange.
+    std::atomic<Track *> m_renderTrack{nullptr};
+    std::atomic<Track *> m_offeredNext{nullptr};
     std::atomic<qint64> m_currentFrame{0};
+    // A seek for the running unit: the track's serial in the high half, the
+    // frame in the low half; 0 when none.
+    std::atomic<quint64> m_seekRequest{0};
+    // Render thread only (the GUI thread resets it before a start): the
+    // track ran out with nothing to follow, so the stream is ending.
+    bool m_renderRanDry = false;
+    // GUI thread: the unit's render thread has ended by itself (played out
+    // or failed); the unit must be restarted to sound again.
+    bool m_unitEnded = false;
+    // What the render thread has to tell; it wakes the GUI thread through an
+    // eventfd, which allocates nothing and coalesces.
+    std::atomic<int> m_renderNews{0};
+    int m_wakeFd = -1;
+    QSocketNotifier *m_wakeNotifier = nullptr;
+    // A failed device gets this long for a replacement before the player
+    // gives up on the track.
+    QTimer m_failedOutputGrace;
 
     quint32 m_deviceId = 0;
     std::optional<quint32> m_preferredDeviceId;
+    // A loaded track waits for the platform's deviceReady() to start at
+    // this frame.
+    bool m_waitingForDevice = false;
+    qint64 m_waitingFrame = 0;
+    PlaybackFailure m_failure = PlaybackFailure::None;
+    QString m_failureReason;
+    SignalPath m_signalPath;
 
-    // The newest request's number; a result of any other is dropped, and a
-    // queued load that a newer request made useless is skipped.
-    std::atomic<quint64> m_generation{0};
+    quint64 m_playTicket = 0;
+    quint64 m_preloadTicket = 0;
+    QUrl m_preloadingURL;
     double m_startFraction = 0.0;
     std::optional<double> m_seekWhileLoading;
 
-    // End of track reaches the GUI thread through this eventfd: a write from
-    // the render thread allocates nothing, and several ends coalesce.
-    int m_endOfTrackFd = -1;
-    QSocketNotifier *m_endOfTrackNotifier = nullptr;
-
-    // One worker: a newer request waits for the load in flight, which then
-    // finds itself superseded. Declared last so that it is destroyed first.
-    QThreadPool m_loads;
+    // A child, deleted first of all, so no result arrives at a half-gone
+    // player.
+    TrackLoadWorker *m_loads = nullptr;
 };

@@ -110,6 +110,7 @@ bool DeviceReservation::requestName(bool replace)
                 : QDBusConnectionInterface::DontQueueService,
         QDBusConnectionInterface::AllowReplacement);
     m_held = reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered;
+    m_owned = m_owned || m_held;
     return m_held;
 }
 
@@ -127,9 +128,9 @@ void DeviceReservation::onReleaseAnswered(bool released)
 void DeviceReservation::release()
 {
     m_asking = false;
-    if (!m_held)
-        return;
     m_held = false;
+    if (!std::exchange(m_owned, false))
+        return;
     if (QDBusConnectionInterface *daemon = m_bus.interface())
         daemon->unregisterService(serviceName());
 }
@@ -138,19 +139,25 @@ bool DeviceReservation::answerReleaseRequest(int priority)
 {
     if (!m_held || priority <= kPriority)
         return false;
-    // The caller takes the name over once we answer; until then it is ours,
-    // but the card must already be closed.
+    // The caller takes the name over once we answer (should it not, stop
+    // or quit gives it up); the card must be closed before the answer.
     m_held = false;
     emit lost();
     return true;
 }
 
+// NameLost arrives late: after a release and a new acquire it may speak of
+// the name as it was, so the bus daemon is asked who owns it now.
 void DeviceReservation::onNameLost(const QString &name)
 {
-    if (name != serviceName() || !m_held)
+    if (name != serviceName() || !m_owned)
         return;
-    m_held = false;
-    emit lost();
+    const QDBusConnectionInterface *daemon = m_bus.interface();
+    if (daemon && daemon->serviceOwner(name).value() == m_bus.baseService())
+        return;
+    m_owned = false;
+    if (std::exchange(m_held, false))
+        emit lost();
 }
 
 #include "DeviceReservation.moc"

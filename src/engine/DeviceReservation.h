@@ -64,7 +64,8 @@ private:
 
     QDBusConnection m_bus;
     int m_card;
-    bool m_held = false;
+    bool m_held = false;  // the card may be opened
+    bool m_owned = false; // the bus has the name as ours (also after a grant)
     bool m_asking = false;
     bool m_registered = false;
 };

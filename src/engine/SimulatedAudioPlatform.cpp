@@ -16,6 +16,7 @@ public:
                         const StreamFormat &track, const StreamFormat &layout)
         : m_platform(platform)
         , m_deviceId(deviceId)
+        , m_source(source)
         , m_pipe(source, track, layout, kMaxFramesPerStep)
     {
         m_platform.m_units.append(this);
@@ -32,8 +33,9 @@ public:
     {
         if (m_gone)
             return false;
-        if (!std::exchange(m_running, true))
+        if (!std::exchange(m_running, true)) {
             m_platform.record(QStringLiteral("start %1").arg(m_deviceId));
+        }
         return true;
     }
     qint64 stop() override
@@ -57,6 +59,13 @@ public:
         if (m_scratch.size() < bytes)
             m_scratch.resize(bytes);
         const quint32 written = m_pipe.pull(reinterpret_cast<std::byte *>(m_scratch.data()), frames);
+        if (written == 0) {
+            // No device buffer to play out: the end is at once, and the
+            // stream stops as a real one does.
+            m_running = false;
+            m_source.renderStopped(RenderEnd::PlayedOut);
+            return 0;
+        }
         if (m_platform.m_captureEnabled)
             m_platform.m_captured[m_deviceId].append(m_scratch.constData(), bytes);
         return written;
@@ -64,11 +73,16 @@ public:
 
     bool isRunning() const { return m_running && !m_gone; }
     quint32 deviceId() const { return m_deviceId; }
-    void unplug() { m_gone = true; }
+    void unplug()
+    {
+        if (!std::exchange(m_gone, true) && m_running)
+            m_source.renderStopped(RenderEnd::DeviceFailed);
+    }
 
 private:
     SimulatedAudioPlatform &m_platform;
     quint32 m_deviceId;
+    RenderSource &m_source;
     RenderPipe m_pipe;
     QByteArray m_scratch;
     bool m_running = false;
@@ -96,10 +110,6 @@ void SimulatedAudioPlatform::removeDevice(quint32 id)
     m_exclusive.remove(id);
     m_devices.removeIf([id](const SimulatedDevice &d) { return d.id == id; });
     emit devicesChanged();
-    // A unit that no listener moved elsewhere stays without its device.
-    if (std::any_of(m_units.begin(), m_units.end(),
-                    [id](const SimulatedOutputUnit *unit) { return unit->deviceId() == id; }))
-        emit deviceLost(id, DeviceRefusal::Gone);
 }
 
 void SimulatedAudioPlatform::renameDevice(quint32 id, const QString &name)

@@ -46,8 +46,7 @@ public:
 
     // Configuration. Adding, removing or renaming a device emits
     // devicesChanged(); removing one with a unit makes the unit stop
-    // rendering, as an unplug does, and emits deviceLost() after
-    // devicesChanged() when the unit is still there.
+    // rendering, as an unplug does.
     void addDevice(const SimulatedDevice &device);
     void removeDevice(quint32 id);
     void renameDevice(quint32 id, const QString &name);

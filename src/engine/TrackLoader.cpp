@@ -217,7 +217,9 @@ bool takesDecodePath(const QString &path)
     return suffix == QLatin1String("flac") || suffix == QLatin1String("mp3");
 }
 
-std::optional<LoadedTrack> loadTrack(const QString &path)
+std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop)
 {
+    if (stop.stop_requested())
+        return std::nullopt;
     return takesDecodePath(path) ? loadDecoded(path) : loadRaw(path);
 }

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <optional>
+#include <stop_token>
 
 // One track read whole into memory: `totalFrames` interleaved frames laid out
 // as `format`, filling `block` exactly.
@@ -24,7 +25,7 @@ inline constexpr quint64 kMaxTrackBytes = 0xFFFFFFFFull;
 // is read raw, the data chunk's bytes unchanged. Returns nothing, having freed
 // whatever it allocated, when the file is missing, unreadable, truncated,
 // corrupt, empty or over kMaxTrackBytes.
-std::optional<LoadedTrack> loadTrack(const QString &path);
+std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop = {});
 
 // The same, by the path: true when loadTrack() takes the decode path.
 bool takesDecodePath(const QString &path);

@@ -26,7 +26,12 @@ Transport::Transport(PlayQueue &queue, BitPerfectAudioPlayer &player, WaveformLo
     connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &Transport::scheduleEndOfTrackCheck);
     connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &Transport::updateEnabledRules);
     connect(&m_player, &BitPerfectAudioPlayer::started, this, &Transport::anchorAtStart);
+    connect(&m_player, &BitPerfectAudioPlayer::started, this, &Transport::preloadFollowingTrack);
+    connect(&m_player, &BitPerfectAudioPlayer::advancedToNext, this, &Transport::followAdvance);
+    // A device lost under a track is no end of the track: the queue stays.
+    connect(&m_player, &BitPerfectAudioPlayer::outputFailed, this, [this] { setIsNeedToPlayNext(false); });
     connect(&m_queue, &PlayQueue::fileURLsChanged, this, &Transport::updateEnabledRules);
+    connect(&m_queue, &PlayQueue::fileURLsChanged, this, &Transport::preloadFollowingTrack);
     connect(&m_queue, &PlayQueue::currentIndexChanged, this, &Transport::updateEnabledRules);
     connect(this, &Transport::playbackProgressChanged, this, &Transport::updateEnabledRules);
     updateEnabledRules();
@@ -108,22 +113,44 @@ void Transport::togglePausePlayback()
     }
 }
 
-// A playing track reloads on the new device from frame 0 (the device
-// catalogue may have asked for that reload already); the position reached
-// goes with it as a seek, which the engine applies when the reload starts. A
-// track still loading for playTrack starts on the new device at its fraction.
+// The engine carries a playing track over to the new device itself, from
+// the frame that last sounded; the wall-clock anchor stays as it is.
 void Transport::continueOnDevice(quint32 deviceId)
 {
-    if (m_awaitedStart || !(m_player.isPlaying() || m_player.isLoading())) {
-        m_player.setOutputDevice(deviceId);
+    m_player.setOutputDevice(deviceId);
+}
+
+// The engine went on into the next track without a gap: the queue follows
+// it as it would an automatic move to the next track.
+void Transport::followAdvance()
+{
+    const QUrl url = m_player.currentURL();
+    qint64 index = m_queue.currentIndex() + 1;
+    if (!m_queue.contains(index) || m_queue.fileURLs().at(index) != url)
+        index = m_queue.fileURLs().indexOf(url);
+    if (index < 0) {
+        // The queue changed under the stream; what plays is no longer in it.
+        stopPlayback();
         return;
     }
-    const double fraction = m_playbackProgress;
-    const double position = fraction * m_player.duration();
-    m_playbackStart.reset();
-    m_awaitedStart = fraction;
-    m_player.setOutputDevice(deviceId);
-    m_player.seek(position);
+    m_queue.setCurrentIndex(index);
+    m_waveforms.loadWaveform(url);
+    m_awaitedStart.reset();
+    anchorAt(0.0);
+    setPlaybackProgress(0.0);
+    preloadFollowingTrack();
+}
+
+// One track ahead is read into memory while this one plays, so that it
+// follows without a gap or starts at once.
+void Transport::preloadFollowingTrack()
+{
+    const bool active = m_player.isPlaying() || m_player.isPaused() || m_player.isLoading();
+    const qint64 next = m_queue.currentIndex() + 1;
+    if (active && m_queue.contains(next))
+        m_player.preloadNext(m_queue.fileURLs().at(next));
+    else
+        m_player.preloadNext({});
 }
 
 void Transport::tick()

@@ -43,7 +43,8 @@ public:
 
     // Starts the track at `index` (ignored outside the queue) from `fraction`
     // of its length, clamped to 0...1, which is the progress at once. The
-    // track is always loaded anew; progress moves once its sound starts.
+    // track in memory only moves its frame; any other is loaded, and progress
+    // moves once its sound starts.
     Q_INVOKABLE void playTrack(qint64 index, double fraction);
     Q_INVOKABLE void next();
     Q_INVOKABLE void prev();
@@ -51,8 +52,7 @@ public:
     // Nothing while the engine loads a track.
     Q_INVOKABLE void togglePausePlayback();
 
-    // Sends playback to another device and carries on where it was (once the
-    // track has reloaded there).
+    // Sends playback to another device, where it carries on from where it was.
     void continueOnDevice(quint32 deviceId);
 
     // One progress step; the timer calls it every 50 ms once started.
@@ -70,6 +70,8 @@ private:
     void setIsNeedToPlayNext(bool value);
     void anchorAt(double seconds);
     void anchorAtStart();
+    void followAdvance();
+    void preloadFollowingTrack();
     void scheduleEndOfTrackCheck();
     void checkEndOfTrack();
     void updateEnabledRules();

@@ -24,10 +24,18 @@
 #include <QtQml/qqmlextensionplugin.h>
 #include <csignal>
 #include <functional>
+#include <sys/prctl.h>
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
 namespace {
+
+// A child that dies with the test, also when the test crashes, so that no X
+// server or player outlives it holding its output open.
+void dieWithTest(QProcess &process)
+{
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
 
 // An X server of the test's own, on a display number it picks itself.
 class XServer
@@ -35,6 +43,7 @@ class XServer
 public:
     XServer()
     {
+        dieWithTest(m_process);
         m_process.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x1024x24",
                                                  "-nolisten", "tcp", "-noreset"});
         if (m_process.waitForStarted() && QTest::qWaitFor([&] { return m_process.canReadLine(); }, 10000))
@@ -65,17 +74,39 @@ QString xdotool(const QString &display, const QStringList &arguments)
     return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
 }
 
-QQuickItem *visibleItem(QQuickWindow *window, const std::function<bool(QQuickItem *)> &match)
+// Walks the visual tree: delegates and a panel's items have no QObject parent.
+QQuickItem *visibleItem(QQuickItem *from, const std::function<bool(QQuickItem *)> &match)
 {
-    for (auto *item : window->contentItem()->findChildren<QQuickItem *>())
-        if (item->isVisible() && item->width() > 0 && match(item))
-            return item;
+    for (QQuickItem *child : from->childItems()) {
+        if (!child->isVisible())
+            continue;
+        if (child->width() > 0 && match(child))
+            return child;
+        if (QQuickItem *found = visibleItem(child, match))
+            return found;
+    }
     return nullptr;
 }
 
 QPoint centreOf(QQuickItem *item)
 {
     return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+}
+
+// The centre of the first visible item that `match` accepts, once the layout
+// has settled (the same for a few polls in a row); null when none shows.
+QPoint settledCentre(QQuickWindow *window, const std::function<bool(QQuickItem *)> &match)
+{
+    QPoint last;
+    int sameFor = 0;
+    const bool settled = QTest::qWaitFor([&] {
+        QQuickItem *item = visibleItem(window->contentItem(), match);
+        const QPoint centre = item ? centreOf(item) : QPoint();
+        sameFor = item && centre == last ? sameFor + 1 : 0;
+        last = centre;
+        return sameFor >= 5;
+    });
+    return settled ? last : QPoint();
 }
 
 // Where a person clicks in a main window of `size`: the centre of the visible
@@ -92,26 +123,15 @@ std::pair<QPoint, QPoint> clicksOnMainScreen(const QString &button, QSize size)
     engine.load(QUrl(QStringLiteral("qrc:/Quorvel/Main.qml")));
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
     std::pair<QPoint, QPoint> clicks;
-    QQuickItem *source = nullptr;
-    if (window) {
+    if (window && QTest::qWaitForWindowExposed(window)) {
         window->resize(size);
-        QTest::qWaitFor([&] {
-            source = visibleItem(window, [&](QQuickItem *i) { return i->objectName() == button; });
-            return source != nullptr;
-        });
+        clicks.first = settledCentre(window, [&](QQuickItem *i) { return i->objectName() == button; });
     }
-    if (source) {
-        clicks.first = centreOf(source);
+    if (!clicks.first.isNull()) {
         QTest::mouseClick(window, Qt::LeftButton, {}, clicks.first);
-        QQuickItem *open = nullptr;
-        QTest::qWaitFor([&] {
-            open = visibleItem(window, [](QQuickItem *i) {
-                return i->inherits("QQuickAbstractButton") && i->property("text").toString() == "Open";
-            });
-            return open != nullptr;
+        clicks.second = settledCentre(window, [](QQuickItem *i) {
+            return i->inherits("QQuickAbstractButton") && i->property("text").toString() == "Open";
         });
-        if (open)
-            clicks.second = centreOf(open);
     }
     ContentView::provide(nullptr);
     return clicks;
@@ -261,6 +281,7 @@ void EndToEndTest::theOpenPanelsQueueWhatIsChosen()
     env.insert("XDG_CONFIG_HOME", m_dir->filePath("config"));
     player.setProcessEnvironment(env);
     player.setProcessChannelMode(QProcess::ForwardedChannels);
+    dieWithTest(player);
     player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {});
     QVERIFY(player.waitForStarted());
     const QString window = xdotool(x.display(), {"search", "--sync", "--onlyvisible", "--name", "^QuorvelPlayer$"});

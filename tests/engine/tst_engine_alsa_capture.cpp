@@ -2,7 +2,8 @@
 // through a file PCM over null, and the capture must equal the file's data
 // chunk (raw path) or libsndfile's float frames (decode path) byte for byte.
 // The capture's file name, built by ALSA from the opened parameters, proves
-// the rate and format the device was opened at.
+// the rate and format the device was opened at. With no session bus, a card
+// plays without a reservation.
 #include "AlsaAudioPlatform.h"
 #include "AlsaTestRig.h"
 #include "BitPerfectAudioPlayer.h"
@@ -23,6 +24,10 @@ private slots:
     void capturesExactly_data();
     void capturesExactly();
     void reportsDeviceNodeChanges();
+    void albumsPlayAsOneStream_data();
+    void albumsPlayAsOneStream();
+    void seekingInMemoryMovesOnlyTheFrame();
+    void aCardPlaysWithoutASessionBus();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
@@ -32,6 +37,7 @@ void AlsaCaptureTest::initTestCase()
 {
     QString error;
     QVERIFY2(alsarig::install(m_dir->path(), &error), qPrintable(error));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quorvel-no-session-bus");
 }
 
 void AlsaCaptureTest::listsOnlyPcmsThatKeepSamples()
@@ -160,6 +166,144 @@ void AlsaCaptureTest::reportsDeviceNodeChanges()
     changed.clear();
     QVERIFY(node.remove());
     QTRY_VERIFY(changed.count() >= 1);
+}
+
+// Through the real-time test DAC (wrapped in a file PCM whose capture ALSA
+// names after the opened parameters): tracks of one format reach the device
+// back to back in one stream; a change of rate ends one stream and opens
+// another, each exact.
+void AlsaCaptureTest::albumsPlayAsOneStream_data()
+{
+    QTest::addColumn<QList<int>>("rates");
+    QTest::addColumn<QList<int>>("formats");
+    QTest::addColumn<QStringList>("streams"); // capture file per stream, in order
+    const int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    const int flac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    QTest::newRow("three wav tracks at 44.1k")
+        << QList<int>{44100, 44100, 44100} << QList<int>{wav16, wav16, wav16}
+        << QStringList{"dac-44100-2-16-S16_LE.raw"};
+    QTest::newRow("two flac tracks at 48k")
+        << QList<int>{48000, 48000} << QList<int>{flac16, flac16}
+        << QStringList{"dac-48000-2-16-S16_LE.raw"};
+    QTest::newRow("44.1k then 96k")
+        << QList<int>{44100, 96000} << QList<int>{wav16, wav16}
+        << QStringList{"dac-44100-2-16-S16_LE.raw", "dac-96000-2-16-S16_LE.raw"};
+}
+
+void AlsaCaptureTest::albumsPlayAsOneStream()
+{
+    QFETCH(QList<int>, rates);
+    QFETCH(QList<int>, formats);
+    QFETCH(QStringList, streams);
+    const QDir captures(m_dir->filePath("dac"));
+    removeFiles(captures);
+    QList<QUrl> album;
+    QList<QByteArray> expected;
+    for (qsizetype i = 0; i < rates.size(); ++i) {
+        const bool flac = (formats[i] & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
+        const QString path = m_dir->filePath(QStringLiteral("album-%1.%2").arg(i).arg(flac ? "flac" : "wav"));
+        testaudio::Recipe recipe{formats[i], rates[i], 2, rates[i] / 8 + 3 * int(i), testaudio::Signal::Noise};
+        recipe.seed = quint32(i + 1);
+        QVERIFY(testaudio::write(path, recipe));
+        album << QUrl::fromLocalFile(path);
+        if (flac) { // the DAC takes no float: the decoded integers go as S16_LE
+            QByteArray integers;
+            for (const float sample : testaudio::decodedFloat(path)) {
+                const auto value = qint16(sample * 32768.0f);
+                integers.append(reinterpret_cast<const char *>(&value), 2);
+            }
+            expected << integers;
+        } else {
+            expected << testaudio::rawData(path);
+        }
+    }
+
+    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
+    qsizetype playing = 0;
+    const auto preloadFollowing = [&] {
+        player.preloadNext(playing + 1 < album.size() ? album[playing + 1] : QUrl());
+    };
+    QObject::connect(&player, &BitPerfectAudioPlayer::advancedToNext, [&] {
+        QCOMPARE(player.currentURL(), album[++playing]);
+        preloadFollowing();
+    });
+    QObject::connect(&player, &BitPerfectAudioPlayer::isPlayingChanged, [&] {
+        // A track of another format follows the end of the stream, from memory.
+        if (!player.isPlaying() && playing + 1 < album.size()) {
+            QCOMPARE(player.preloadedURL(), album[playing + 1]);
+            player.playBitPerfect(album[++playing]);
+            preloadFollowing();
+        }
+    });
+    player.setOutputDevice(deviceIdForPcm("quorvel_dac"));
+    player.playBitPerfect(album[0]);
+    preloadFollowing();
+    QVERIFY(player.isPlaying());
+    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying() && playing == album.size() - 1, 20000);
+
+    QCOMPARE(captures.entryList(QDir::Files, QDir::Name), streams);
+    qsizetype track = 0;
+    for (const QString &name : streams) {
+        const QByteArray captured = readAll(captures.filePath(name));
+        QByteArray stream;
+        const int rate = rates[track];
+        while (track < rates.size() && rates[track] == rate)
+            stream += expected[track++];
+        QVERIFY2(captured.startsWith(stream), qPrintable(name));
+        // Only the padding of the last period follows, as silence.
+        QCOMPARE(captured.mid(stream.size()), QByteArray(captured.size() - stream.size(), '\0'));
+        QVERIFY(captured.size() - stream.size() < rate / 10 * 4);
+    }
+}
+
+// A click inside the playing track: the next period the device receives
+// starts at the target frame, and the file is not read again.
+void AlsaCaptureTest::seekingInMemoryMovesOnlyTheFrame()
+{
+    const QDir captures(m_dir->filePath("dac"));
+    removeFiles(captures);
+    const QString path = m_dir->filePath("seek.wav");
+    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000, testaudio::Signal::Noise}));
+    const QUrl url = QUrl::fromLocalFile(path);
+    int loads = 0;
+    const auto countingLoad = [&loads](const QString &file, std::stop_token stop) {
+        ++loads;
+        return loadTrack(file, stop);
+    };
+    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline, countingLoad);
+    QSignalSpy started(&player, &BitPerfectAudioPlayer::started);
+    player.setOutputDevice(deviceIdForPcm("quorvel_dac"));
+    player.playBitPerfect(url);
+    QTRY_VERIFY(player.currentFrame() > 9600);
+    player.playBitPerfect(url, 0.75);
+    QCOMPARE(started.count(), 2);
+    QCOMPARE(player.currentFrame(), 36000);
+    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 20000);
+    QCOMPARE(loads, 1);
+
+    const QStringList files = captures.entryList(QDir::Files);
+    QCOMPARE(files, QStringList{"dac-48000-2-16-S16_LE.raw"}); // one open
+    const QByteArray captured = readAll(captures.filePath(files[0]));
+    const QByteArray data = testaudio::rawData(path);
+    qsizetype heard = 0; // frames of the start heard before the click took effect
+    while (heard + 4 <= captured.size() && captured.mid(heard, 4) == data.mid(heard, 4))
+        heard += 4;
+    QVERIFY(heard >= 9600 * 4);
+    QCOMPARE(captured.mid(heard, 12000 * 4), data.mid(36000 * 4));
+}
+
+void AlsaCaptureTest::aCardPlaysWithoutASessionBus()
+{
+    const QString path = m_dir->filePath("nobus.wav");
+    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 4800}));
+    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
+    player.setOutputDevice(deviceIdForPcm("quorvel_dac_card"));
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QVERIFY(player.isPlaying());
+    QVERIFY(!platform.holdsCardReservation(alsarig::kReservedCard));
 }
 
 QTEST_GUILESS_MAIN(AlsaCaptureTest)

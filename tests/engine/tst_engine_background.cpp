@@ -147,7 +147,7 @@ void BackgroundLoadTest::aNewerRequestSupersedesAnOlderOne()
     QSignalSpy started(m_player.get(), &BitPerfectAudioPlayer::started);
     QSignalSpy duration(m_player.get(), &BitPerfectAudioPlayer::durationChanged);
     m_player->playBitPerfect(older);
-    BeforeFirstQueuedCall newerRequest(m_player.get(), [&] { m_player->playBitPerfect(newer); });
+    BeforeFirstQueuedCall newerRequest(m_player->findChild<TrackLoadWorker *>(), [&] { m_player->playBitPerfect(newer); });
     if (!olderLoaded)
         newerRequest.runNow();
     QTRY_VERIFY(m_player->isPlaying());
@@ -177,7 +177,7 @@ void BackgroundLoadTest::stopWhileLoadingLeavesIdleAndNothingPlays()
     const QUrl later = track("later.wav", 441);
     QSignalSpy started(m_player.get(), &BitPerfectAudioPlayer::started);
     m_player->playBitPerfect(stopped);
-    BeforeFirstQueuedCall stop(m_player.get(), [&] { m_player->stop(); });
+    BeforeFirstQueuedCall stop(m_player->findChild<TrackLoadWorker *>(), [&] { m_player->stop(); });
     if (!loaded)
         stop.runNow();
     QTRY_VERIFY(!m_player->isLoading());

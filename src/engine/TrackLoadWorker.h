@@ -1,0 +1,68 @@
+#pragma once
+
+#include "FileStamp.h"
+#include "TrackLoader.h"
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+// Reads tracks into memory on a worker thread, one at a time, so that the
+// window never waits on a decoder.
+//
+// A request to play supersedes everything before it: a load in flight is
+// told to stop (it gives up within one decode chunk and frees its memory on
+// the worker at once) and queued ones are dropped, so quick clicks leave one
+// load and one block behind. A preload (the next track of an album) gives way
+// to a load to play and is superseded only by another preload.
+//
+// A load that has not finished after `patience` is reported as failed and
+// abandoned: its thread is left to finish or hang on its own, a new thread
+// takes the queue, and destruction never waits for it.
+//
+// GUI thread only; results arrive on it through `onFinished`, never for a
+// cancelled ticket.
+class TrackLoadWorker : public QObject
+{
+    Q_OBJECT
+public:
+    using LoadFunction = std::function<std::optional<LoadedTrack>(const QString &, std::stop_token)>;
+    enum class Priority { Play, Preload };
+    struct Result
+    {
+        std::optional<LoadedTrack> track;
+        FileStamp stamp; // the file as it was when its load began
+    };
+    using FinishedHandler = std::function<void(quint64 ticket, Result result)>;
+
+    explicit TrackLoadWorker(LoadFunction load, FinishedHandler onFinished,
+                             std::chrono::milliseconds patience = std::chrono::seconds(30),
+                             QObject *parent = nullptr);
+    // Stops what runs, waits a moment for it, and leaves a hung load behind.
+    ~TrackLoadWorker() override;
+
+    // A ticket, never 0, that names the request in onFinished.
+    quint64 request(const QString &path, Priority priority);
+    // A preload that is now wanted for playing: later preloads leave it be.
+    void promote(quint64 ticket);
+    // The request is forgotten: stopped if it runs, dropped if it waits.
+    void cancel(quint64 ticket);
+
+private:
+    struct Lane;
+    void startLane();
+    void cancelWhere(const std::function<bool(Priority)> &which);
+    void deliver(quint64 ticket, Result result);
+    void checkPatience();
+
+    LoadFunction m_load;
+    FinishedHandler m_onFinished;
+    std::chrono::milliseconds m_patience;
+    std::shared_ptr<Lane> m_lane;
+    quint64 m_lastTicket = 0;
+    QTimer m_watchdog;
+};
