@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <cmath>
+#include <utility>
 
 WindowResizer::WindowResizer(QObject *parent)
     : QObject(parent)
@@ -23,20 +24,39 @@ void WindowResizer::setWindow(QWindow *window)
     if (m_window)
         m_window->disconnect(this);
     m_window = window;
+    m_wasShown = false;
     if (m_window) {
-        // A window not sized yet has nothing to tell; its first real size is
-        // compared with the remembered one like any later change.
-        if (!m_window->size().isEmpty())
-            setSize(m_window->size());
-        const auto follow = [this] { observeWindowSize(m_window->size()); };
-        connect(m_window, &QWindow::widthChanged, this, follow);
-        connect(m_window, &QWindow::heightChanged, this, follow);
+        m_window->setMinimumSize(windowsize::minimumSize.toSize());
+        connect(m_window, &QWindow::visibleChanged, this, &WindowResizer::followWindow);
+        connect(m_window, &QWindow::widthChanged, this, &WindowResizer::followWindow);
+        connect(m_window, &QWindow::heightChanged, this, &WindowResizer::followWindow);
+        followWindow();
     }
     emit windowChanged();
 }
 
+// Before the window is first shown its size is still being set up (the width
+// may be set before the height), so nothing is compared or saved then.
+void WindowResizer::followWindow()
+{
+    if (!m_window || !m_window->isVisible())
+        return;
+    const QSize actual = m_window->size();
+    const QSize allowed = actual.expandedTo(windowsize::minimumSize.toSize());
+    if (allowed != actual) {
+        m_window->resize(allowed); // comes back here once the window has it
+        return;
+    }
+    if (!std::exchange(m_wasShown, true))
+        setSize(actual);
+    else
+        observeWindowSize(actual);
+}
+
 void WindowResizer::observeWindowSize(QSizeF actual)
 {
+    if (actual.width() < windowsize::minimumSize.width() || actual.height() < windowsize::minimumSize.height())
+        return;
     // A difference of exactly one point is rounding, not a resize.
     if (std::abs(m_size.width() - actual.width()) <= 1 && std::abs(m_size.height() - actual.height()) <= 1)
         return;

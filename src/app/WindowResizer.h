@@ -8,7 +8,9 @@
 
 // Keeps the remembered window size in step with the real window and writes it
 // to the settings whenever the two drift more than one point apart, so a
-// window left alone costs no writes.
+// window left alone costs no writes. Holds the window at its minimum size
+// itself, since a window manager may ignore the hint, and never remembers a
+// size below it.
 //
 // GUI thread only. Save failures are not reported.
 class WindowResizer : public QObject
@@ -23,7 +25,8 @@ public:
     explicit WindowResizer(QObject *parent = nullptr);
 
     QWindow *window() const { return m_window; }
-    // Takes the window's current size as the known size without saving it.
+    // Follows `window` from now on. The size it has when first seen visible
+    // becomes the known size without a save: opening is not resizing.
     void setWindow(QWindow *window);
     QSizeF size() const { return m_size; }
     // The remembered size, bounded so that the window opens usable on the
@@ -31,7 +34,8 @@ public:
     QSizeF initialSize() const { return m_initialSize; }
 
     // Called with the window's size whenever it changes; saves when it moved
-    // more than one point from the known size in either direction.
+    // more than one point from the known size in either direction and is not
+    // below the minimum size.
     void observeWindowSize(QSizeF actual);
 
 signals:
@@ -42,8 +46,10 @@ signals:
 
 private:
     void setSize(QSizeF size);
+    void followWindow();
 
     QPointer<QWindow> m_window;
+    bool m_wasShown = false;
     QSizeF m_size;
     QSizeF m_initialSize;
 };

@@ -15,10 +15,11 @@
 
 namespace {
 
-// Long enough to ride out scheduling hiccups, short enough that a pause or a
-// stop loses little and the end of a track drains quickly.
+// The buffer is long enough to ride out scheduling hiccups, short enough that
+// a pause or a stop loses little. A seek reaches the device with the next
+// period the render thread writes, so periods are short.
 constexpr unsigned kBufferMicroseconds = 200'000;
-constexpr unsigned kPeriodMicroseconds = 50'000;
+constexpr unsigned kPeriodMicroseconds = 20'000;
 // The longest the render thread waits on the PCM's descriptors before it
 // looks again; a stop wakes it sooner.
 constexpr int kWaitMilliseconds = 100;

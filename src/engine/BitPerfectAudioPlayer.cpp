@@ -353,9 +353,11 @@ void BitPerfectAudioPlayer::dropPreload()
     m_preloadingURL.clear();
     if (!m_preloaded)
         return;
-    m_offeredNext.store(nullptr, std::memory_order_release);
-    // Taken by the render thread already: it plays, and its news adopts it.
-    if (m_renderTrack.load(std::memory_order_acquire) != m_preloaded.get())
+    // An offer the render thread has taken (or is taking) is not ours to
+    // free: it plays, and the render thread's news adopts it.
+    const bool taken = std::exchange(m_preloadOffered, false)
+                       && m_offeredNext.exchange(nullptr, std::memory_order_acq_rel) == nullptr;
+    if (!taken)
         m_preloaded.reset();
 }
 
@@ -363,8 +365,10 @@ void BitPerfectAudioPlayer::dropPreload()
 // very format the device was opened for.
 void BitPerfectAudioPlayer::offerPreloadToRenderThread()
 {
-    if (m_unit && m_track && m_preloaded && m_preloaded->format == m_track->format)
+    if (m_unit && m_track && m_preloaded && m_preloaded->format == m_track->format) {
         m_offeredNext.store(m_preloaded.get(), std::memory_order_release);
+        m_preloadOffered = true;
+    }
 }
 
 // --- Output ---------------------------------------------------------------
@@ -426,6 +430,7 @@ void BitPerfectAudioPlayer::stopUnit()
     if (m_renderNews.exchange(0, std::memory_order_acq_rel) & kAdvanced)
         adoptAdvancedTrack(Announce::No);
     m_offeredNext.store(nullptr, std::memory_order_relaxed);
+    m_preloadOffered = false;
     m_renderTrack.store(nullptr, std::memory_order_relaxed);
     m_seekRequest.store(0);
     m_unitEnded = false;
@@ -484,6 +489,7 @@ void BitPerfectAudioPlayer::adoptAdvancedTrack(Announce announce)
     if (!m_preloaded || now != m_preloaded.get())
         return;
     // The render thread never reads the old track again.
+    m_preloadOffered = false;
     m_track = std::move(m_preloaded);
     publishTrack(*m_track);
     if (announce == Announce::Yes)

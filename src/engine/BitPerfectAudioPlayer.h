@@ -220,6 +220,7 @@ private:
     // renders, and takes back an offer with an exchange.
     std::atomic<Track *> m_renderTrack{nullptr};
     std::atomic<Track *> m_offeredNext{nullptr};
+    bool m_preloadOffered = false; // GUI thread: m_preloaded was offered
     std::atomic<qint64> m_currentFrame{0};
     // A seek for the running unit: the track's serial in the high half, the
     // frame in the low half; 0 when none.

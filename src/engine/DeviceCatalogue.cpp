@@ -2,6 +2,7 @@
 
 #include "AudioPlatform.h"
 #include "BitPerfectAudioPlayer.h"
+#include "DeviceLabels.h"
 #include "NameOrder.h"
 
 #include <algorithm>
@@ -10,7 +11,19 @@ DeviceCatalogue::DeviceCatalogue(AudioPlatform &platform, BitPerfectAudioPlayer 
     : QAbstractListModel(parent)
     , m_platform(platform)
     , m_player(player)
+    , m_sampleRateLabel(::sampleRateLabel(player.sampleRate(), player.isLoading()))
 {
+    connect(&m_player, &BitPerfectAudioPlayer::sampleRateChanged, this, &DeviceCatalogue::updateSampleRateLabel);
+    connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &DeviceCatalogue::updateSampleRateLabel);
+}
+
+void DeviceCatalogue::updateSampleRateLabel()
+{
+    QString label = ::sampleRateLabel(m_player.sampleRate(), m_player.isLoading());
+    if (label == m_sampleRateLabel)
+        return;
+    m_sampleRateLabel = std::move(label);
+    emit sampleRateLabelChanged();
 }
 
 int DeviceCatalogue::rowCount(const QModelIndex &parent) const

@@ -4,6 +4,7 @@
 
 #include <QAbstractListModel>
 #include <QList>
+#include <QString>
 #include <optional>
 
 class AudioPlatform;
@@ -23,6 +24,7 @@ class DeviceCatalogue : public QAbstractListModel
     Q_PROPERTY(QString selectedName READ selectedName NOTIFY selectedDeviceChanged)
     Q_PROPERTY(bool isDevicePickerPresented READ isDevicePickerPresented WRITE setIsDevicePickerPresented
                    NOTIFY isDevicePickerPresentedChanged)
+    Q_PROPERTY(QString sampleRateLabel READ sampleRateLabel NOTIFY sampleRateLabelChanged)
 
 public:
     enum Role { IdRole = Qt::UserRole + 1, NameRole, IsSelectedRole };
@@ -40,6 +42,8 @@ public:
     QString selectedName() const { return m_selected ? m_selected->name : QString(); }
     bool isDevicePickerPresented() const { return m_isPickerPresented; }
     void setIsDevicePickerPresented(bool presented);
+    // The picker's badge: the rate the engine plays at, or that it is loading.
+    QString sampleRateLabel() const { return m_sampleRateLabel; }
 
     // Rebuilds the list and chooses the selection: the previous one if it is
     // still listed unchanged, else the system default, else the first device.
@@ -56,6 +60,7 @@ signals:
     void countChanged();
     void selectedDeviceChanged();
     void isDevicePickerPresentedChanged();
+    void sampleRateLabelChanged();
     // The selection became a different present device; whoever keeps the
     // playback position moves playback there.
     void selectionMoved(quint32 deviceId);
@@ -65,10 +70,12 @@ private:
     std::optional<AudioDevice> chooseSelection(const QList<AudioDevice> &devices) const;
     void replaceDevices(const QList<AudioDevice> &devices);
     bool setSelected(const std::optional<AudioDevice> &device);
+    void updateSampleRateLabel();
 
     AudioPlatform &m_platform;
     BitPerfectAudioPlayer &m_player;
     QList<AudioDevice> m_devices;
     std::optional<AudioDevice> m_selected;
     bool m_isPickerPresented = false;
+    QString m_sampleRateLabel;
 };

@@ -4,8 +4,10 @@
 
 // The memory block that holds one whole track. Move-only; frees itself.
 // Anonymous pages rather than the heap: an absurd size fails cleanly instead
-// of throwing, untouched pages cost nothing, and huge pages halve the
-// first-touch faults that dominate loading a big file.
+// of throwing, untouched pages cost nothing, huge pages halve the first-touch
+// faults that dominate loading a big file, and the block grows, shrinks and
+// takes over another block's pages by moving page tables (mremap), never by
+// copying, so a decoder can grow it as frames arrive.
 class TrackBlock
 {
 public:
@@ -19,9 +21,21 @@ public:
     // Any thread. An empty block when `bytes` is 0 or the memory is refused.
     static TrackBlock allocate(std::size_t bytes);
 
+    // Makes the block `bytes` long, keeping its first bytes; new bytes read
+    // as zero. False, with the block unchanged, when the memory is refused.
+    bool resize(std::size_t bytes);
+    // Moves the pages of `tail` to just after this block's end; `tail` is
+    // left empty. This block's size must be a whole number of pages. False,
+    // with both blocks unchanged, when the memory is refused.
+    bool append(TrackBlock &&tail);
+
     std::byte *data() const { return m_data; }
     std::size_t size() const { return m_size; }
     explicit operator bool() const { return m_data != nullptr; }
+
+    // Bytes held by every live block of the process, pages rounded up. Any thread.
+    static std::size_t heldBytes();
+    static std::size_t pageSize();
 
 private:
     std::byte *m_data = nullptr;

@@ -1,31 +1,32 @@
 #include "TrackLoader.h"
 
-#include <QFile>
+#include "AudioFileCheck.h"
+#include "FloatSampleScan.h"
+#include "MemoryBudget.h"
+
 #include <QFileInfo>
-#include <bit>
 #include <algorithm>
-#include <memory>
-#include <sndfile.h>
+#include <atomic>
+#include <bit>
+#include <limits>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 namespace {
 
-struct SndfileCloser
-{
-    void operator()(SNDFILE *file) const { sf_close(file); }
-};
-using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
+// Frames per read: a stop request and the float scan are checked this often.
+constexpr qint64 kChunkFrames = 1 << 16;
 
-SndfileHandle openFile(const QString &path, SF_INFO *info)
-{
-    *info = {};
-    // Only regular files: opening a FIFO or a device node could block forever.
-    if (!QFileInfo(path).isFile())
-        return {};
-    return SndfileHandle(sf_open(QFile::encodeName(path).constData(), SFM_READ, info));
-}
+// A decoder can make gigabytes out of kilobytes: minutes of digital silence
+// in many channels compress to almost nothing. Real music compresses less
+// than 3:1 and silence at the usual FLAC block size about 3000:1 in floats,
+// so a decode that outgrows its file more than this is a bomb, not a track.
+constexpr quint64 kMaxExpansion = 4096;
+constexpr quint64 kExpansionSlack = 16ull << 20;
+
+// The decode block starts this small and doubles as frames arrive.
+constexpr std::size_t kFirstGrowth = 4u << 20;
 
 bool setLayout(StreamFormat &format, int subtype)
 {
@@ -56,45 +57,60 @@ StreamFormat rawFormat(SNDFILE *file, const SF_INFO &info)
     return format;
 }
 
-// libsndfile clamps a data chunk that claims more bytes than the file holds
-// and notes it in its log as "data : <claimed> (should be <real>)"; such a
-// file is truncated or corrupt and is not played in part.
-bool declaresMissingData(SNDFILE *file)
+// The memory of one load, weighed before every growth against its own
+// ceiling and, with every other block the process holds, against the budget.
+class LoadLedger
 {
-    char log[8192] = {};
-    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    const QByteArrayList lines = QByteArray(log).split('\n');
-    for (const QByteArray &line : lines) {
-        const QByteArray trimmed = line.trimmed();
-        const bool dataChunk = trimmed.startsWith("data ") || trimmed.startsWith("SSND ");
-        if (dataChunk && trimmed.contains("(should be"))
+public:
+    explicit LoadLedger(quint64 ceiling) : m_ceiling(ceiling) {}
+
+    // Grows `block` to `bytes`; false, with the block unchanged, when refused.
+    bool grow(TrackBlock &block, std::size_t bytes)
+    {
+        if (bytes <= block.size())
             return true;
+        const quint64 increment = bytes - block.size();
+        const quint64 before = m_own.fetch_add(increment, std::memory_order_relaxed);
+        const quint64 others = TrackBlock::heldBytes() - std::min<quint64>(TrackBlock::heldBytes(), before);
+        if (before + increment <= m_ceiling && trackMemoryAllows(increment, others, before) && block.resize(bytes))
+            return true;
+        m_own.fetch_sub(increment, std::memory_order_relaxed);
+        return false;
     }
-    return false;
-}
 
-bool fitsInBlock(qint64 frames, quint32 bytesPerFrame)
-{
-    return frames > 0 && bytesPerFrame > 0
-           && quint64(frames) <= kMaxTrackBytes / bytesPerFrame;
-}
+private:
+    const quint64 m_ceiling;
+    std::atomic<quint64> m_own{0};
+};
 
-std::optional<LoadedTrack> loadRaw(const QString &path)
+std::optional<LoadedTrack> loadRaw(const CheckedAudioFile &file, const std::stop_token &stop)
 {
-    SF_INFO info;
-    SndfileHandle file = openFile(path, &info);
-    if (!file || declaresMissingData(file.get()))
-        return std::nullopt;
     LoadedTrack track;
-    track.format = rawFormat(file.get(), info);
-    const quint32 frameBytes = track.format.bytesPerFrame();
-    if (!track.format.isValid() || !fitsInBlock(info.frames, frameBytes))
+    track.format = rawFormat(file.get(), file.info());
+    const qint64 frameBytes = track.format.bytesPerFrame();
+    if (!track.format.isValid() || frameBytes <= 0)
         return std::nullopt;
-    const auto bytes = sf_count_t(info.frames) * frameBytes;
-    track.block = TrackBlock::allocate(std::size_t(bytes));
-    if (!track.block || sf_read_raw(file.get(), track.block.data(), bytes) != bytes)
+    const qint64 frames = file.announcedDataBytes() / frameBytes;
+    const qint64 bytes = frames * frameBytes;
+    LoadLedger ledger(kMaxTrackBytes);
+    if (frames <= 0 || quint64(bytes) > kMaxTrackBytes || !ledger.grow(track.block, std::size_t(bytes)))
         return std::nullopt;
-    track.totalFrames = info.frames;
+    const bool isFloat = track.format.kind == SampleKind::Float;
+    // The header announced `bytes`: a file that yields fewer is cut short,
+    // and no part of it plays.
+    for (qint64 done = 0; done < bytes;) {
+        if (stop.stop_requested())
+            return std::nullopt;
+        std::byte *at = track.block.data() + done;
+        const sf_count_t want = std::min(kChunkFrames * frameBytes, bytes - done);
+        if (sf_read_raw(file.get(), at, want) != want)
+            return std::nullopt;
+        if (isFloat && !storedFloatsArePlausible(at, std::size_t(want), track.format.bitsPerSample,
+                                                 track.format.bigEndian))
+            return std::nullopt;
+        done += want;
+    }
+    track.totalFrames = frames;
     return track;
 }
 
@@ -121,91 +137,167 @@ StreamFormat decodedFormat(const SF_INFO &info)
     return format;
 }
 
+// libsndfile marks a length it cannot tell (a FLAC stream whose header says
+// 0) with its largest count.
+std::optional<qint64> announcedFrames(const SF_INFO &info)
+{
+    if (info.frames < 0 || info.frames == std::numeric_limits<sf_count_t>::max())
+        return std::nullopt;
+    return info.frames;
+}
+
 // FLAC frames decode independently and seek exactly, so a long FLAC track
 // is decoded in parts, one decoder per core; below this many frames per part
 // the threads cost more than they save.
 constexpr qint64 kMinFramesPerPart = 1 << 18;
 
-unsigned partsFor(const SF_INFO &info)
+unsigned partsFor(const SF_INFO &info, std::optional<qint64> frames)
 {
-    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC)
+    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC || !frames)
         return 1;
     const auto cores = qint64(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
-    return unsigned(std::clamp<qint64>(info.frames / kMinFramesPerPart, 1, cores));
+    return unsigned(std::clamp<qint64>(*frames / kMinFramesPerPart, 1, cores));
 }
 
-// Decodes frames [first, first + count) of the open file into `out`; returns
-// how many it really decoded.
-qint64 decodeRange(SNDFILE *file, float *out, qint64 first, qint64 count, quint32 channels)
+// One part of the track: frames from `first` on, decoded into a block of
+// its own that grows as they arrive.
+struct Part
 {
-    if (first > 0 && sf_seek(file, first, SEEK_SET) != first)
-        return 0;
-    return std::max<sf_count_t>(sf_readf_float(file, out + first * channels, count), 0);
+    qint64 first = 0;
+    std::optional<qint64> wanted; // none: to the end of the stream
+    TrackBlock block;
+    qint64 frames = 0;
+    bool refused = false; // stopped, over budget, or implausible samples
+};
+
+struct DecodeJob
+{
+    LoadLedger &ledger;
+    const std::stop_token &stop;
+    quint32 channels;
+    quint64 ceiling;
+};
+
+// Grows the part's block to hold `frames` frames: double what it has, or
+// just enough when doubling is refused.
+bool makeRoom(Part &part, const DecodeJob &job, qint64 frames)
+{
+    const std::size_t frameBytes = job.channels * sizeof(float);
+    const std::size_t need = std::size_t(frames) * frameBytes;
+    if (need <= part.block.size())
+        return true;
+    std::size_t cap = std::size_t(job.ceiling);
+    if (part.wanted)
+        cap = std::min(cap, std::size_t(*part.wanted) * frameBytes);
+    const std::size_t doubled = std::clamp(std::max(part.block.size() * 2, kFirstGrowth), need, std::max(cap, need));
+    return job.ledger.grow(part.block, doubled) || job.ledger.grow(part.block, need);
 }
 
-qint64 decodeRangeOf(const QString &path, float *out, qint64 first, qint64 count, quint32 channels)
+void decodePart(SNDFILE *file, Part &part, const DecodeJob &job)
 {
-    SF_INFO info;
-    SndfileHandle file = openFile(path, &info);
-    return file ? decodeRange(file.get(), out, first, count, channels) : 0;
+    if (part.first > 0 && sf_seek(file, part.first, SEEK_SET) != part.first)
+        return; // a header that claims more than the stream holds
+    while (!part.wanted || part.frames < *part.wanted) {
+        const qint64 chunk = part.wanted ? std::min(kChunkFrames, *part.wanted - part.frames) : kChunkFrames;
+        if (job.stop.stop_requested() || !makeRoom(part, job, part.frames + chunk)) {
+            part.refused = true;
+            return;
+        }
+        float *at = reinterpret_cast<float *>(part.block.data()) + part.frames * job.channels;
+        const qint64 got = std::max<sf_count_t>(sf_readf_float(file, at, chunk), 0);
+        if (!floatSamplesArePlausible(at, std::size_t(got) * job.channels)) {
+            part.refused = true;
+            return;
+        }
+        part.frames += got;
+        if (got < chunk)
+            return;
+    }
 }
 
-// The frames really decoded are those before the first part that came up
-// short: a gap must not be played as if it were audio.
-qint64 contiguousFrames(const std::vector<qint64> &got, const std::vector<qint64> &wanted)
+void decodePartOf(const QString &path, const CheckedAudioFile &original, Part &part, const DecodeJob &job)
 {
-    qint64 total = 0;
-    for (std::size_t p = 0; p < got.size(); ++p) {
-        total += got[p];
-        if (got[p] < wanted[p])
+    auto opened = CheckedAudioFile::open(path);
+    const auto *file = std::get_if<CheckedAudioFile>(&opened);
+    // Another file at the path since the first open would mix two tracks.
+    if (file && file->sameFileAs(original))
+        decodePart(file->get(), part, job);
+}
+
+// The parts joined, up to the first that came up short: a gap must not be
+// played as if it were audio.
+std::optional<TrackBlock> joinParts(std::vector<Part> &parts, qint64 &frames)
+{
+    TrackBlock block;
+    frames = 0;
+    for (Part &part : parts) {
+        if (part.refused)
+            return std::nullopt;
+        if (!block.append(std::move(part.block)))
+            return std::nullopt;
+        frames += part.frames;
+        if (!part.wanted || part.frames < *part.wanted)
             break;
     }
-    return total;
+    return block;
 }
 
-qint64 decodeAll(const QString &path, SNDFILE *file, const SF_INFO &info, float *out, quint32 channels)
+std::vector<Part> planParts(const SF_INFO &info, std::optional<qint64> frames)
 {
-    const unsigned parts = partsFor(info);
-    std::vector<qint64> first(parts), wanted(parts), got(parts, 0);
-    for (unsigned p = 0; p < parts; ++p) {
-        first[p] = info.frames * p / parts;
-        wanted[p] = info.frames * (p + 1) / parts - first[p];
+    const unsigned count = partsFor(info, frames);
+    std::vector<Part> parts(count);
+    if (count == 1) {
+        parts[0].wanted = frames;
+        return parts;
     }
+    // Part boundaries on whole pages of frames, so that the parts' pages
+    // join into one block without a copy.
+    const auto align = qint64(TrackBlock::pageSize());
+    for (unsigned p = 0; p < count; ++p)
+        parts[p].first = *frames * p / count / align * align;
+    for (unsigned p = 0; p < count; ++p)
+        parts[p].wanted = (p + 1 < count ? parts[p + 1].first : *frames) - parts[p].first;
+    return parts;
+}
+
+void decodeAll(const QString &path, const CheckedAudioFile &file, std::vector<Part> &parts, const DecodeJob &job)
+{
     std::vector<std::thread> workers;
-    for (unsigned p = 1; p < parts; ++p) {
-        const auto work = [&, p] { got[p] = decodeRangeOf(path, out, first[p], wanted[p], channels); };
+    for (std::size_t p = 1; p < parts.size(); ++p) {
+        const auto work = [&, p] { decodePartOf(path, file, parts[p], job); };
         try {
             workers.emplace_back(work);
         } catch (const std::system_error &) {
             work(); // no thread to spare: decode the part here
         }
     }
-    got[0] = decodeRange(file, out, 0, wanted[0], channels);
+    decodePart(file.get(), parts[0], job);
     for (std::thread &worker : workers)
         worker.join();
-    return contiguousFrames(got, wanted);
 }
 
-std::optional<LoadedTrack> loadDecoded(const QString &path)
+std::optional<LoadedTrack> loadDecoded(const QString &path, const CheckedAudioFile &file, const std::stop_token &stop)
 {
-    SF_INFO info;
-    SndfileHandle file = openFile(path, &info);
-    if (!file)
-        return std::nullopt;
+    const SF_INFO &info = file.info();
     LoadedTrack track;
     track.format = decodedFormat(info);
     const quint32 frameBytes = track.format.bytesPerFrame();
-    if (!track.format.isValid() || !fitsInBlock(info.frames, frameBytes))
+    if (!track.format.isValid())
         return std::nullopt;
-    track.block = TrackBlock::allocate(std::size_t(info.frames) * frameBytes);
-    if (!track.block)
+    const quint64 ceiling = std::min(kMaxTrackBytes, quint64(file.fileSize()) * kMaxExpansion + kExpansionSlack);
+    const std::optional<qint64> announced = announcedFrames(info);
+    // The header is trusted to refuse at once, never to reserve.
+    if (announced && (*announced == 0 || quint64(*announced) > ceiling / frameBytes
+                      || !trackMemoryAllows(quint64(*announced) * frameBytes, TrackBlock::heldBytes())))
         return std::nullopt;
-    // A decoder may deliver fewer frames than the header announced: the
-    // frames really decoded are the track.
-    const auto samples = reinterpret_cast<float *>(track.block.data());
-    track.totalFrames = decodeAll(path, file.get(), info, samples, track.format.channels);
-    if (track.totalFrames <= 0)
+    LoadLedger ledger(ceiling);
+    std::vector<Part> parts = planParts(info, announced);
+    decodeAll(path, file, parts, {ledger, stop, track.format.channels, ceiling});
+    std::optional<TrackBlock> block = joinParts(parts, track.totalFrames);
+    if (!block || track.totalFrames <= 0 || stop.stop_requested()
+        || !block->resize(std::size_t(track.totalFrames) * frameBytes))
         return std::nullopt;
+    track.block = std::move(*block);
     return track;
 }
 
@@ -219,7 +311,10 @@ bool takesDecodePath(const QString &path)
 
 std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop)
 {
-    if (stop.stop_requested())
+    auto opened = CheckedAudioFile::open(path);
+    const auto *file = std::get_if<CheckedAudioFile>(&opened);
+    if (!file || stop.stop_requested())
         return std::nullopt;
-    return takesDecodePath(path) ? loadDecoded(path) : loadRaw(path);
+    const bool decode = file->family() == AudioFamily::Flac || file->family() == AudioFamily::Mp3;
+    return decode ? loadDecoded(path, *file, stop) : loadRaw(*file, stop);
 }

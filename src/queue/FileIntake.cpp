@@ -7,6 +7,7 @@
 #include "WaveformLoader.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 
 FileIntake::FileIntake(PlayQueue &queue, Transport &transport, WaveformLoader &waveforms,
@@ -24,6 +25,18 @@ void FileIntake::setIsDropTargeted(bool targeted)
         return;
     m_isDropTargeted = targeted;
     emit isDropTargetedChanged();
+}
+
+void FileIntake::dragEntered(const QList<QUrl> &urls)
+{
+    setIsDropTargeted(std::any_of(urls.cbegin(), urls.cend(), [](const QUrl &url) {
+        return url.isLocalFile() && !url.toLocalFile().isEmpty();
+    }));
+}
+
+void FileIntake::dragLeft()
+{
+    setIsDropTargeted(false);
 }
 
 void FileIntake::openFileURLs(const QList<QUrl> &chosen)
@@ -45,6 +58,7 @@ void FileIntake::openFolderURL(const QUrl &folder)
 
 bool FileIntake::handleDrop(const QList<QUrl> &dropped)
 {
+    setIsDropTargeted(false);
     QList<QUrl> candidates;
     for (const QUrl &url : dropped) {
         // File managers drop folders without a trailing slash, so ask the file

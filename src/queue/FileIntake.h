@@ -18,7 +18,7 @@ class WaveformLoader;
 class FileIntake : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(bool isDropTargeted READ isDropTargeted WRITE setIsDropTargeted NOTIFY isDropTargetedChanged)
+    Q_PROPERTY(bool isDropTargeted READ isDropTargeted NOTIFY isDropTargetedChanged)
 
 public:
     static constexpr int prefetchedTrackRows = 5;
@@ -26,8 +26,14 @@ public:
     FileIntake(PlayQueue &queue, Transport &transport, WaveformLoader &waveforms,
                QObject *parent = nullptr);
 
+    // Whether a drag of files hovers over the window, which then shows that it
+    // takes the drop.
     bool isDropTargeted() const { return m_isDropTargeted; }
-    void setIsDropTargeted(bool targeted);
+
+    // A drag entered the window carrying `urls`: a drop target only when one
+    // of them is a local file (dragged text or a web link is not).
+    Q_INVOKABLE void dragEntered(const QList<QUrl> &urls);
+    Q_INVOKABLE void dragLeft();
 
     // The files the open-file dialog returned.
     Q_INVOKABLE void openFileURLs(const QList<QUrl> &chosen);
@@ -37,7 +43,8 @@ public:
     Q_INVOKABLE void openFolderURL(const QUrl &folder);
 
     // Dropped URLs in drop order; folders among them are listed one level
-    // deep, silently skipped when they cannot be. Always accepts the drop.
+    // deep, silently skipped when they cannot be. Always accepts the drop,
+    // which ends the drag.
     Q_INVOKABLE bool handleDrop(const QList<QUrl> &dropped);
 
     // Replaces the queue whole with a non-empty list: resets the waveform
@@ -49,6 +56,7 @@ signals:
 
 private:
     void loadIfAny(const QList<QUrl> &candidates);
+    void setIsDropTargeted(bool targeted);
 
     PlayQueue &m_queue;
     Transport &m_transport;

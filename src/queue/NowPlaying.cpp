@@ -1,10 +1,8 @@
 #include "NowPlaying.h"
 
 #include "BitPerfectAudioPlayer.h"
-#include "app/DeviceLabels.h"
-#include "queue/NowPlayingLabels.h"
 #include "PlayQueue.h"
-#include "waveform/TrackListLabels.h"
+#include "TrackListLabels.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
 
@@ -21,7 +19,7 @@ NowPlaying::NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPl
     connect(&m_queue, &PlayQueue::currentIndexChanged, this, &NowPlaying::refresh);
     connect(&m_transport, &Transport::playbackProgressChanged, this, &NowPlaying::refresh);
     connect(&m_player, &BitPerfectAudioPlayer::durationChanged, this, &NowPlaying::refresh);
-    connect(&m_player, &BitPerfectAudioPlayer::sampleRateChanged, this, &NowPlaying::refresh);
+    connect(&m_player, &BitPerfectAudioPlayer::isPlayingChanged, this, &NowPlaying::refresh);
     connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::waveformChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::loadingChanged, this, &NowPlaying::refresh);
@@ -52,7 +50,7 @@ NowPlaying::State NowPlaying::compute() const
     s.loading = current && m_waveforms.isLoading(s.url);
     s.elapsed = formatTime(m_transport.playbackProgress() * s.duration);
     s.total = formatTime(s.duration);
-    s.rate = ::sampleRateLabel(m_player.sampleRate());
+    s.playPause = playPauseLook(m_player.isPlaying(), m_player.isLoading());
     return s;
 }
 
@@ -70,5 +68,5 @@ void NowPlaying::refresh()
     if (old.loading != m_state.loading) emit isCurrentTrackLoadingChanged();
     if (old.elapsed != m_state.elapsed) emit elapsedLabelChanged();
     if (old.total != m_state.total) emit durationLabelChanged();
-    if (old.rate != m_state.rate) emit sampleRateLabelChanged();
+    if (old.playPause != m_state.playPause) emit playPauseChanged();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NowPlayingLabels.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointF>
@@ -14,7 +16,7 @@ class WaveformLoader;
 // What the now-playing panel and the queue header show, derived from the
 // queue, the transport, the engine and the waveform caches. Recomputed when
 // any of them changes; each property announces only a real change, so the
-// 20 Hz progress tick redraws just the elapsed time.
+// 20 Hz progress tick reaches the views once a second, as the elapsed time.
 //
 // GUI thread only.
 class NowPlaying : public QObject
@@ -29,7 +31,9 @@ class NowPlaying : public QObject
     Q_PROPERTY(bool isCurrentTrackLoading READ isCurrentTrackLoading NOTIFY isCurrentTrackLoadingChanged)
     Q_PROPERTY(QString elapsedLabel READ elapsedLabel NOTIFY elapsedLabelChanged)
     Q_PROPERTY(QString durationLabel READ durationLabel NOTIFY durationLabelChanged)
-    Q_PROPERTY(QString sampleRateLabel READ sampleRateLabel NOTIFY sampleRateLabelChanged)
+    Q_PROPERTY(QString playPauseIcon READ playPauseIcon NOTIFY playPauseChanged)
+    Q_PROPERTY(QString playPauseHelpText READ playPauseHelpText NOTIFY playPauseChanged)
+    Q_PROPERTY(bool isPlayPauseBusy READ isPlayPauseBusy NOTIFY playPauseChanged)
 
 public:
     NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPlayer &player,
@@ -44,7 +48,9 @@ public:
     bool isCurrentTrackLoading() const { return m_state.loading; }
     QString elapsedLabel() const { return m_state.elapsed; }
     QString durationLabel() const { return m_state.total; }
-    QString sampleRateLabel() const { return m_state.rate; }
+    QString playPauseIcon() const { return m_state.playPause.iconName; }
+    QString playPauseHelpText() const { return m_state.playPause.helpText; }
+    bool isPlayPauseBusy() const { return m_state.playPause.busy; }
 
     // A press and release on the panel's waveform, `width` wide: a click (it
     // moved at most 3 points) plays the current track from where it landed;
@@ -61,7 +67,7 @@ signals:
     void isCurrentTrackLoadingChanged();
     void elapsedLabelChanged();
     void durationLabelChanged();
-    void sampleRateLabelChanged();
+    void playPauseChanged();
 
 private:
     struct State
@@ -71,7 +77,8 @@ private:
         double duration = 0;
         QList<double> samples;
         bool loading = false;
-        QString elapsed, total, rate;
+        QString elapsed, total;
+        PlayPauseLook playPause;
     };
     State compute() const;
     void refresh();

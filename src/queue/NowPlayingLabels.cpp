@@ -29,3 +29,12 @@ QString currentTrackTitle(const std::optional<QUrl> &url)
         return QStringLiteral("No track selected");
     return url->fileName(QUrl::FullyDecoded);
 }
+
+PlayPauseLook playPauseLook(bool isPlaying, bool isLoading)
+{
+    if (isLoading)
+        return {QStringLiteral("pause-fill"), QStringLiteral("Loading"), true};
+    if (isPlaying)
+        return {QStringLiteral("pause-fill"), QStringLiteral("Pause"), false};
+    return {QStringLiteral("play-fill"), QStringLiteral("Play"), false};
+}

@@ -19,3 +19,15 @@ QString trackPositionLabel(qint64 currentIndex, qint64 count);
 
 // The file name with its extension, or "No track selected".
 QString currentTrackTitle(const std::optional<QUrl> &url);
+
+// What the Play/Pause button shows. While a track loads the output is stopped
+// and a press does nothing, so the button shows that it is busy rather than
+// a Play that would not play.
+struct PlayPauseLook
+{
+    QString iconName;
+    QString helpText;
+    bool busy = false;
+    friend bool operator==(const PlayPauseLook &, const PlayPauseLook &) = default;
+};
+PlayPauseLook playPauseLook(bool isPlaying, bool isLoading);

@@ -1,8 +1,8 @@
 #include "TrackListModel.h"
 
-#include "queue/NowPlayingLabels.h"
+#include "NowPlayingLabels.h"
 #include "PlayQueue.h"
-#include "waveform/TrackListLabels.h"
+#include "TrackListLabels.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
 
@@ -60,6 +60,26 @@ QHash<int, QByteArray> TrackListModel::roleNames() const
             {TitleRole, "title"},       {SamplesRole, "samples"},
             {DurationLabelRole, "durationLabel"}, {IsLoadingRole, "isLoading"},
             {IsCurrentRole, "isCurrent"}, {ProgressRole, "progress"}};
+}
+
+double TrackListModel::rowHeight() const
+{
+    return trackRowHeight;
+}
+
+bool TrackListModel::showsTopFade(int rows, double viewportHeight, double offset) const
+{
+    return fadeFor(trackListContentHeight(rows), viewportHeight, offset).showTop;
+}
+
+bool TrackListModel::showsBottomFade(int rows, double viewportHeight, double offset) const
+{
+    return fadeFor(trackListContentHeight(rows), viewportHeight, offset).showBottom;
+}
+
+double TrackListModel::centredOffset(int row, int rows, double viewportHeight) const
+{
+    return centredScrollOffset(row, rows, viewportHeight);
 }
 
 void TrackListModel::rowShown(int row)

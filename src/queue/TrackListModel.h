@@ -19,6 +19,7 @@ class WaveformLoader;
 class TrackListModel : public QAbstractListModel
 {
     Q_OBJECT
+    Q_PROPERTY(double rowHeight READ rowHeight CONSTANT)
 
 public:
     enum Role {
@@ -38,6 +39,15 @@ public:
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
+
+    double rowHeight() const;
+    // Whether a list of `rows` rows, `viewportHeight` tall and scrolled to
+    // `offset`, fades its top or bottom edge. The list passes its own count
+    // so that a binding follows it.
+    Q_INVOKABLE bool showsTopFade(int rows, double viewportHeight, double offset) const;
+    Q_INVOKABLE bool showsBottomFade(int rows, double viewportHeight, double offset) const;
+    // The scroll offset that centres `row` of `rows` in the viewport.
+    Q_INVOKABLE double centredOffset(int row, int rows, double viewportHeight) const;
 
     // A row came into view: ask for its waveform.
     Q_INVOKABLE void rowShown(int row);

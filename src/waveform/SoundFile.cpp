@@ -1,24 +1,19 @@
 #include "SoundFile.h"
 
-#include <QFile>
-#include <QFileInfo>
-
 namespace {
 
-// libsndfile reports a missing file and an unknown format alike, so the plain
-// causes are told apart before it is asked.
-QString reasonBeforeOpening(const QString &path)
+QString describe(const FileRefusal &refusal)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("the file does not exist");
-    if (info.isDir())
-        return QStringLiteral("it is a folder, not an audio file");
-    if (!info.isReadable())
-        return QStringLiteral("the file cannot be read (permission denied)");
-    if (info.size() == 0)
-        return QStringLiteral("the file is empty");
-    return {};
+    switch (refusal.kind) {
+    case FileRefusal::Missing: return QStringLiteral("the file does not exist");
+    case FileRefusal::Folder: return QStringLiteral("it is a folder, not an audio file");
+    case FileRefusal::PermissionDenied: return QStringLiteral("the file cannot be read (permission denied)");
+    case FileRefusal::NotRegularFile: return QStringLiteral("it is not a regular file");
+    case FileRefusal::Empty: return QStringLiteral("the file is empty");
+    case FileRefusal::Unreadable: return QStringLiteral("the file cannot be read");
+    case FileRefusal::NotPlayable: break;
+    }
+    return QStringLiteral("it is not a readable WAV, AIFF, FLAC or MP3 file (%1)").arg(refusal.detail);
 }
 
 } // namespace
@@ -26,29 +21,22 @@ QString reasonBeforeOpening(const QString &path)
 SoundFile SoundFile::open(const QString &path, QString *reason)
 {
     SoundFile file;
-    if (const QString early = reasonBeforeOpening(path); !early.isEmpty()) {
-        *reason = early;
-        return file;
-    }
-    file.m_file.reset(sf_open(QFile::encodeName(path).constData(), SFM_READ, &file.m_info));
-    if (!file.m_file) {
-        *reason = QStringLiteral("it is not a readable WAV, AIFF, FLAC or MP3 file (%1)")
-                      .arg(QString::fromUtf8(sf_strerror(nullptr)));
-    } else if (file.m_info.channels <= 0) {
-        *reason = QStringLiteral("it declares no audio channels");
-        file.m_file.reset();
-    }
+    auto opened = CheckedAudioFile::open(path);
+    if (auto *checked = std::get_if<CheckedAudioFile>(&opened))
+        file.m_file.emplace(std::move(*checked));
+    else
+        *reason = describe(std::get<FileRefusal>(opened));
     return file;
 }
 
 sf_count_t SoundFile::readFrames(float *buffer, sf_count_t frames)
 {
-    return std::max<sf_count_t>(sf_readf_float(m_file.get(), buffer, frames), 0);
+    return std::max<sf_count_t>(sf_readf_float(m_file->get(), buffer, frames), 0);
 }
 
 QString SoundFile::readError() const
 {
-    if (sf_error(m_file.get()) == SF_ERR_NO_ERROR)
+    if (sf_error(m_file->get()) == SF_ERR_NO_ERROR)
         return {};
-    return QStringLiteral("decoding failed (%1)").arg(QString::fromUtf8(sf_strerror(m_file.get())));
+    return QStringLiteral("decoding failed (%1)").arg(QString::fromUtf8(sf_strerror(m_file->get())));
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "AudioFileCheck.h"
+
 #include <QString>
-#include <memory>
+#include <optional>
 #include <sndfile.h>
 
-// A libsndfile reader that explains its failures in words a user understands.
+// A libsndfile reader, on a file that passed the audio file checks, that
+// explains its failures in words a user understands.
 class SoundFile
 {
 public:
@@ -12,12 +15,14 @@ public:
     // `reason` (a clause such as "the file does not exist").
     static SoundFile open(const QString &path, QString *reason);
 
-    bool isOpen() const { return m_file != nullptr; }
+    bool isOpen() const { return m_file.has_value(); }
     // The reader's announced length; an estimate for some MP3 files, and
     // libsndfile never decodes past it.
-    sf_count_t frames() const { return m_info.frames; }
-    int channels() const { return m_info.channels; }
-    int sampleRate() const { return m_info.samplerate; }
+    sf_count_t frames() const { return m_file->info().frames; }
+    int channels() const { return m_file->info().channels; }
+    int sampleRate() const { return m_file->info().samplerate; }
+    // MP3 lengths are estimates; every other format states its length.
+    bool lengthIsEstimate() const { return m_file->family() == AudioFamily::Mp3; }
 
     // Reads up to `frames` interleaved float frames; 0 at the end or on error.
     sf_count_t readFrames(float *buffer, sf_count_t frames);
@@ -25,10 +30,5 @@ public:
     QString readError() const;
 
 private:
-    struct Closer
-    {
-        void operator()(SNDFILE *file) const { sf_close(file); }
-    };
-    std::unique_ptr<SNDFILE, Closer> m_file;
-    SF_INFO m_info{};
+    std::optional<CheckedAudioFile> m_file;
 };

@@ -1,5 +1,6 @@
 #include "WaveformExtraction.h"
 
+#include "FloatSampleScan.h"
 #include "RmsBuckets.h"
 #include "SoundFile.h"
 
@@ -48,6 +49,9 @@ PassResult bucketPass(SoundFile &file, const QString &path, qint64 limit, qint64
     while (const qint64 got = file.readFrames(chunk.data(), chunkFrames)) {
         if (isCancelled && isCancelled())
             return cancelled(path);
+        if (!floatSamplesArePlausible(chunk.data(), std::size_t(got * channels)))
+            return failure(path, QStringLiteral("it holds samples that are not numbers or lie far beyond "
+                                                "full scale, so it is damaged"));
         const qint64 used = std::min(got, limit - pass.decoded);
         if (!buckets.add(chunk.data(), used, channels, isCancelled))
             return cancelled(path);
@@ -65,9 +69,16 @@ PassResult bucketPass(SoundFile &file, const QString &path, qint64 limit, qint64
     return pass;
 }
 
-double durationOf(qint64 readerLength, int sampleRate)
+// The reader's length, as the duration shown beside every waveform; but a
+// header that states a length (any format but MP3, whose length is an
+// estimate) and yields fewer frames is wrong or the file is cut, and the
+// frames decoded are the track.
+double durationOf(const SoundFile &file, std::optional<qint64> readerLength, qint64 decoded)
 {
-    return sampleRate > 0 ? double(readerLength) / double(sampleRate) : 0.0;
+    qint64 frames = readerLength.value_or(decoded);
+    if (!file.lengthIsEstimate())
+        frames = std::min(frames, decoded);
+    return file.sampleRate() > 0 ? double(frames) / double(file.sampleRate()) : 0.0;
 }
 
 // libsndfile marks a length it cannot tell (a stream without a length field)
@@ -117,8 +128,7 @@ WaveformResult bucketFile(SoundFile file, const QString &path, qint64 expected,
         if (pass.decoded == 0)
             return LoadedWaveform{};
         if (waveformBucketSize(pass.decoded, maxSamples) == bucketSize)
-            return LoadedWaveform{std::move(pass.samples),
-                                  durationOf(readerLength.value_or(pass.decoded), file.sampleRate())};
+            return LoadedWaveform{std::move(pass.samples), durationOf(file, readerLength, pass.decoded)};
         expected = pass.decoded;
     }
     return failure(path, QStringLiteral("the decoder yields a different number of frames on every read"));

@@ -1,19 +1,30 @@
 #include "WaveformLoader.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
-
-struct WaveformLoader::Task
-{
-    explicit Task(const QUrl &url) : url(url) {}
-    const QUrl url;
-    std::atomic<bool> cancelled = false;
-};
+#include <deque>
+#include <mutex>
+#include <sys/resource.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An idle worker ends after this long, as pool threads do.
+constexpr auto kIdleExit = std::chrono::seconds(30);
+// At quit, how long cancelled extractions get to reach their next check.
+constexpr auto kQuitGrace = std::chrono::milliseconds(500);
+
+qint64 now() { return Clock::now().time_since_epoch().count(); }
 
 void writeErrorLine(const QString &description)
 {
@@ -25,25 +36,127 @@ void writeErrorLine(const QString &description)
 
 } // namespace
 
+struct WaveformLoader::Task
+{
+    explicit Task(const QUrl &url) : url(url) {}
+    const QUrl url;
+    std::atomic<bool> cancelled = false;
+    std::atomic<qint64> lastProgress = 0; // when the extraction last polled
+    bool abandoned = false;               // guarded by Pool::mutex
+};
+
+// What the workers share with the loader; it outlives the loader while any
+// worker, even a hung one, still runs.
+struct WaveformLoader::Pool
+{
+    Pool(Extractor extractor, int maxWorkers, std::chrono::milliseconds stallLimit)
+        : extractor(std::move(extractor)), maxWorkers(maxWorkers), stallLimit(stallLimit)
+    {
+    }
+
+    const Extractor extractor;
+    const int maxWorkers;
+    const std::chrono::milliseconds stallLimit;
+
+    // Standard primitives, which the thread sanitizer sees into.
+    std::mutex mutex;
+    std::condition_variable taskQueued;
+    std::condition_variable taskEnded;
+    std::deque<std::shared_ptr<Task>> queue;
+    std::vector<std::shared_ptr<Task>> running;
+    int workers = 0; // counted against maxWorkers; abandoned ones are not
+    int idle = 0;
+    bool closing = false;
+    WaveformLoader *owner = nullptr; // gone at destruction; results are posted under the mutex
+
+    WaveformResult run(const std::shared_ptr<Task> &task) const;
+    static void work(const std::shared_ptr<Pool> &pool);
+};
+
+WaveformResult WaveformLoader::Pool::run(const std::shared_ptr<Task> &task) const
+{
+    const WaveformError cancelled{WaveformError::Cancelled,
+                                  QStringLiteral("The waveform of %1 was cancelled.").arg(task->url.toDisplayString())};
+    // A task cancelled while it waited for a worker never starts a decoder.
+    if (task->cancelled)
+        return cancelled;
+    WaveformResult result = extractor(task->url, maxWaveformSamples, [&task] {
+        task->lastProgress.store(now(), std::memory_order_relaxed);
+        return task->cancelled.load();
+    });
+    if (std::holds_alternative<LoadedWaveform>(result) && task->cancelled)
+        return cancelled;
+    return result;
+}
+
+void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool)
+{
+    // Decoding must not take the cores from playback and the interface; on
+    // Linux a thread's nice value is its own.
+    setpriority(PRIO_PROCESS, id_t(gettid()), 10);
+    std::unique_lock lock(pool->mutex);
+    for (;;) {
+        ++pool->idle;
+        const bool woken = pool->taskQueued.wait_for(lock, kIdleExit,
+                                                     [&] { return pool->closing || !pool->queue.empty(); });
+        --pool->idle;
+        if (!woken || pool->closing)
+            break;
+        std::shared_ptr<Task> task = std::move(pool->queue.front());
+        pool->queue.pop_front();
+        task->lastProgress.store(now(), std::memory_order_relaxed);
+        pool->running.push_back(task);
+        lock.unlock();
+        WaveformResult result = pool->run(task);
+        lock.lock();
+        if (task->abandoned)
+            return; // written off and replaced long ago
+        std::erase(pool->running, task);
+        if (WaveformLoader *owner = pool->owner) {
+            QMetaObject::invokeMethod(
+                owner, [owner, task, result = std::move(result)] { owner->finishTask(task, result); },
+                Qt::QueuedConnection);
+        }
+        pool->taskEnded.notify_all();
+    }
+    --pool->workers;
+    pool->taskEnded.notify_all();
+}
+
 WaveformLoader::WaveformLoader(QObject *parent)
     : WaveformLoader(makeWaveformData, QThread::idealThreadCount(), parent)
 {
 }
 
-WaveformLoader::WaveformLoader(Extractor extractor, int maxThreads, QObject *parent)
-    : QObject(parent), m_extractor(std::move(extractor))
+WaveformLoader::WaveformLoader(Extractor extractor, int maxThreads, QObject *parent,
+                               std::chrono::milliseconds stallLimit)
+    : QObject(parent)
+    // A folder of hundreds of tracks must not start hundreds of decoders.
+    , m_pool(std::make_shared<Pool>(std::move(extractor),
+                                    std::clamp(maxThreads, 1, std::max(QThread::idealThreadCount(), 1)), stallLimit))
 {
-    // A folder of hundreds of tracks must not start hundreds of decoders, and
-    // decoding must not take the cores from playback and the interface.
-    m_pool.setMaxThreadCount(std::clamp(maxThreads, 1, std::max(QThread::idealThreadCount(), 1)));
-    m_pool.setThreadPriority(QThread::LowPriority);
+    m_pool->owner = this;
+    m_stallCheck.setInterval(std::clamp(stallLimit / 4, std::chrono::milliseconds(10), std::chrono::milliseconds(5000)));
+    connect(&m_stallCheck, &QTimer::timeout, this, &WaveformLoader::abandonStalledTasks);
 }
 
 WaveformLoader::~WaveformLoader()
 {
-    cancelWaveformLoading();
-    m_pool.clear();
-    m_pool.waitForDone();
+    std::unique_lock lock(m_pool->mutex);
+    m_pool->closing = true;
+    m_pool->owner = nullptr;
+    for (const auto &task : m_pool->queue)
+        task->cancelled = true;
+    for (const auto &task : m_pool->running)
+        task->cancelled = true;
+    m_pool->queue.clear();
+    m_pool->taskQueued.notify_all();
+    m_pool->taskEnded.wait_for(lock, kQuitGrace, [this] { return m_pool->workers == 0; });
+}
+
+int WaveformLoader::maxThreadCount() const
+{
+    return m_pool->maxWorkers;
 }
 
 void WaveformLoader::loadWaveform(const QUrl &url)
@@ -57,7 +170,60 @@ void WaveformLoader::loadWaveform(const QUrl &url)
     if (const auto previous = m_tasks.value(url))
         previous->cancelled = true;
     m_tasks.insert(url, task);
-    m_pool.start([this, task] { runTask(task); });
+    {
+        std::lock_guard lock(m_pool->mutex);
+        m_pool->queue.push_back(task);
+    }
+    startWorkers();
+}
+
+void WaveformLoader::startWorkers()
+{
+    std::lock_guard lock(m_pool->mutex);
+    const auto waiting = qsizetype(m_pool->queue.size());
+    for (qsizetype more = waiting - m_pool->idle; more > 0 && m_pool->workers < m_pool->maxWorkers; --more) {
+        try {
+            std::thread(Pool::work, m_pool).detach();
+            ++m_pool->workers;
+        } catch (const std::system_error &) {
+            break; // no thread to spare now; the stall check tries again
+        }
+    }
+    if (waiting > 0)
+        m_pool->taskQueued.notify_all();
+    if ((waiting > 0 || !m_pool->running.empty()) && !m_stallCheck.isActive())
+        m_stallCheck.start();
+}
+
+void WaveformLoader::abandonStalledTasks()
+{
+    std::vector<std::shared_ptr<Task>> stalled;
+    {
+        std::lock_guard lock(m_pool->mutex);
+        const qint64 limit = std::chrono::duration_cast<Clock::duration>(m_pool->stallLimit).count();
+        const qint64 at = now();
+        for (const auto &task : m_pool->running) {
+            if (at - task->lastProgress.load(std::memory_order_relaxed) > limit) {
+                task->abandoned = true;
+                --m_pool->workers;
+                stalled.push_back(task);
+            }
+        }
+        std::erase_if(m_pool->running, [](const auto &task) { return task->abandoned; });
+        if (m_pool->queue.empty() && m_pool->running.empty())
+            m_stallCheck.stop();
+    }
+    const auto seconds = std::chrono::duration<double>(m_pool->stallLimit).count();
+    for (const auto &task : stalled) {
+        finishTask(task, WaveformError{WaveformError::Failed,
+                                       QStringLiteral("Cannot make the waveform of \"%1\": its decoder made no "
+                                                      "progress for %2 s and was abandoned.")
+                                           .arg(QDir::toNativeSeparators(task->url.toLocalFile()))
+                                           .arg(seconds)});
+        task->cancelled = true; // should the decoder ever come back
+    }
+    if (!stalled.empty())
+        startWorkers();
 }
 
 void WaveformLoader::cancelWaveformLoading()
@@ -79,24 +245,15 @@ void WaveformLoader::resetCaches()
 
 void WaveformLoader::waitForTasks()
 {
-    m_pool.waitForDone();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-}
-
-void WaveformLoader::runTask(const std::shared_ptr<Task> &task)
-{
-    const WaveformError cancelled{WaveformError::Cancelled,
-                                  QStringLiteral("The waveform of %1 was cancelled.").arg(task->url.toDisplayString())};
-    WaveformResult result = cancelled;
-    // A task cancelled while it waited for a worker never starts a decoder.
-    if (!task->cancelled) {
-        result = m_extractor(task->url, maxWaveformSamples, [&task] { return task->cancelled.load(); });
-        if (std::holds_alternative<LoadedWaveform>(result) && task->cancelled)
-            result = cancelled;
+    for (;;) {
+        abandonStalledTasks();
+        startWorkers();
+        std::unique_lock lock(m_pool->mutex);
+        if (m_pool->queue.empty() && m_pool->running.empty())
+            break;
+        m_pool->taskEnded.wait_for(lock, std::chrono::milliseconds(20));
     }
-    QMetaObject::invokeMethod(
-        this, [this, task, result = std::move(result)] { finishTask(task, result); },
-        Qt::QueuedConnection);
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void WaveformLoader::finishTask(const std::shared_ptr<Task> &task, const WaveformResult &result)

@@ -5,27 +5,39 @@
 #include <QHash>
 #include <QObject>
 #include <QSet>
-#include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
+#include <chrono>
 #include <memory>
 
 // Computes waveforms lazily, one background task per track URL, and keeps them
 // until the next reset. Every public method is called on the thread that owns
 // the loader (the GUI thread), and the caches change there only: a worker hands
 // its result back through a queued invocation.
+//
+// The workers are threads of the loader's own, at low priority, at most one
+// per core. A decoder can hang on a hostile file inside a library call that
+// no cancellation reaches, so a task that reports no progress (its
+// cancellation check is polled per decoded chunk) for `stallLimit` is
+// abandoned: its URL fails as any other, its thread is written off and
+// replaced, and nothing ever waits for it again, not even at quit.
 class WaveformLoader : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int maxWaveformSamples = 500;
+    static constexpr std::chrono::milliseconds defaultStallLimit{30000};
     using Extractor = std::function<WaveformResult(const QUrl &, int, const CancellationCheck &)>;
 
     explicit WaveformLoader(QObject *parent = nullptr);
-    // For tests and benchmarks: another extraction, and at most `maxThreads`
-    // extractions at once (clamped to 1 ... the number of cores).
-    WaveformLoader(Extractor extractor, int maxThreads, QObject *parent = nullptr);
-    // Cancels every task and waits for the running ones to stop.
+    // For tests and benchmarks: another extraction, at most `maxThreads`
+    // extractions at once (clamped to 1 ... the number of cores), and another
+    // time without progress after which a task is abandoned.
+    WaveformLoader(Extractor extractor, int maxThreads, QObject *parent = nullptr,
+                   std::chrono::milliseconds stallLimit = defaultStallLimit);
+    // Cancels every task and gives the running ones a moment to stop; a
+    // worker stuck in a decoder is left behind.
     ~WaveformLoader() override;
 
     // Starts a task unless the URL is loading or loaded.
@@ -34,14 +46,14 @@ public:
     void cancelWaveformLoading();
     // Empties both caches and the loading set, as a new queue needs.
     void resetCaches();
-    // Blocks until every task has ended, then delivers their completions.
-    // For shutdown paths and tests; never needed in normal use.
+    // Blocks until every task has ended or been abandoned, then delivers
+    // their completions. For tests and benchmarks; never needed in normal use.
     void waitForTasks();
 
     const QHash<QUrl, QList<double>> &waveformSamplesByURL() const { return m_samples; }
     const QHash<QUrl, double> &waveformDurationsByURL() const { return m_durations; }
     const QSet<QUrl> &loadingWaveforms() const { return m_loading; }
-    int maxThreadCount() const { return m_pool.maxThreadCount(); }
+    int maxThreadCount() const;
 
     Q_INVOKABLE QList<double> samplesFor(const QUrl &url) const { return m_samples.value(url); }
     Q_INVOKABLE double durationFor(const QUrl &url) const { return m_durations.value(url); }
@@ -55,8 +67,10 @@ signals:
 
 private:
     struct Task;
+    struct Pool;
 
-    void runTask(const std::shared_ptr<Task> &task);
+    void startWorkers();
+    void abandonStalledTasks();
     void finishTask(const std::shared_ptr<Task> &task, const WaveformResult &result);
     void store(const QUrl &url, const LoadedWaveform &waveform);
     void setLoading(const QUrl &url, bool loading);
@@ -66,5 +80,6 @@ private:
     QHash<QUrl, double> m_durations;
     QSet<QUrl> m_loading;
     QHash<QUrl, std::shared_ptr<Task>> m_tasks; // waveformTasksByURL
-    QThreadPool m_pool;
+    std::shared_ptr<Pool> m_pool;               // shared with the workers, which may outlive the loader
+    QTimer m_stallCheck;
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -42,6 +43,48 @@ QGradientStops gradientStops(const QVariantList &colors)
     return stops;
 }
 
+// Where the bars of a canvas go: how many, how wide, how far apart.
+struct BarGrid
+{
+    int count = 0;
+    double barWidth = 0;
+    double step = 0;
+    double leftOffset = 0;
+};
+
+std::optional<BarGrid> barGrid(QSizeF size, double barWidth, double spacing)
+{
+    if (!(size.width() > 0) || !(size.height() > 0))
+        return std::nullopt;
+    BarGrid g;
+    g.barWidth = barWidth > 1 ? barWidth : 1;
+    const double gap = spacing > 0 ? spacing : 0;
+    g.step = g.barWidth + gap;
+    g.count = int(std::clamp(std::trunc((size.width() + gap) / g.step), 1.0, maximumBarCount));
+    const double contentWidth = g.barWidth * g.count + gap * (g.count - 1);
+    g.leftOffset = std::max((size.width() - contentWidth) / 2, 0.0);
+    return g;
+}
+
+// A bar counts as played once the progress has reached its centre, so the
+// played bars are always a prefix; found by bisection, as a canvas may hold
+// many bars and this runs on every progress tick.
+int playedBarCount(const BarGrid &g, double width, double progress)
+{
+    const double played = unitClamped(progress);
+    const auto isPlayed = [&](int i) { return (g.leftOffset + g.step * i + g.barWidth / 2) / width <= played; };
+    int low = 0;
+    int high = g.count;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (isPlayed(middle))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
 } // namespace
 
 WaveformView::WaveformView(QQuickItem *parent)
@@ -63,9 +106,19 @@ void WaveformView::setProgress(double progress)
 {
     if (m_progress == progress)
         return;
+    // Progress moves twenty times a second, a bar turns played far less
+    // often: repaint (and so render a frame) only when one does.
+    const bool barsChange = playedBars(m_progress) != playedBars(progress);
     m_progress = progress;
-    update();
+    if (barsChange)
+        update();
     emit progressChanged();
+}
+
+int WaveformView::playedBars(double progress) const
+{
+    const std::optional<BarGrid> g = barGrid(size(), m_barWidth, m_spacing);
+    return g ? playedBarCount(*g, width(), progress) : 0;
 }
 
 void WaveformView::setBarWidth(double barWidth)
@@ -130,26 +183,23 @@ QList<double> WaveformView::resampledSamples(int count) const
 WaveformGeometry WaveformView::layout(const QList<double> &samples, QSizeF size, double progress,
                                       double barWidth, double spacing)
 {
-    const double w = size.width();
-    const double h = size.height();
-    if (!(w > 0) || !(h > 0))
+    const std::optional<BarGrid> grid = barGrid(size, barWidth, spacing);
+    if (!grid)
         return {};
     WaveformGeometry g;
-    g.barWidth = barWidth > 1 ? barWidth : 1;
-    const double gap = spacing > 0 ? spacing : 0;
-    g.step = g.barWidth + gap;
-    g.barCount = int(std::clamp(std::trunc((w + gap) / g.step), 1.0, maximumBarCount));
-    const double contentWidth = g.barWidth * g.barCount + gap * (g.barCount - 1);
-    g.leftOffset = std::max((w - contentWidth) / 2, 0.0);
+    g.barCount = grid->count;
+    g.barWidth = grid->barWidth;
+    g.step = grid->step;
+    g.leftOffset = grid->leftOffset;
     g.cornerRadius = std::min(g.barWidth / 2, maximumCornerRadius);
-    const double played = std::clamp(progress, 0.0, 1.0);
+    const double h = size.height();
+    const int played = playedBarCount(*grid, size.width(), progress);
     const QList<double> values = resampledSamples(samples, g.barCount);
     g.bars.reserve(g.barCount);
     for (int i = 0; i < g.barCount; ++i) {
         const double barHeight = std::max(h * unitClamped(values[i]) * heightFraction, minimumBarHeight);
-        const double x = g.leftOffset + g.step * i;
-        const QRectF rect(x, (h - barHeight) / 2, g.barWidth, barHeight);
-        g.bars.append({rect, (x + g.barWidth / 2) / w <= played});
+        const QRectF rect(g.leftOffset + g.step * i, (h - barHeight) / 2, g.barWidth, barHeight);
+        g.bars.append({rect, i < played});
     }
     return g;
 }

@@ -28,7 +28,8 @@ struct WaveformGeometry
 
 // Draws waveform samples as centred rounded bars: the played ones in a
 // vertical gradient spanning the whole height, the rest in a flat colour.
-// With no samples it draws a low placeholder wave.
+// With no samples it draws a low placeholder wave. A change of progress
+// repaints only when a bar turns played or unplayed.
 // Painted with QPainter rather than built from scene-graph geometry: the
 // software scene-graph renderer (offscreen, and machines without a usable GPU)
 // draws no custom geometry nodes, and QPainter gives antialiased sub-pixel bars.
@@ -82,6 +83,8 @@ protected:
     void geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry) override;
 
 private:
+    int playedBars(double progress) const;
+
     QList<double> m_samples;
     double m_progress = 0;
     double m_barWidth = 1;

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 #include <cmath>
 #include <limits>
 
@@ -120,6 +121,7 @@ void WindowSizeTest::savesOnlyBeyondOnePoint()
     QCOMPARE(resizer.size(), QSizeF(600, 700));
     resizer.observeWindowSize(QSizeF(601, 700));
     resizer.observeWindowSize(QSizeF(600, 701));
+    resizer.observeWindowSize(QSizeF(480, 520)); // below the minimum: never remembered
     QCOMPARE(saved.count(), 0);
     QCOMPARE(resizer.size(), QSizeF(600, 700));
     resizer.observeWindowSize(QSizeF(601.5, 700));
@@ -128,30 +130,33 @@ void WindowSizeTest::savesOnlyBeyondOnePoint()
     QCOMPARE(windowsize::loadSavedWindowSize(QSettings()), QSizeF(601.5, 700));
 }
 
+// The size a window is set up with and opens at is no resize; a window made
+// smaller than the minimum grows back to it, whatever the window manager allows.
 void WindowSizeTest::followsARealWindowAndSurvivesARestart()
 {
     QWindow window;
+    WindowResizer resizer;
+    QSignalSpy saved(&resizer, &WindowResizer::saved);
+    resizer.setWindow(&window);
+    window.resize(640, 0); // width first, as QML sets them
     window.resize(640, 720);
-    {
-        WindowResizer resizer;
-        QSignalSpy saved(&resizer, &WindowResizer::saved);
-        resizer.setWindow(&window);
-        QCOMPARE(resizer.size(), QSizeF(640, 720)); // attaching takes the size without saving
-        QCOMPARE(saved.count(), 0);
-        window.resize(820, 760);
-        QTRY_COMPARE(resizer.size(), QSizeF(820, 760));
-        QVERIFY(saved.count() >= 1);
-    }
-    WindowResizer nextRun;
-    QCOMPARE(nextRun.size(), QSizeF(820, 760));
-
-    // Opening at the remembered size is not a resize worth a write.
-    QWindow opening;
-    QSignalSpy saved(&nextRun, &WindowResizer::saved);
-    nextRun.setWindow(&opening);
-    opening.resize(820, 760);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(resizer.size(), QSizeF(640, 720));
     QCOMPARE(saved.count(), 0);
-    QCOMPARE(nextRun.size(), QSizeF(820, 760));
+
+    window.resize(820, 760);
+    QTRY_COMPARE(resizer.size(), QSizeF(820, 760));
+    QVERIFY(saved.count() >= 1);
+    QCOMPARE(WindowResizer().size(), QSizeF(820, 760)); // the next run
+
+    window.resize(480, 520);
+    QTRY_COMPARE(window.size(), QSize(600, 700));
+    QTRY_COMPARE(windowsize::loadSavedWindowSize(QSettings()), QSizeF(600, 700));
+    for (const QList<QVariant> &save : std::as_const(saved)) {
+        const QSizeF size = save.first().toSizeF();
+        QVERIFY2(size.width() >= 600 && size.height() >= 700, qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
+    }
 }
 
 QTEST_MAIN(WindowSizeTest)

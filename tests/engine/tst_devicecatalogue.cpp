@@ -1,13 +1,15 @@
-// The device list a user picks from: its order, who is left out, and which
-// device stays selected as devices come, go and change.
+// The device list a user picks from: its order, who is left out, which
+// device stays selected as devices come, go and change, and the rate badge.
 #include "BitPerfectAudioPlayer.h"
 #include "DeviceCatalogue.h"
+#include "DeviceLabels.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTest>
+#include <limits>
 
 namespace {
 struct CatalogueRig
@@ -39,6 +41,9 @@ private slots:
     void followsThePlatformOnceListening();
     void pickingADeviceClosesThePicker();
     void aPlayingTrackIsRestartedOnTheNewDeviceOnly();
+    void labelsSampleRate_data();
+    void labelsSampleRate();
+    void theBadgeShowsLoadingUntilTheTrackStarts();
 };
 
 void DeviceCatalogueTest::listsOutputDevicesByScalarValue()
@@ -162,6 +167,54 @@ void DeviceCatalogueTest::aPlayingTrackIsRestartedOnTheNewDeviceOnly()
     rig.platform.clearEvents();
     rig.catalogue.loadAudioDevices(); // same list: the engine is left alone
     QVERIFY(rig.platform.events().isEmpty());
+}
+
+void DeviceCatalogueTest::labelsSampleRate_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("no rate yet") << 0.0 << "READY";
+    QTest::newRow("not a number") << std::numeric_limits<double>::quiet_NaN() << "READY";
+    QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << "READY";
+    QTest::newRow("whole kilohertz") << 192000.0 << "192 kHz";
+    QTest::newRow("one decimal") << 44100.0 << "44.1 kHz";
+    QTest::newRow("rounded to one decimal") << 22050.0 << "22.1 kHz";
+}
+
+void DeviceCatalogueTest::labelsSampleRate()
+{
+    QFETCH(double, rate);
+    QFETCH(QString, text);
+    QCOMPARE(sampleRateLabel(rate), text);
+    QCOMPARE(sampleRateLabel(rate, true), "LOADING");
+}
+
+// While a track loads the engine still holds the previous track's rate; the
+// badge must not show it as the new one's.
+void DeviceCatalogueTest::theBadgeShowsLoadingUntilTheTrackStarts()
+{
+    SimulatedAudioPlatform platform;
+    platform.addDevice({1, "A"});
+    BitPerfectAudioPlayer player(platform);
+    DeviceCatalogue catalogue(platform, player);
+    catalogue.loadAudioDevices();
+    auto dir = testaudio::makeTempDir();
+    const QString first = dir->filePath("48k.wav");
+    const QString second = dir->filePath("44k.wav");
+    testaudio::Recipe recipe;
+    recipe.sampleRate = 48000;
+    QVERIFY(testaudio::write(first, recipe));
+    recipe.sampleRate = 44100;
+    recipe.frames = 441000;
+    QVERIFY(testaudio::write(second, recipe));
+
+    player.playBitPerfect(QUrl::fromLocalFile(first));
+    QCOMPARE(catalogue.sampleRateLabel(), "LOADING");
+    QTRY_COMPARE(catalogue.sampleRateLabel(), "48 kHz");
+    player.playBitPerfect(QUrl::fromLocalFile(second));
+    QCOMPARE(catalogue.sampleRateLabel(), "LOADING");
+    QTRY_COMPARE(catalogue.sampleRateLabel(), "44.1 kHz");
 }
 
 QTEST_GUILESS_MAIN(DeviceCatalogueTest)

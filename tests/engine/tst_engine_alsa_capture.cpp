@@ -202,7 +202,9 @@ void AlsaCaptureTest::albumsPlayAsOneStream()
     for (qsizetype i = 0; i < rates.size(); ++i) {
         const bool flac = (formats[i] & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
         const QString path = m_dir->filePath(QStringLiteral("album-%1.%2").arg(i).arg(flac ? "flac" : "wav"));
-        testaudio::Recipe recipe{formats[i], rates[i], 2, rates[i] / 8 + 3 * int(i), testaudio::Signal::Noise};
+        // Longer than the device buffer, so the next track is in memory before
+        // the render thread reaches the end of this one.
+        testaudio::Recipe recipe{formats[i], rates[i], 2, rates[i] / 2 + 3 * int(i), testaudio::Signal::Noise};
         recipe.seed = quint32(i + 1);
         QVERIFY(testaudio::write(path, recipe));
         album << QUrl::fromLocalFile(path);

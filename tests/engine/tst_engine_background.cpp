@@ -215,6 +215,8 @@ void BackgroundLoadTest::startPosition_data()
     QTest::addColumn<double>("seekWhileLoading"); // NaN: none
     QTest::addColumn<qint64>("frame");
     const double none = std::nan("");
+    // The fraction rows run both ways: the start is placed by the same code
+    // whether the load ran inline or on the worker.
     for (const LoadMode mode : {LoadMode::Background, LoadMode::Inline}) {
         const char *m = mode == LoadMode::Inline ? "inline" : "background";
         const auto row = [&](const char *name) { return &QTest::addRow("%s, %s", m, name); };

@@ -38,15 +38,12 @@ private slots:
     void unwrittenFramesAreTheFormatsSilence();
     void seek_data();
     void seek();
-    void seekToTheEndFinishesWithinTwoCalls();
     void pauseAndResumeContinueAtTheSameFrame();
-    void stopInIdle();
     void secondTrackSetsItsRateBeforeItStarts();
     void failedPlayLeavesIdle_data();
     void failedPlayLeavesIdle();
     void restrictedDeviceGetsLosslessLayout();
     void setOutputDeviceRestartsOnlyAPlayingTrack();
-    void unpluggedDeviceStopsRendering();
     void destructionStopsOutput();
 
 private:
@@ -152,15 +149,6 @@ void PlayerTest::seek()
     QCOMPARE(m_player->currentFrame(), frame < 0 ? 1000 : frame);
 }
 
-void PlayerTest::seekToTheEndFinishesWithinTwoCalls()
-{
-    m_player->playBitPerfect(track("t.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 1000}));
-    m_player->seek(m_player->duration());
-    QVERIFY(m_platform->renderStep(512) <= 1);
-    m_platform->renderStep(512);
-    QTRY_VERIFY(!m_player->isPlaying());
-}
-
 void PlayerTest::pauseAndResumeContinueAtTheSameFrame()
 {
     const QUrl url = track("t.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 2048, testaudio::Signal::Noise});
@@ -185,25 +173,6 @@ void PlayerTest::pauseAndResumeContinueAtTheSameFrame()
     QCOMPARE(m_platform->renderStep(512), 512);
     const QByteArray raw = testaudio::rawData(url.toLocalFile());
     QCOMPARE(m_platform->captured(kSpeakers), raw.left(2048) + raw.mid(4096, 2048));
-}
-
-void PlayerTest::stopInIdle()
-{
-    QSignalSpy duration(m_player.get(), &BitPerfectAudioPlayer::durationChanged);
-    QSignalSpy playing(m_player.get(), &BitPerfectAudioPlayer::isPlayingChanged);
-    m_player->stop();
-    QCOMPARE(duration.count(), 0);
-    QCOMPARE(playing.count(), 0);
-    QVERIFY(m_platform->events().filter("take").isEmpty());
-
-    m_player->playBitPerfect(track("t.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 100}));
-    m_platform->renderToEnd();
-    QTRY_VERIFY(!m_player->isPlaying());
-    QVERIFY(m_player->duration() > 0);
-    m_player->stop();
-    QCOMPARE(m_player->duration(), 0.0);
-    QCOMPARE(m_player->currentFrame(), 0);
-    QVERIFY(!m_platform->holdsExclusiveUse(kSpeakers)); // a give-up when not held takes nothing
 }
 
 void PlayerTest::secondTrackSetsItsRateBeforeItStarts()
@@ -335,23 +304,6 @@ void PlayerTest::setOutputDeviceRestartsOnlyAPlayingTrack()
     m_player->resume();
     QCOMPARE(m_platform->renderStep(16), 16);
     QCOMPARE(m_platform->captured(kSpeakers).size(), 512 * 4);
-}
-
-void PlayerTest::unpluggedDeviceStopsRendering()
-{
-    QSignalSpy devices(m_platform.get(), &AudioPlatform::devicesChanged);
-    m_player->playBitPerfect(track("t.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 4800}));
-    m_platform->renameDevice(kDac, "DAC 2");
-    m_platform->removeDevice(kSpeakers);
-    QCOMPARE(devices.count(), 2);
-    QCOMPARE(m_platform->devices(), (QList<PlaybackDevice>{{kDac, "DAC 2", true}, {3, "Microphone", false},
-                                                           {kOldDac, "Old DAC", true}}));
-    QCOMPARE(m_platform->renderStep(512), -1);
-    // Nobody moved playback elsewhere: Idle, saying why.
-    QTRY_VERIFY(!m_player->isPlaying());
-    QCOMPARE(m_player->failure(), PlaybackFailure::DeviceLost);
-    m_player->stop();
-    QVERIFY(!m_player->isPlaying());
 }
 
 void PlayerTest::destructionStopsOutput()

@@ -47,9 +47,12 @@ inline WholeFileWaveform wholeFileWaveform(const QString &path, int maxSamples)
         }
         out.samples.append(std::sqrt(sum / double(std::max<qint64>(e - s, 1))));
     }
-    // A reader that cannot tell the length knows it once everything is decoded.
+    // A reader that cannot tell the length knows it once everything is decoded;
+    // one that states it (all but MP3, whose length is an estimate) and yields
+    // fewer frames is wrong or cut short, and the frames decoded are the track.
     const bool known = info.frames != std::numeric_limits<sf_count_t>::max();
-    const double length = double(known ? info.frames : count);
+    const bool estimate = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    const double length = double(!known ? count : estimate ? info.frames : std::min<qint64>(info.frames, count));
     out.duration = info.samplerate > 0 ? length / info.samplerate : 0.0;
     return out;
 }

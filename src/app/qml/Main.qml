@@ -12,10 +12,9 @@ Window {
 
     readonly property QtObject content: ContentView
 
+    // The resizer also holds the window at its minimum size.
     width: resizer.initialSize.width
     height: resizer.initialSize.height
-    minimumWidth: 600
-    minimumHeight: 700
     visible: true
     title: "QuorvelPlayer"
     color: Theme.night
@@ -60,7 +59,6 @@ Window {
             DevicePicker {
                 Layout.fillWidth: true
                 catalogue: root.content.devices
-                sampleRateLabel: root.content.nowPlaying.sampleRateLabel
             }
             EmptyState {
                 objectName: "emptyState"
@@ -76,7 +74,6 @@ Window {
                 Layout.fillWidth: true
                 nowPlaying: root.content.nowPlaying
                 transport: root.content.transport
-                player: root.content.player
             }
             QueuePanel {
                 objectName: "queuePanel"
@@ -96,9 +93,9 @@ Window {
         objectName: "dropArea"
         anchors.fill: parent
         keys: ["text/uri-list"]
-        onEntered: (drag) => root.content.intake.isDropTargeted = drag.hasUrls
-        onExited: root.content.intake.isDropTargeted = false
-        onDropped: (drop) => { root.content.intake.isDropTargeted = false; root.content.intake.handleDrop(drop.urls); drop.accept() }
+        onEntered: (drag) => root.content.intake.dragEntered(drag.urls)
+        onExited: root.content.intake.dragLeft()
+        onDropped: (drop) => { root.content.intake.handleDrop(drop.urls); drop.accept() }
     }
 
     DropHighlight {

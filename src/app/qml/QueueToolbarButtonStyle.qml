@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Templates as T
-import QtQuick.Controls.Basic
 import Quorvel
 
 // A small square icon button of the queue panel's header.
@@ -19,9 +18,10 @@ T.Button {
 
     // Help texts must show on hover even where the platform turns hover effects off.
     hoverEnabled: true
-    ToolTip.text: root.toolTipText
-    ToolTip.visible: root.hovered && root.toolTipText.length > 0
-    ToolTip.delay: 600
+    HelpToolTip {
+        text: root.toolTipText
+        visible: root.hovered && root.toolTipText.length > 0
+    }
 
     contentItem: Item {
         TintedIcon {

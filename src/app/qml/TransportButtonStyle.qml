@@ -10,6 +10,8 @@ T.Button {
     property bool prominent: false
     property string iconName
     property string toolTipText
+    // Shows a spinning indicator in place of the symbol.
+    property bool busy: false
     // Optical centring: a play triangle looks off-centre without it.
     property real iconLeadingPadding: 0
 
@@ -26,9 +28,12 @@ T.Button {
 
     // Help texts must show on hover even where the platform turns hover effects off.
     hoverEnabled: true
-    ToolTip.text: root.toolTipText
-    ToolTip.visible: root.hovered && root.toolTipText.length > 0
-    ToolTip.delay: 600
+    HelpToolTip {
+        text: root.toolTipText
+        visible: root.hovered && root.toolTipText.length > 0
+    }
+
+    readonly property color foreground: root.prominent ? Theme.deepWine : Theme.alpha(Theme.ink, 0.76)
 
     contentItem: Item {
         TintedIcon {
@@ -36,8 +41,18 @@ T.Button {
             anchors.horizontalCenterOffset: root.iconLeadingPadding / 2
             width: Math.round(root.font.pixelSize * 1.25)
             height: Math.round(root.font.pixelSize * 1.25)
+            visible: !root.busy
             name: root.iconName
-            color: root.prominent ? Theme.deepWine : Theme.alpha(Theme.ink, 0.76)
+            color: root.foreground
+        }
+        BusyIndicator {
+            anchors.centerIn: parent
+            width: Math.round(root.font.pixelSize * 1.4)
+            height: width
+            padding: 0
+            running: root.busy
+            visible: running
+            palette.dark: root.foreground
         }
     }
 

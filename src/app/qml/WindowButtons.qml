@@ -36,6 +36,10 @@ Row {
                      : button.modelData.name === "minimise" ? Theme.gold : Theme.muted
                 opacity: button.pressed ? 0.7 : (root.window.active ? 0.9 : 0.4)
             }
+            HelpToolTip {
+                text: button.modelData.tip
+                visible: button.containsMouse
+            }
             Text {
                 anchors.centerIn: parent
                 visible: button.containsMouse

@@ -10,7 +10,6 @@ Item {
     id: root
 
     required property DeviceCatalogue catalogue
-    required property string sampleRateLabel
 
     implicitHeight: 66
 
@@ -76,7 +75,8 @@ Item {
                 Text {
                     id: rateText
                     anchors.centerIn: parent
-                    text: root.sampleRateLabel
+                    objectName: "sampleRateBadge"
+                    text: root.catalogue.sampleRateLabel
                     font.family: SystemFonts.mono
                     font.pixelSize: 9
                     font.weight: Font.Medium
@@ -99,6 +99,8 @@ Item {
         width: 340
         padding: 10
         visible: root.catalogue.isDevicePickerPresented
+        // Escape reaches a popup only while it holds the focus.
+        focus: true
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
         onClosed: root.catalogue.isDevicePickerPresented = false
 
@@ -131,8 +133,23 @@ Item {
                 clip: true
                 boundsBehavior: Flickable.StopAtBounds
                 model: root.catalogue
+                // The bar stands beside the rows, not over them.
                 ScrollBar.vertical: ScrollBar {
-                    policy: deviceList.contentHeight > deviceList.height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                    id: scrollBar
+                    objectName: "deviceScrollBar"
+                    padding: 0
+                    policy: ScrollBar.AlwaysOn
+                    visible: deviceList.contentHeight > deviceList.height
+                    contentItem: Rectangle {
+                        implicitWidth: 4
+                        radius: width / 2
+                        color: Theme.alpha(Theme.gold, scrollBar.pressed ? 0.5 : 0.3)
+                    }
+                    background: Rectangle {
+                        implicitWidth: 4
+                        radius: width / 2
+                        color: Theme.alpha(Theme.gold, 0.06)
+                    }
                 }
 
                 delegate: T.Button {
@@ -141,7 +158,7 @@ Item {
                     required property string name
                     required property bool isSelected
 
-                    width: ListView.view.width
+                    width: ListView.view.width - (scrollBar.visible ? scrollBar.width + 6 : 0)
                     height: 36
                     leftPadding: 10
                     rightPadding: 10

@@ -10,7 +10,6 @@ Item {
 
     required property NowPlaying nowPlaying
     required property Transport transport
-    required property BitPerfectAudioPlayer player
 
     implicitHeight: column.implicitHeight + 18 + 15
 
@@ -130,7 +129,7 @@ Item {
             Layout.alignment: Qt.AlignHCenter
             Layout.topMargin: 10
             transport: root.transport
-            player: root.player
+            nowPlaying: root.nowPlaying
         }
     }
 }

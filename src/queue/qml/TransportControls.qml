@@ -6,7 +6,7 @@ Row {
     id: root
 
     required property Transport transport
-    required property BitPerfectAudioPlayer player
+    required property NowPlaying nowPlaying
 
     spacing: 12
 
@@ -29,9 +29,11 @@ Row {
         objectName: "playPauseButton"
         anchors.verticalCenter: parent.verticalCenter
         prominent: true
-        iconName: root.player.isPlaying ? "pause-fill" : "play-fill"
-        iconLeadingPadding: root.player.isPlaying ? 0 : 2
-        toolTipText: root.player.isPlaying ? qsTr("Pause") : qsTr("Play")
+        iconName: root.nowPlaying.playPauseIcon
+        busy: root.nowPlaying.isPlayPauseBusy
+        // Optical centring of the play triangle.
+        iconLeadingPadding: root.nowPlaying.playPauseIcon === "play-fill" ? 2 : 0
+        toolTipText: root.nowPlaying.playPauseHelpText
         onClicked: root.transport.togglePausePlayback()
     }
     TransportButtonStyle {

@@ -22,10 +22,8 @@ Item {
     Component.onCompleted: root.tracks.rowShown(root.index)
     ListView.onReused: root.tracks.rowShown(root.index)
 
-    Rectangle {
-        anchors.fill: parent
-        color: root.isCurrent ? Theme.alpha(Theme.ember, 0.07) : "transparent"
-    }
+    // The current row's fill lies under the list (TrackList), clipped to the
+    // rounded card.
     Rectangle {
         anchors.left: parent.left
         anchors.right: parent.right

@@ -28,7 +28,6 @@ QString trackNumberLabel(qint64 number);
 
 struct TrackListFade
 {
-    bool hasOverlay = false;
     bool showTop = false;
     bool showBottom = false;
     friend bool operator==(const TrackListFade &, const TrackListFade &) = default;
@@ -37,6 +36,10 @@ struct TrackListFade
 // The edges fade only while the content can scroll further that way; a
 // point of slack keeps a content that barely overflows from fading.
 TrackListFade fadeFor(double contentHeight, double viewportHeight, double offset);
+
+// The scroll offset of a list of `count` rows that centres `row` in a
+// viewport `viewportHeight` tall, as far as the content allows.
+double centredScrollOffset(qint64 row, qint64 count, double viewportHeight);
 
 // The seek fraction of a press released on a waveform of the given width, or
 // nothing when the gesture moved too far to be a click.

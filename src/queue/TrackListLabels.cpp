@@ -1,6 +1,6 @@
 #include "TrackListLabels.h"
 
-#include "queue/NowPlayingLabels.h"
+#include "NowPlayingLabels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,7 +36,14 @@ TrackListFade fadeFor(double contentHeight, double viewportHeight, double offset
     if (contentHeight <= viewport + 1)
         return {};
     const double maxOffset = std::max(contentHeight - viewport, 0.0);
-    return {true, offset > 2, offset < maxOffset - 2};
+    return {offset > 2, offset < maxOffset - 2};
+}
+
+double centredScrollOffset(qint64 row, qint64 count, double viewportHeight)
+{
+    const double step = trackRowHeight + trackListSpacing;
+    const double centred = double(row) * step + trackRowHeight / 2 - viewportHeight / 2;
+    return std::clamp(centred, 0.0, std::max(trackListContentHeight(count) - viewportHeight, 0.0));
 }
 
 std::optional<double> clickFraction(double width, QPointF pressPos, QPointF releasePos, double limit)

@@ -14,6 +14,7 @@ Item {
     signal openFolderRequested()
 
     Rectangle {
+        id: card
         anchors.fill: parent
         radius: 12
         color: Theme.alpha(Theme.panel, 0.88)
@@ -72,14 +73,15 @@ Item {
             Layout.fillHeight: true
             tracks: root.tracks
             queue: root.queue
+            cornerRadius: card.radius
         }
     }
 
-    // The border lies over the content, and the list is clipped inside the
-    // rounded corners by its own margins.
+    // The border lies over the content; the list keeps what it draws inside
+    // the rounded corners.
     Rectangle {
         anchors.fill: parent
-        radius: 12
+        radius: card.radius
         color: "transparent"
         border.color: Theme.alpha(Theme.gold, 0.1)
         border.width: 1

@@ -2,8 +2,10 @@
 
 #include <cmath>
 
-QString sampleRateLabel(double sampleRate)
+QString sampleRateLabel(double sampleRate, bool isLoading)
 {
+    if (isLoading)
+        return QStringLiteral("LOADING");
     // Written as "not above zero" so that a NaN rate reads as no rate at all;
     // an infinite one has no kilohertz to print either.
     if (!(sampleRate > 0) || !std::isfinite(sampleRate))

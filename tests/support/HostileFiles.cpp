@@ -1,0 +1,147 @@
+#include "HostileFiles.h"
+
+#include "TestAudio.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+#include <bit>
+#include <limits>
+
+namespace hostile {
+
+namespace {
+
+QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; }
+QByteArray le16(quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; }
+
+QByteArray chunk(const char *id, const QByteArray &content, quint32 size)
+{
+    return QByteArray(id, 4) + le32(size) + content;
+}
+
+// libsndfile 1.2.0 adds a subchunk's size to the bytes read in 32 bits: this
+// one wraps it to zero, and the parser jumps back to the same subchunk forever.
+QByteArray wrappingList()
+{
+    const QByteArray sub = chunk("abcd", QByteArray(12, 0), 0xfffffff4u);
+    return chunk("LIST", "INFO" + sub, quint32(4 + sub.size()));
+}
+
+QByteArray floats(std::initializer_list<float> values)
+{
+    QByteArray bytes;
+    for (const float v : values)
+        bytes += le32(std::bit_cast<quint32>(v));
+    return bytes;
+}
+
+bool readAll(const QString &path, QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    bytes = file.readAll();
+    return true;
+}
+
+bool cut(const QString &path, qint64 bytes) { return QFile::resize(path, QFileInfo(path).size() - bytes); }
+
+bool audio(const QString &path, int format, int rate, int channels, qint64 frames)
+{
+    return testaudio::write(path, {format, rate, channels, frames, testaudio::Signal::Tone});
+}
+
+// A stored sample of an AIFF-C double file replaced by NaN (big-endian).
+bool nanInAiff(const QString &path)
+{
+    QByteArray bytes;
+    if (!audio(path, SF_FORMAT_AIFF | SF_FORMAT_DOUBLE, 44100, 1, 100) || !readAll(path, bytes))
+        return false;
+    const qsizetype at = bytes.indexOf("SSND") + 16 + 8 * 10;
+    qToBigEndian(std::bit_cast<quint64>(std::numeric_limits<double>::quiet_NaN()), bytes.data() + at);
+    return writeBytes(path, bytes);
+}
+
+Reproducer refused(const char *name, std::function<bool(const QString &)> write)
+{
+    return {name, std::move(write), -1, true};
+}
+
+Reproducer rawWav(const char *name, const QByteArray &bytes, qint64 frames = -1)
+{
+    return {name, [bytes](const QString &p) { return writeBytes(p, bytes); }, frames, frames < 0};
+}
+
+} // namespace
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray wavFile(quint16 formatTag, quint16 channels, quint32 rate, quint16 bits, const QByteArray &data,
+                   const QByteArray &chunks)
+{
+    const quint16 align = quint16(channels * bits / 8);
+    const QByteArray fmt = le16(formatTag) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
+    const QByteArray body = "WAVE" + chunk("fmt ", fmt, 16) + chunks + chunk("data", data, quint32(data.size()));
+    return chunk("RIFF", body, quint32(body.size()));
+}
+
+bool setFlacTotalFrames(const QString &path, quint64 total)
+{
+    QByteArray bytes;
+    if (!readAll(path, bytes) || bytes.size() < 26)
+        return false;
+    // STREAMINFO: 4-byte marker, 4-byte block header, then the count sits
+    // in the low 36 bits of the 8 bytes at 18.
+    quint64 word = qFromBigEndian<quint64>(bytes.constData() + 18);
+    word = (word & ~0xFFFFFFFFFull) | (total & 0xFFFFFFFFFull);
+    qToBigEndian(word, bytes.data() + 18);
+    return writeBytes(path, bytes);
+}
+
+std::vector<Reproducer> reproducers()
+{
+    const QByteArray pcm(40, '\x01');
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    return {
+        rawWav("list-subchunk-wraps.wav", wavFile(1, 2, 44100, 16, pcm, wrappingList())),
+        rawWav("wrapping-list-after-the-riff.wav", wavFile(1, 2, 44100, 16, pcm) + wrappingList()),
+        rawWav("list-subchunk-overruns.wav",
+               wavFile(1, 2, 44100, 16, pcm, chunk("LIST", "INFO" + chunk("INAM", "abcd", 1000), 16))),
+        rawWav("chunk-larger-than-file.wav", wavFile(1, 2, 44100, 16, pcm, chunk("JUNK", "", 0xfffffff0u))),
+        rawWav("nms-adpcm-tag.wav", wavFile(0x38, 1, 8000, 16, pcm)),
+        rawWav("nan.wav", wavFile(3, 1, 44100, 32, floats({0.0f, nan, 0.5f}))),
+        rawWav("infinity.wav", wavFile(3, 1, 44100, 32, floats({0.0f, -inf}))),
+        rawWav("far-beyond-full-scale.wav", wavFile(3, 1, 44100, 32, floats({0.25f, 1e6f}))),
+        rawWav("over-full-scale.wav", wavFile(3, 1, 44100, 32, floats({1.5f, -1.5f, 0.0f})), 3),
+        refused("nan-double.aiff", nanInAiff),
+        refused("nms-adpcm.wav", [](const QString &p) { return audio(p, SF_FORMAT_WAV | SF_FORMAT_NMS_ADPCM_16, 8000, 1, 1000); }),
+        refused("alac-in-caf.flac", [](const QString &p) { return audio(p, SF_FORMAT_CAF | SF_FORMAT_ALAC_16, 44100, 2, 1000); }),
+        refused("vorbis-in-ogg.mp3", [](const QString &p) { return audio(p, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 1000); }),
+        refused("vorbis-in-ogg", [](const QString &p) { return audio(p, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 1000); }),
+        refused("ircam.aiff", [](const QString &p) { return audio(p, SF_FORMAT_IRCAM | SF_FORMAT_PCM_16, 44100, 2, 1000); }),
+        refused("ima-adpcm.aiff", [](const QString &p) { return audio(p, SF_FORMAT_AIFF | SF_FORMAT_IMA_ADPCM, 44100, 2, 1000); }),
+        refused("flac-named.wav", [](const QString &p) { return audio(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1000); }),
+        refused("w64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_W64 | SF_FORMAT_PCM_16, 44100, 2, 1000) && cut(p, 100); }),
+        refused("rf64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 44100, 2, 1000) && cut(p, 100); }),
+        // Headers that claim gigabytes from kilobytes are refused at once;
+        // the waveform, which streams, shows the frames really there.
+        {"8ch-384k-claiming-4gib.flac",
+         [](const QString &p) {
+             return audio(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 384000, 8, 8192) && setFlacTotalFrames(p, 130'000'000);
+         },
+         -1, false},
+        {"claiming-2^29-frames.flac",
+         [](const QString &p) { return audio(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1200) && setFlacTotalFrames(p, 1ull << 29); },
+         -1, false},
+        {"unknown-length.flac",
+         [](const QString &p) { return audio(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 5000) && setFlacTotalFrames(p, 0); },
+         5000, false},
+    };
+}
+
+} // namespace hostile
