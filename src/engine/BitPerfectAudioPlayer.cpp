@@ -16,6 +16,10 @@ enum RenderNews : int {
 };
 
 constexpr auto kFailedOutputGrace = std::chrono::milliseconds(500);
+// The longest a load may take before it counts as hung: far beyond what the
+// largest track the block can hold (4 GiB of float) takes to decode on a busy
+// machine, since giving up on a real track is worse than waiting for it.
+constexpr auto kLoadPatience = std::chrono::minutes(2);
 
 quint64 packSeek(quint32 serial, qint64 frame)
 {
@@ -46,7 +50,7 @@ BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode m
         [this](quint64 ticket, TrackLoadWorker::Result result) {
             onLoadFinished(ticket, std::move(result));
         },
-        std::chrono::seconds(30), this);
+        kLoadPatience, this);
 }
 
 BitPerfectAudioPlayer::~BitPerfectAudioPlayer()

@@ -1,5 +1,7 @@
 #include "TrackLoadWorker.h"
 
+#include "ThreadHandover.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -62,7 +64,7 @@ struct TrackLoadWorker::Lane
             const quint64 ticket = job.ticket;
             // Posted under the lock: the receiver cannot be destroyed meanwhile.
             QMetaObject::invokeMethod(
-                to, [to, ticket, result] { to->deliver(ticket, std::move(*result)); },
+                to, handover::Queued([to, ticket, result] { to->deliver(ticket, std::move(*result)); }),
                 Qt::QueuedConnection);
         }
         exited = true;

@@ -1,5 +1,7 @@
 #include "WaveformLoader.h"
 
+#include "ThreadHandover.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QThread>
@@ -114,7 +116,7 @@ void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool)
         std::erase(pool->running, task);
         if (WaveformLoader *owner = pool->owner) {
             QMetaObject::invokeMethod(
-                owner, [owner, task, result = std::move(result)] { owner->finishTask(task, result); },
+                owner, handover::Queued([owner, task, result = std::move(result)] { owner->finishTask(task, result); }),
                 Qt::QueuedConnection);
         }
         pool->taskEnded.notify_all();

@@ -17,7 +17,12 @@ QByteArray dacPcm(const QByteArray &name, const QByteArray &description, const Q
 
 QByteArray configuration(const QByteArray &dir, Devices devices)
 {
-    QByteArray c = "pcm.quorvel_capture {\n  type file\n  slave.pcm { type null }\n  file \"" + dir
+    // The machine's configuration is not read, so nothing of its sound server
+    // or its users' ~/.asoundrc shows and no default device exists. Cards are
+    // listed by the kernel all the same, and name hints give up on every
+    // device when a card's control cannot be opened: define that control.
+    QByteArray c = "ctl.hw { @args [ CARD ] @args.CARD { type string } type hw card $CARD }\n";
+    c += "pcm.quorvel_capture {\n  type file\n  slave.pcm { type null }\n  file \"" + dir
                    + "/capture/cap-%r-%c-%b-%f.raw\"\n  format \"raw\"\n  truncate false\n"
                      "  hint { show on description \"Quorvel capture\" }\n}\n";
     if (devices == Devices::CaptureOnly)
@@ -57,7 +62,7 @@ bool install(const QString &dir, QString *error, Devices devices)
         return false;
     }
     file.close();
-    qputenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" + QFile::encodeName(file.fileName()));
+    qputenv("ALSA_CONFIG_PATH", QFile::encodeName(file.fileName()));
     return true;
 }
 

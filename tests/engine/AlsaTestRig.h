@@ -4,9 +4,10 @@
 #include <QList>
 #include <QString>
 
-// The ALSA configuration the ALSA tests load: ALSA's own alsa.conf followed by
-// a file of test PCMs, through ALSA_CONFIG_PATH (a colon-separated list).
-// install() must run before the process makes its first ALSA call.
+// The ALSA configuration the ALSA tests load instead of the machine's (through
+// ALSA_CONFIG_PATH): the test PCMs below and no default device. A machine's
+// own sound cards may still be listed beside them, so tests pick devices by
+// id. install() must run before the process makes its first ALSA call.
 //
 //   quorvel_capture      file PCM over null: every play lands in
 //                        <dir>/capture/cap-<rate>-<channels>-<bits>-<format>.raw
@@ -37,7 +38,7 @@ enum class Devices { All, CaptureOnly };
 
 // Writes the configuration into `dir` and points ALSA at it; false with a
 // reason when the file cannot be written. CaptureOnly leaves quorvel_capture
-// as the one device, as on a machine with a single output.
+// as the one test device, as on a machine with a single output.
 bool install(const QString &dir, QString *error, Devices devices = Devices::All);
 
 // The captures of quorvel_capture in play order (ALSA numbers the files of a

@@ -148,13 +148,12 @@ void DeviceCatalogueTest::aPlayingTrackIsRestartedOnTheNewDeviceOnly()
 {
     CatalogueRig rig;
     auto dir = testaudio::makeTempDir();
-    const QString path = dir->filePath("t.wav");
-    QVERIFY(testaudio::write(path, {}));
+    const QUrl track = testaudio::writeTrack(dir->filePath("t.wav"));
     rig.platform.addDevice({1, "A"});
     rig.platform.addDevice({2, "B"});
     rig.platform.setDefaultOutputDevice(1);
     rig.catalogue.loadAudioDevices();
-    rig.player.playBitPerfect(QUrl::fromLocalFile(path));
+    rig.player.playBitPerfect(track);
     QVERIFY(rig.player.isPlaying());
 
     rig.platform.clearEvents();

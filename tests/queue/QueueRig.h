@@ -9,11 +9,9 @@
 #include "PlayQueue.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
-
-#include <QDir>
-#include <QFile>
 
 struct QueueRig
 {
@@ -31,23 +29,16 @@ struct QueueRig
     // from every other track's, so captures can tell them apart.
     QUrl track(const QString &name, qint64 frames = 4410, quint32 seed = 0)
     {
-        testaudio::Recipe recipe;
-        recipe.frames = frames;
-        recipe.signal = testaudio::Signal::Noise;
-        recipe.seed = seed ? seed : ++nextSeed;
-        const QString path = dir->filePath(name);
-        QDir().mkpath(QFileInfo(path).path());
-        testaudio::write(path, recipe);
-        return QUrl::fromLocalFile(path);
+        return testaudio::writeTrack(dir->filePath(name), {.frames = frames, .signal = testaudio::Signal::Noise,
+                                                           .seed = seed ? seed : ++nextSeed});
     }
 
     // A file that no decoder accepts.
     QUrl brokenTrack(const QString &name)
     {
-        QFile file(dir->filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write("RIFF\x10\x00\x00\x00WAVEjunk that is not audio");
-        return QUrl::fromLocalFile(file.fileName());
+        const QString path = dir->filePath(name);
+        testfiles::writeAll(path, QByteArrayLiteral("RIFF\x10\x00\x00\x00WAVEjunk that is not audio"));
+        return QUrl::fromLocalFile(path);
     }
 
     QByteArray dataOf(const QUrl &url) { return testaudio::rawData(url.toLocalFile()); }

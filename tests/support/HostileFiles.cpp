@@ -1,6 +1,7 @@
 #include "HostileFiles.h"
 
 #include "TestAudio.h"
+#include "TestFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -36,15 +37,6 @@ QByteArray floats(std::initializer_list<float> values)
     return bytes;
 }
 
-bool readAll(const QString &path, QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    bytes = file.readAll();
-    return true;
-}
-
 bool cut(const QString &path, qint64 bytes) { return QFile::resize(path, QFileInfo(path).size() - bytes); }
 
 bool audio(const QString &path, int format, int rate, int channels, qint64 frames)
@@ -55,8 +47,10 @@ bool audio(const QString &path, int format, int rate, int channels, qint64 frame
 // A stored sample of an AIFF-C double file replaced by NaN (big-endian).
 bool nanInAiff(const QString &path)
 {
-    QByteArray bytes;
-    if (!audio(path, SF_FORMAT_AIFF | SF_FORMAT_DOUBLE, 44100, 1, 100) || !readAll(path, bytes))
+    if (!audio(path, SF_FORMAT_AIFF | SF_FORMAT_DOUBLE, 44100, 1, 100))
+        return false;
+    QByteArray bytes = testfiles::readAll(path);
+    if (bytes.isEmpty())
         return false;
     const qsizetype at = bytes.indexOf("SSND") + 16 + 8 * 10;
     qToBigEndian(std::bit_cast<quint64>(std::numeric_limits<double>::quiet_NaN()), bytes.data() + at);
@@ -77,8 +71,7 @@ Reproducer rawWav(const char *name, const QByteArray &bytes, qint64 frames = -1)
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    return testfiles::writeAll(path, bytes);
 }
 
 QByteArray wavFile(quint16 formatTag, quint16 channels, quint32 rate, quint16 bits, const QByteArray &data,
@@ -92,8 +85,8 @@ QByteArray wavFile(quint16 formatTag, quint16 channels, quint32 rate, quint16 bi
 
 bool setFlacTotalFrames(const QString &path, quint64 total)
 {
-    QByteArray bytes;
-    if (!readAll(path, bytes) || bytes.size() < 26)
+    QByteArray bytes = testfiles::readAll(path);
+    if (bytes.size() < 26)
         return false;
     // STREAMINFO: 4-byte marker, 4-byte block header, then the count sits
     // in the low 36 bits of the 8 bytes at 18.

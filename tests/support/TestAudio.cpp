@@ -1,6 +1,8 @@
 #include "TestAudio.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -68,6 +70,25 @@ bool write(const QString &path, const Recipe &recipe, QString *error)
         return false;
     }
     return true;
+}
+
+QUrl writeTrack(const QString &path, const Recipe &recipe)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QString error;
+    if (!write(path, recipe, &error))
+        qFatal("cannot write the test track %s: %s", qPrintable(path), qPrintable(error));
+    return QUrl::fromLocalFile(path);
+}
+
+QString extension(int format)
+{
+    switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_AIFF: return QStringLiteral("aiff");
+    case SF_FORMAT_FLAC: return QStringLiteral("flac");
+    case SF_FORMAT_MPEG: return QStringLiteral("mp3");
+    default: return QStringLiteral("wav");
+    }
 }
 
 QByteArray rawData(const QString &path)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <cstdint>
 #include <memory>
 #include <sndfile.h>
@@ -36,6 +37,14 @@ std::vector<double> samples(const Recipe &recipe);
 // Writes `recipe` to `path`; returns false with a reason in `error` when
 // libsndfile refuses the format or the write.
 bool write(const QString &path, const Recipe &recipe, QString *error = nullptr);
+
+// Writes `recipe` to `path` like write(), creating the path's folder, and
+// returns the file's URL. A file that cannot be written ends the test run:
+// nothing a test checks after it would mean anything.
+QUrl writeTrack(const QString &path, const Recipe &recipe = {});
+
+// The file name extension the player knows a libsndfile major format by.
+QString extension(int format);
 
 // The bytes of the file's audio data exactly as stored (libsndfile's raw read),
 // for formats with a data chunk; empty when the file cannot be read.
