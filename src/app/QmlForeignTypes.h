@@ -21,6 +21,14 @@ struct BitPerfectAudioPlayerForeign
     QML_UNCREATABLE("Owned by ContentView")
 };
 
+struct SignalPathForeign
+{
+    Q_GADGET
+    QML_FOREIGN(SignalPath)
+    QML_NAMED_ELEMENT(SignalPath)
+    QML_UNCREATABLE("Owned by the engine")
+};
+
 struct DeviceCatalogueForeign
 {
     Q_GADGET

@@ -1,6 +1,7 @@
 #include "AlsaDeviceList.h"
 
 #include <alsa/asoundlib.h>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -49,22 +50,56 @@ void appendCardPcms(int card, QList<AlsaPcm> &out)
         const QByteArray pcmName = "hw:CARD=" + identity->first + ",DEV=" + QByteArray::number(device);
         const QString name = identity->second + QStringLiteral(", ")
                              + QString::fromUtf8(snd_pcm_info_get_name(info));
-        out.append({{deviceIdForPcm(pcmName), name, true}, pcmName});
+        out.append({{deviceIdForPcm(pcmName), name, true}, pcmName, card});
     }
 }
 
-QByteArray definitionType(const char *pcmName)
+int cardOfDefinition(snd_config_t *definition, int depth);
+
+int cardOfSlave(snd_config_t *slave, int depth)
+{
+    const char *name = nullptr;
+    if (snd_config_get_string(slave, &name) < 0)
+        return cardOfDefinition(slave, depth + 1); // defined in place
+    snd_config_t *definition = nullptr;
+    if (snd_config_search_definition(snd_config, "pcm", name, &definition) < 0)
+        return -1;
+    const int card = cardOfDefinition(definition, depth + 1);
+    snd_config_delete(definition);
+    return card;
+}
+
+int cardOfDefinition(snd_config_t *definition, int depth)
+{
+    snd_config_t *node = nullptr;
+    if (snd_config_search(definition, "card", &node) >= 0) {
+        long index = -1;
+        const char *id = nullptr;
+        if (snd_config_get_integer(node, &index) >= 0)
+            return index >= 0 && index < 256 ? int(index) : -1;
+        if (snd_config_get_string(node, &id) >= 0)
+            return std::max(snd_card_get_index(id), -1);
+        return -1;
+    }
+    if (depth >= 8 || snd_config_search(definition, "slave.pcm", &node) < 0)
+        return -1;
+    return cardOfSlave(node, depth);
+}
+
+// The definition's type and the card it plays on.
+std::pair<QByteArray, int> definitionTypeAndCard(const char *pcmName)
 {
     snd_config_t *definition = nullptr;
     if (snd_config_search_definition(snd_config, "pcm", pcmName, &definition) < 0)
-        return {};
+        return {{}, -1};
     snd_config_t *type = nullptr;
     const char *value = nullptr;
     QByteArray result;
     if (snd_config_search(definition, "type", &type) >= 0 && snd_config_get_string(type, &value) >= 0)
         result = value;
+    const int card = cardOfDefinition(definition, 0);
     snd_config_delete(definition);
-    return result;
+    return {result, card};
 }
 
 QByteArray hintValue(const void *hint, const char *id)
@@ -83,11 +118,11 @@ std::optional<AlsaPcm> configuredPcm(const void *hint)
     const QByteArray description = hintValue(hint, "DESC");
     if (name.isEmpty() || name.contains(':') || description.isEmpty() || hintValue(hint, "IOID") == "Input")
         return std::nullopt;
-    const QByteArray type = definitionType(name.constData());
+    const auto [type, card] = definitionTypeAndCard(name.constData());
     if (type != "hw" && type != "file")
         return std::nullopt;
     const QString shown = QString::fromUtf8(description).simplified();
-    return AlsaPcm{{deviceIdForPcm(name), shown, true}, name};
+    return AlsaPcm{{deviceIdForPcm(name), shown, true}, name, card};
 }
 
 void appendConfiguredPcms(QList<AlsaPcm> &out)

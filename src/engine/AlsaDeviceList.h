@@ -11,13 +11,17 @@ struct AlsaPcm
 {
     PlaybackDevice device;
     QByteArray pcmName;
+    // The ALSA card index the PCM plays on, -1 when it names none.
+    int card = -1;
 };
 
 // GUI thread. The PCMs that deliver samples unchanged: every hardware
 // playback device of every card (hw:CARD=<id>,DEV=<n>), then every plain
 // (argument-free) PCM that the configuration declares with a hint description
 // and whose definition is of type hw or file. Mixing, resampling and
-// converting PCMs are never listed. Empty when ALSA cannot be read.
+// converting PCMs are never listed. Empty when ALSA cannot be read. A
+// configured PCM plays on the card its definition names, or the first slave
+// down its chain names (`card`, as a hw PCM has it).
 QList<AlsaPcm> enumerateAlsaPcms();
 
 // GUI thread. The hardware device 0 of ALSA's default card, when `pcms`

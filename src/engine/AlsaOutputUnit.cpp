@@ -2,6 +2,7 @@
 
 #include "SampleFormats.h"
 
+#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -29,31 +30,39 @@ struct PcmCloser
 };
 using PcmHandle = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
-PcmHandle openNonBlocking(const QByteArray &name)
+PcmHandle openNonBlocking(const QByteArray &name, int *error)
 {
     snd_pcm_t *pcm = nullptr;
-    if (snd_pcm_open(&pcm, name.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
-        return {};
-    return PcmHandle(pcm);
+    *error = snd_pcm_open(&pcm, name.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    return *error < 0 ? PcmHandle() : PcmHandle(pcm);
 }
 
-bool restrictRateAndChannels(snd_pcm_t *pcm, snd_pcm_hw_params_t *params, const StreamFormat &track)
+DeviceRefusal openFailure(int error)
+{
+    return error == -EBUSY || error == -EAGAIN ? DeviceRefusal::Busy : DeviceRefusal::Gone;
+}
+
+DeviceRefusal restrictRateAndChannels(snd_pcm_t *pcm, snd_pcm_hw_params_t *params,
+                                      const StreamFormat &track)
 {
     const double rate = track.sampleRate;
-    if (rate != std::floor(rate))
-        return false;
-    return snd_pcm_hw_params_any(pcm, params) >= 0
-           && snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0
-           && snd_pcm_hw_params_set_rate_resample(pcm, params, 0) >= 0
-           && snd_pcm_hw_params_set_channels(pcm, params, track.channels) >= 0
-           && snd_pcm_hw_params_set_rate(pcm, params, unsigned(rate), 0) >= 0;
+    if (snd_pcm_hw_params_any(pcm, params) < 0
+        || snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED) < 0
+        || snd_pcm_hw_params_set_rate_resample(pcm, params, 0) < 0)
+        return DeviceRefusal::Gone;
+    if (snd_pcm_hw_params_set_channels(pcm, params, track.channels) < 0)
+        return DeviceRefusal::Format;
+    if (rate != std::floor(rate) || snd_pcm_hw_params_set_rate(pcm, params, unsigned(rate), 0) < 0)
+        return DeviceRefusal::Rate;
+    return DeviceRefusal::None;
 }
 
-// The first lossless layout the PCM accepts, narrowest first.
+// The first layout the PCM accepts: lossless ones narrowest first, then, for
+// a true-float track on a PCM without float, the widest integer one.
 std::optional<StreamFormat> chooseLayout(snd_pcm_t *pcm, snd_pcm_hw_params_t *params,
                                          const StreamFormat &track)
 {
-    for (const StreamFormat &candidate : sampleformats::losslessCandidates(track)) {
+    for (const StreamFormat &candidate : sampleformats::outputCandidates(track)) {
         const snd_pcm_format_t format = sampleformats::alsaFormat(candidate);
         if (format != SND_PCM_FORMAT_UNKNOWN && snd_pcm_hw_params_test_format(pcm, params, format) == 0
             && snd_pcm_hw_params_set_format(pcm, params, format) >= 0)
@@ -62,38 +71,88 @@ std::optional<StreamFormat> chooseLayout(snd_pcm_t *pcm, snd_pcm_hw_params_t *pa
     return std::nullopt;
 }
 
-// A driver may round what it was asked for; anything but the exact rate,
-// channel count and layout is refused rather than played.
-bool tookExactly(snd_pcm_hw_params_t *params, const StreamFormat &wanted)
+// What the configured PCM reports; a rate between two whole numbers is
+// reported as 0 (never taken).
+AcceptedSettings readBack(snd_pcm_hw_params_t *params)
 {
+    AcceptedSettings accepted;
     snd_pcm_format_t format;
     unsigned rate = 0, channels = 0;
     int dir = 0;
-    return snd_pcm_hw_params_get_format(params, &format) >= 0
-           && snd_pcm_hw_params_get_rate(params, &rate, &dir) >= 0 && dir == 0
-           && snd_pcm_hw_params_get_channels(params, &channels) >= 0
-           && format == sampleformats::alsaFormat(wanted) && double(rate) == wanted.sampleRate
-           && channels == wanted.channels;
+    if (snd_pcm_hw_params_get_format(params, &format) >= 0)
+        accepted.format = QString::fromLatin1(snd_pcm_format_name(format));
+    if (snd_pcm_hw_params_get_rate(params, &rate, &dir) >= 0 && dir == 0)
+        accepted.rate = rate;
+    if (snd_pcm_hw_params_get_channels(params, &channels) >= 0)
+        accepted.channels = channels;
+    return accepted;
 }
 
-std::optional<StreamFormat> configureHardware(snd_pcm_t *pcm, const StreamFormat &track,
-                                              snd_pcm_uframes_t *periodFrames)
+// For a hardware PCM the kernel keeps its own record of what the card was
+// set to; it has the last word over the library's.
+void readKernelRecord(snd_pcm_t *pcm, AcceptedSettings *accepted)
+{
+    snd_pcm_info_t *info;
+    snd_pcm_info_alloca(&info);
+    if (snd_pcm_type(pcm) != SND_PCM_TYPE_HW || snd_pcm_info(pcm, info) < 0
+        || snd_pcm_info_get_card(info) < 0)
+        return;
+    QFile record(QStringLiteral("/proc/asound/card%1/pcm%2p/sub%3/hw_params")
+                     .arg(snd_pcm_info_get_card(info))
+                     .arg(snd_pcm_info_get_device(info))
+                     .arg(snd_pcm_info_get_subdevice(info)));
+    if (!record.open(QIODevice::ReadOnly))
+        return;
+    if (const std::optional<AcceptedSettings> kernel = parseKernelHwParams(record.read(4096)))
+        *accepted = *kernel;
+}
+
+// A driver may round what it was asked for; anything but the exact rate,
+// channel count and layout is refused rather than played.
+bool tookExactly(const AcceptedSettings &accepted, const StreamFormat &wanted)
+{
+    return accepted.format == QLatin1String(snd_pcm_format_name(sampleformats::alsaFormat(wanted)))
+           && double(accepted.rate) == wanted.sampleRate && accepted.channels == wanted.channels;
+}
+
+struct HardwareSetup
+{
+    StreamFormat layout;
+    snd_pcm_uframes_t periodFrames = 0;
+    AcceptedSettings accepted;
+};
+
+std::optional<HardwareSetup> configureHardware(snd_pcm_t *pcm, const StreamFormat &track,
+                                               DeviceRefusal *why)
 {
     snd_pcm_hw_params_t *params;
     snd_pcm_hw_params_alloca(&params);
-    if (!restrictRateAndChannels(pcm, params, track))
+    *why = restrictRateAndChannels(pcm, params, track);
+    if (*why != DeviceRefusal::None)
         return std::nullopt;
+    *why = DeviceRefusal::Format;
+    HardwareSetup setup;
     const std::optional<StreamFormat> layout = chooseLayout(pcm, params, track);
     if (!layout)
         return std::nullopt;
+    setup.layout = *layout;
     unsigned bufferTime = kBufferMicroseconds, periodTime = kPeriodMicroseconds;
     snd_pcm_hw_params_set_buffer_time_near(pcm, params, &bufferTime, nullptr);
     snd_pcm_hw_params_set_period_time_near(pcm, params, &periodTime, nullptr);
-    if (snd_pcm_hw_params(pcm, params) < 0 || !tookExactly(params, *layout))
+    *why = DeviceRefusal::Gone;
+    if (snd_pcm_hw_params(pcm, params) < 0)
         return std::nullopt;
-    if (snd_pcm_hw_params_get_period_size(params, periodFrames, nullptr) < 0 || *periodFrames == 0)
+    setup.accepted = readBack(params);
+    readKernelRecord(pcm, &setup.accepted);
+    *why = DeviceRefusal::Format;
+    if (!tookExactly(setup.accepted, *layout))
         return std::nullopt;
-    return layout;
+    *why = DeviceRefusal::Gone;
+    if (snd_pcm_hw_params_get_period_size(params, &setup.periodFrames, nullptr) < 0
+        || setup.periodFrames == 0)
+        return std::nullopt;
+    *why = DeviceRefusal::None;
+    return setup;
 }
 
 bool configureSoftware(snd_pcm_t *pcm, snd_pcm_uframes_t periodFrames)
@@ -111,24 +170,61 @@ bool configureSoftware(snd_pcm_t *pcm, snd_pcm_uframes_t periodFrames)
 
 } // namespace
 
-std::unique_ptr<AlsaOutputUnit> AlsaOutputUnit::open(const QByteArray &pcmName,
-                                                     const StreamFormat &track, RenderSource &source)
+std::optional<AcceptedSettings> parseKernelHwParams(const QByteArray &text)
 {
+    AcceptedSettings accepted;
+    accepted.fromKernel = true;
+    for (const QByteArray &line : text.split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray key = line.left(colon).trimmed();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        const QByteArray number = value.split(' ').constFirst();
+        if (key == "format")
+            accepted.format = QString::fromLatin1(value);
+        else if (key == "rate")
+            accepted.rate = number.toUInt();
+        else if (key == "channels")
+            accepted.channels = number.toUInt();
+    }
+    // "closed" and a half-written record have no format, rate or channels.
+    if (accepted.format.isEmpty() || accepted.rate == 0 || accepted.channels == 0)
+        return std::nullopt;
+    return accepted;
+}
+
+std::unique_ptr<AlsaOutputUnit> AlsaOutputUnit::open(const QByteArray &pcmName,
+                                                     const StreamFormat &track, RenderSource &source,
+                                                     DeviceRefusal *why)
+{
+    DeviceRefusal ignored;
+    if (!why)
+        why = &ignored;
+    *why = DeviceRefusal::Format;
     if (!track.isValid())
         return nullptr;
-    PcmHandle pcm = openNonBlocking(pcmName);
-    if (!pcm)
+    int error = 0;
+    PcmHandle pcm = openNonBlocking(pcmName, &error);
+    if (!pcm) {
+        *why = openFailure(error);
         return nullptr;
-    snd_pcm_uframes_t periodFrames = 0;
-    const std::optional<StreamFormat> layout = configureHardware(pcm.get(), track, &periodFrames);
-    if (!layout || periodFrames > (1u << 20) || !configureSoftware(pcm.get(), periodFrames))
+    }
+    const std::optional<HardwareSetup> setup = configureHardware(pcm.get(), track, why);
+    if (!setup)
+        return nullptr;
+    *why = DeviceRefusal::Gone;
+    if (setup->periodFrames > (1u << 20) || !configureSoftware(pcm.get(), setup->periodFrames))
         return nullptr;
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0)
         return nullptr;
-    auto pipe = std::make_unique<RenderPipe>(source, track, *layout, quint32(periodFrames));
-    return std::unique_ptr<AlsaOutputUnit>(
-        new AlsaOutputUnit(pcm.release(), source, std::move(pipe), periodFrames, wakeFd));
+    *why = DeviceRefusal::None;
+    auto pipe = std::make_unique<RenderPipe>(source, track, setup->layout, quint32(setup->periodFrames));
+    std::unique_ptr<AlsaOutputUnit> unit(
+        new AlsaOutputUnit(pcm.release(), source, std::move(pipe), setup->periodFrames, wakeFd));
+    unit->m_accepted = setup->accepted;
+    return unit;
 }
 
 AlsaOutputUnit::AlsaOutputUnit(snd_pcm_t *pcm, RenderSource &source, std::unique_ptr<RenderPipe> pipe,

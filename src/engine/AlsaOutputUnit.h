@@ -9,8 +9,14 @@
 #include <chrono>
 #include <poll.h>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
+
+// Any thread. The rate, channels and format in the kernel's record of a hw
+// PCM's settings (/proc/asound/cardC/pcmDp/subS/hw_params); nothing when the
+// record holds no open stream ("closed") or is cut short.
+std::optional<AcceptedSettings> parseKernelHwParams(const QByteArray &text);
 
 // One ALSA playback PCM opened for one track, and the render thread that
 // feeds it a period at a time.
@@ -19,10 +25,13 @@ class AlsaOutputUnit final : public OutputUnit
 public:
     // GUI thread. Opens `pcmName` without blocking (a PCM held by another
     // program fails at once with -EBUSY), at exactly the track's rate with
-    // ALSA's resampling off, in the track's layout or the narrowest lossless
-    // one the PCM takes. Null on any refusal; nothing stays open then.
+    // ALSA's resampling off, in the track's layout, the narrowest lossless
+    // one the PCM takes, or (true floats on a PCM without float only) the
+    // widest integer one. Null on any refusal, with the reason in `why`
+    // when given; nothing stays open then.
     static std::unique_ptr<AlsaOutputUnit> open(const QByteArray &pcmName,
-                                                 const StreamFormat &track, RenderSource &source);
+                                                 const StreamFormat &track, RenderSource &source,
+                                                 DeviceRefusal *why = nullptr);
     ~AlsaOutputUnit() override;
 
     // GUI thread. Prepares the PCM and starts the render thread; false when
@@ -33,6 +42,7 @@ public:
     // Idempotent.
     qint64 stop() override;
     StreamFormat deviceFormat() const override { return m_pipe->deviceFormat(); }
+    AcceptedSettings acceptedSettings() const override { return m_accepted; }
 
 private:
     AlsaOutputUnit(snd_pcm_t *pcm, RenderSource &source, std::unique_ptr<RenderPipe> pipe,
@@ -48,6 +58,7 @@ private:
     snd_pcm_t *m_pcm;
     RenderSource &m_source;
     std::unique_ptr<RenderPipe> m_pipe;
+    AcceptedSettings m_accepted;
     snd_pcm_uframes_t m_periodFrames;
     std::chrono::microseconds m_bufferTime;
     std::vector<std::byte> m_period;

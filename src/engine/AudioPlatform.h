@@ -20,6 +20,29 @@ struct PlaybackDevice
     friend bool operator==(const PlaybackDevice &, const PlaybackDevice &) = default;
 };
 
+// Why a platform did not take or open a device.
+enum class DeviceRefusal : quint8 {
+    None,
+    Gone,    // unknown, unplugged, or it failed to open
+    Busy,    // another program holds it and keeps it
+    Waiting, // another program was asked to let it go: deviceReady() follows
+    Rate,    // it does not run at the track's rate
+    Format,  // it takes neither the track's channels nor a layout for its samples
+};
+
+// What a device accepted for a stream, read back from it once configured.
+struct AcceptedSettings
+{
+    QString format; // ALSA's name of the sample layout, e.g. "S24_3LE"
+    quint32 rate = 0;
+    quint32 channels = 0;
+    // Read from the kernel's own record of the card's settings, not only
+    // from the library's.
+    bool fromKernel = false;
+
+    friend bool operator==(const AcceptedSettings &, const AcceptedSettings &) = default;
+};
+
 // Why a unit's render thread stopped rendering on its own.
 enum class RenderEnd : quint8 {
     PlayedOut,    // the source ran dry and the device has sounded every frame
@@ -60,8 +83,10 @@ public:
     // (0 when none), so that a pause can resume where the sound stopped.
     virtual qint64 stop() = 0;
     // The layout the device was opened in; equals the track format unless
-    // the unit converts losslessly.
+    // the unit converts (losslessly, or rounding a true-float track).
     virtual StreamFormat deviceFormat() const = 0;
+    // What the device reported it accepted once configured.
+    virtual AcceptedSettings acceptedSettings() const = 0;
 };
 
 // The audio server the engine and the device catalogue run on. Every method is
@@ -78,7 +103,9 @@ public:
     // The system's default output device, when it is among devices().
     virtual std::optional<quint32> defaultOutputDevice() = 0;
     // Takes the device for this process alone. Idempotent: taking a device
-    // already held keeps it held. False when the device is unknown or taken.
+    // already held keeps it held. False when the device is unknown or taken;
+    // with lastRefusal() Waiting when another program was asked to let it
+    // go: take it again once deviceReady() says so.
     virtual bool takeExclusiveUse(quint32 deviceId) = 0;
     // Gives exclusive use up. Idempotent: giving up a device not held does
     // nothing (and in particular does not take it).
@@ -87,15 +114,41 @@ public:
     // never resampled. False when the device is unknown.
     virtual bool setNominalSampleRate(quint32 deviceId, double rate) = 0;
     // Opens the device for `trackFormat` at the device's nominal rate, in the
-    // track's layout or the narrowest lossless one the device accepts, and
+    // track's layout or the narrowest lossless one the device accepts (a
+    // true-float track on a device without float: the widest integer one,
+    // rounded once, see sampleformats::convert), and
     // arranges for `source` to be rendered once started. Null when the device
     // is unknown, busy, gone, or holds neither the rate nor a lossless layout.
     // `source` must outlive the unit.
     virtual std::unique_ptr<OutputUnit> createOutputUnit(quint32 deviceId,
                                                          const StreamFormat &trackFormat,
                                                          RenderSource &source) = 0;
+    // Playback has stopped for good (stop, quit) and the device's unit is
+    // gone: other programs may have the device again. Nothing when not held.
+    virtual void releaseDevice(quint32 deviceId) { Q_UNUSED(deviceId); }
+    // Why the last takeExclusiveUse() or createOutputUnit() failed; None
+    // after one succeeded.
+    DeviceRefusal lastRefusal() const { return m_lastRefusal; }
 
 signals:
+    // After a take refused with Waiting: the other program has answered, and
+    // `mayTake` says whether taking the device again can succeed now.
+    void deviceReady(quint32 deviceId, bool mayTake);
+    // Another program took the device over: its unit was closed under its
+    // owner and renders nothing more.
+    void deviceTaken(quint32 deviceId);
     // Emitted on the GUI thread whenever playback devices appear or vanish.
     void devicesChanged();
+
+protected:
+    // For the returns of a failing (false or null) and a succeeding call.
+    bool refuse(DeviceRefusal why)
+    {
+        m_lastRefusal = why;
+        return false;
+    }
+    void accept() { m_lastRefusal = DeviceRefusal::None; }
+
+private:
+    DeviceRefusal m_lastRefusal = DeviceRefusal::None;
 };

@@ -43,6 +43,8 @@ BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode m
     m_failedOutputGrace.setSingleShot(true);
     m_failedOutputGrace.setInterval(kFailedOutputGrace);
     connect(&m_failedOutputGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::onOutputFailed);
+    connect(&m_platform, &AudioPlatform::deviceReady, this, &BitPerfectAudioPlayer::onDeviceReady);
+    connect(&m_platform, &AudioPlatform::deviceTaken, this, &BitPerfectAudioPlayer::onDeviceTaken);
     m_loads = new TrackLoadWorker(
         m_load,
         [this](quint64 ticket, TrackLoadWorker::Result result) {
@@ -55,6 +57,8 @@ BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
 {
     delete std::exchange(m_loads, nullptr);
     stopUnit();
+    if (m_deviceId != 0)
+        m_platform.releaseDevice(m_deviceId);
     freeTracks();
     delete m_wakeNotifier;
     close(m_wakeFd);
@@ -85,6 +89,7 @@ void BitPerfectAudioPlayer::playBitPerfect(const QUrl &url, double startFraction
     // Learn what the render thread did, without announcing it: this call
     // decides what plays next anyway.
     collectRenderNews(Announce::No);
+    fail(PlaybackFailure::None);
     startFraction = startFraction > 1.0 ? 1.0 : (startFraction > 0.0 ? startFraction : 0.0);
     if (playFromMemory(url, startFraction))
         return;
@@ -191,6 +196,9 @@ void BitPerfectAudioPlayer::stop()
     dropPendingLoad();
     dropPreload();
     stopUnit();
+    // Stopped for good: other programs may have the device again.
+    if (m_deviceId != 0)
+        m_platform.releaseDevice(m_deviceId);
     freeTracks();
     setPlaying(false);
     setPaused(false);
@@ -285,12 +293,14 @@ void BitPerfectAudioPlayer::onLoadFinished(quint64 ticket, TrackLoadWorker::Resu
     if (ticket == 0 || ticket != m_playTicket)
         return; // superseded: the track is freed here, unplayed
     m_playTicket = 0;
-    if (std::unique_ptr<Track> track = makeTrack(m_currentURL, std::move(result)))
+    if (std::unique_ptr<Track> track = makeTrack(m_currentURL, std::move(result))) {
         startTrack(std::move(track));
-    else
+    } else {
+        fail(PlaybackFailure::UnreadableFile);
         becomeIdleAfterFailure();
+    }
     const bool hasStarted = m_isPlaying;
-    setLoading(false);
+    setLoading(m_waitingForDevice);
     if (hasStarted)
         emit started();
 }
@@ -321,7 +331,7 @@ void BitPerfectAudioPlayer::startTrack(std::unique_ptr<Track> track)
     const std::optional<double> seconds = std::exchange(m_seekWhileLoading, std::nullopt);
     if (seconds && *seconds >= 0.0 && *seconds <= m_duration)
         frame = std::min(qint64(*seconds * m_track->format.sampleRate), m_track->totalFrames);
-    if (!startOutput(frame))
+    if (!startOutput(frame) && !m_waitingForDevice)
         becomeIdleAfterFailure();
 }
 
@@ -336,6 +346,7 @@ void BitPerfectAudioPlayer::dropPendingLoad()
         m_loads->cancel(std::exchange(m_playTicket, 0));
         m_seekWhileLoading.reset();
     }
+    m_waitingForDevice = false;
     setLoading(false);
 }
 
@@ -371,11 +382,19 @@ bool BitPerfectAudioPlayer::startOutput(qint64 frame)
     const std::optional<quint32> device =
         m_preferredDeviceId ? m_preferredDeviceId : m_platform.defaultOutputDevice();
     if (!device || !m_track)
-        return false;
+        return fail(PlaybackFailure::NoDevice), false;
     m_deviceId = *device;
-    if (!m_platform.takeExclusiveUse(m_deviceId)
-        || !m_platform.setNominalSampleRate(m_deviceId, m_track->format.sampleRate))
+    if (!m_platform.takeExclusiveUse(m_deviceId)) {
+        // Another program was asked for the device; a track being started
+        // waits for its answer (deviceReady()).
+        m_waitingForDevice = m_isLoading && m_platform.lastRefusal() == DeviceRefusal::Waiting;
+        m_waitingFrame = frame;
+        if (!m_waitingForDevice)
+            fail(failureOf(m_platform.lastRefusal()));
         return false;
+    }
+    if (!m_platform.setNominalSampleRate(m_deviceId, m_track->format.sampleRate))
+        return fail(PlaybackFailure::DeviceGone), false;
     // Everything the render thread reads is in place before it starts.
     m_renderTrack.store(m_track.get(), std::memory_order_release);
     m_currentFrame.store(std::clamp<qint64>(frame, 0, m_track->totalFrames), std::memory_order_relaxed);
@@ -383,9 +402,12 @@ bool BitPerfectAudioPlayer::startOutput(qint64 frame)
     m_renderRanDry = false;
     m_unitEnded = false;
     auto unit = m_platform.createOutputUnit(m_deviceId, m_track->format, *this);
-    if (!unit || !unit->start())
-        return false;
+    if (!unit)
+        return fail(failureOf(m_platform.lastRefusal())), false;
+    if (!unit->start())
+        return fail(PlaybackFailure::DeviceGone), false;
     m_unit = std::move(unit);
+    m_signalPath.set(m_track->format, m_unit->deviceFormat(), m_unit->acceptedSettings());
     offerPreloadToRenderThread();
     setPlaying(true);
     setPaused(false);
@@ -404,6 +426,7 @@ void BitPerfectAudioPlayer::stopUnit()
         m_unit->stop();
         m_unit.reset();
     }
+    m_signalPath.clear();
     // The render thread is gone: a move into the next track it made still
     // counts; an end or a failure belonged to the unit just torn down.
     eventfd_t ignored = 0;
@@ -496,6 +519,52 @@ void BitPerfectAudioPlayer::onOutputFailed()
 {
     if (!m_unit || !m_unitEnded)
         return;
+    fail(PlaybackFailure::DeviceLost);
+    becomeIdleAfterFailure();
+    emit outputFailed();
+}
+
+void BitPerfectAudioPlayer::fail(PlaybackFailure why)
+{
+    m_failure = why;
+    QString name;
+    if (why != PlaybackFailure::None && m_deviceId != 0) {
+        for (const PlaybackDevice &device : m_platform.devices())
+            if (device.id == m_deviceId)
+                name = device.name;
+    }
+    const QString text = failureText(why, name, m_track ? m_track->format.sampleRate : 0.0);
+    if (text == m_failureReason)
+        return;
+    m_failureReason = text;
+    emit failureReasonChanged();
+}
+
+// The other program has answered: the loaded track starts now, or the
+// player ends Idle.
+void BitPerfectAudioPlayer::onDeviceReady(quint32 deviceId, bool mayTake)
+{
+    if (!m_waitingForDevice || deviceId != m_deviceId)
+        return;
+    m_waitingForDevice = false;
+    if (!mayTake) {
+        fail(PlaybackFailure::DeviceBusy);
+        becomeIdleAfterFailure();
+    } else if (!startOutput(m_waitingFrame) && !m_waitingForDevice) {
+        becomeIdleAfterFailure();
+    }
+    setLoading(m_waitingForDevice);
+    if (m_isPlaying)
+        emit started();
+}
+
+// The unit is closed already; like a failed device, this is no end of the
+// track.
+void BitPerfectAudioPlayer::onDeviceTaken(quint32 deviceId)
+{
+    if (deviceId != m_deviceId || !m_unit)
+        return;
+    fail(PlaybackFailure::DeviceTaken);
     becomeIdleAfterFailure();
     emit outputFailed();
 }

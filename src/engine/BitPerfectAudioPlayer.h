@@ -2,6 +2,8 @@
 
 #include "AudioPlatform.h"
 #include "FileStamp.h"
+#include "PlaybackFailure.h"
+#include "SignalPath.h"
 #include "StreamFormat.h"
 #include "TrackBlock.h"
 #include "TrackLoadWorker.h"
@@ -40,6 +42,8 @@ class BitPerfectAudioPlayer : public QObject, private RenderSource
     Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
     Q_PROPERTY(double sampleRate READ sampleRate NOTIFY sampleRateChanged)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(QString failureReason READ failureReason NOTIFY failureReasonChanged)
+    Q_PROPERTY(SignalPath *signalPath READ signalPath CONSTANT)
 
 public:
     // Background: playBitPerfect returns at once and the track starts later.
@@ -63,8 +67,16 @@ public:
     double duration() const { return m_duration; }
     double sampleRate() const { return m_sampleRate; }
     // True from a playBitPerfect call that must read its file until that
-    // load has started or failed, or was superseded or stopped.
+    // load has started or failed, or was superseded or stopped; also while
+    // the loaded track waits for another program to let the device go.
     bool isLoading() const { return m_isLoading; }
+    // Why the last start failed, or why playback stopped on its own (the
+    // device taken over or gone), as one short line; cleared by the next
+    // playBitPerfect.
+    PlaybackFailure failure() const { return m_failure; }
+    QString failureReason() const { return m_failureReason; }
+    // What the running or paused unit hands the device; invalid without one.
+    SignalPath *signalPath() { return &m_signalPath; }
 
     // GUI thread. Plays `url` from `startFraction` of its frames (clamped to
     // 0...1, NaN as 0) on the preferred device (else the platform's default).
@@ -124,6 +136,7 @@ signals:
     void durationChanged();
     void sampleRateChanged();
     void isLoadingChanged();
+    void failureReasonChanged();
     // GUI thread: an output has started, or a start in memory took effect
     // (isPlaying is already true).
     void started();
@@ -172,6 +185,9 @@ private:
     void stopUnit();
     void freeTracks();
     void becomeIdleAfterFailure();
+    void fail(PlaybackFailure why);
+    void onDeviceReady(quint32 deviceId, bool mayTake);
+    void onDeviceTaken(quint32 deviceId);
     void postSeek(qint64 frame);
 
     void setPlaying(bool value);
@@ -226,6 +242,13 @@ private:
 
     quint32 m_deviceId = 0;
     std::optional<quint32> m_preferredDeviceId;
+    // A loaded track waits for the platform's deviceReady() to start at
+    // this frame.
+    bool m_waitingForDevice = false;
+    qint64 m_waitingFrame = 0;
+    PlaybackFailure m_failure = PlaybackFailure::None;
+    QString m_failureReason;
+    SignalPath m_signalPath;
 
     quint64 m_playTicket = 0;
     quint64 m_preloadTicket = 0;

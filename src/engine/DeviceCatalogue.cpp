@@ -71,6 +71,11 @@ void DeviceCatalogue::loadAudioDevices()
         emit selectionMoved(next->id);
 }
 
+SignalPath *DeviceCatalogue::signalPath() const
+{
+    return m_player.signalPath();
+}
+
 void DeviceCatalogue::startListening()
 {
     connect(&m_platform, &AudioPlatform::devicesChanged, this, &DeviceCatalogue::loadAudioDevices,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioDevice.h"
+#include "SignalPath.h"
 
 #include <QAbstractListModel>
 #include <QList>
@@ -25,6 +26,7 @@ class DeviceCatalogue : public QAbstractListModel
     Q_PROPERTY(bool isDevicePickerPresented READ isDevicePickerPresented WRITE setIsDevicePickerPresented
                    NOTIFY isDevicePickerPresentedChanged)
     Q_PROPERTY(QString sampleRateLabel READ sampleRateLabel NOTIFY sampleRateLabelChanged)
+    Q_PROPERTY(SignalPath *signalPath READ signalPath CONSTANT)
 
 public:
     enum Role { IdRole = Qt::UserRole + 1, NameRole, IsSelectedRole };
@@ -44,6 +46,8 @@ public:
     void setIsDevicePickerPresented(bool presented);
     // The picker's badge: the rate the engine plays at, or that it is loading.
     QString sampleRateLabel() const { return m_sampleRateLabel; }
+    // Beside the badge: what the device accepted, and how the samples get there.
+    SignalPath *signalPath() const;
 
     // Rebuilds the list and chooses the selection: the previous one if it is
     // still listed unchanged, else the system default, else the first device.

@@ -5,14 +5,14 @@
 #include <vector>
 
 // Carries frames from a RenderSource to a device buffer: the source writes the
-// track's layout, the pipe converts losslessly when the device was opened in
-// another one, and pads whatever the source did not write with the device
+// track's layout, the pipe converts when the device was opened in another
+// one (losslessly, or by the one rounding of a true-float track), and pads whatever the source did not write with the device
 // format's silence, so stale memory never reaches a device.
 class RenderPipe
 {
 public:
     // GUI thread. Allocates the conversion scratch for up to `maxFrames`
-    // frames per call; `device` must be one of the track's lossless candidates.
+    // frames per call; `device` must be one of the track's output candidates.
     RenderPipe(RenderSource &source, const StreamFormat &track, const StreamFormat &device,
                quint32 maxFrames);
 

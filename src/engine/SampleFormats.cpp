@@ -71,6 +71,39 @@ qint32 loadLeftAligned(const std::byte *p, const StreamFormat &from) noexcept
     return static_cast<qint32>(raw);
 }
 
+double loadFloat(const std::byte *p, const StreamFormat &from) noexcept
+{
+    if (from.bitsPerSample == 64) {
+        quint64 raw = 0;
+        for (int i = 0; i < 8; ++i)
+            raw = (raw << 8) | std::to_integer<quint64>(p[from.bigEndian ? i : 7 - i]);
+        return std::bit_cast<double>(raw);
+    }
+    return double(std::bit_cast<float>(loadBytes(p, 4, from.bigEndian)));
+}
+
+// The documented rounding (see the header): exact scaling by a power of two,
+// clipping outside full scale, then round half to even.
+qint32 roundToInteger(double value, quint32 bits) noexcept
+{
+    if (std::isnan(value))
+        return 0;
+    const double full = std::ldexp(1.0, int(bits) - 1);
+    const double scaled = std::clamp(value * full, -full, full - 1.0);
+    return static_cast<qint32>(std::nearbyint(scaled));
+}
+
+void roundFloats(const std::byte *in, const StreamFormat &from, std::byte *out,
+                 const StreamFormat &to, std::size_t samples) noexcept
+{
+    const quint32 inWidth = from.bytesPerSample();
+    const quint32 outWidth = to.bytesPerSample();
+    for (std::size_t s = 0; s < samples; ++s, in += inWidth, out += outWidth) {
+        const qint32 value = roundToInteger(loadFloat(in, from), to.bitsPerSample);
+        storeBytes(out, static_cast<quint32>(value), outWidth, to.bigEndian);
+    }
+}
+
 void swapSamples(const std::byte *in, std::byte *out, quint32 width, std::size_t samples) noexcept
 {
     for (std::size_t s = 0; s < samples; ++s, in += width, out += width)
@@ -119,9 +152,41 @@ std::vector<StreamFormat> losslessCandidates(const StreamFormat &track)
     return list;
 }
 
+std::vector<StreamFormat> roundedCandidates(const StreamFormat &track)
+{
+    std::vector<StreamFormat> list;
+    if (!track.isValid() || track.kind != SampleKind::Float || integerDepth(track) != 0)
+        return list;
+    for (quint32 container : {32u, 24u, 16u})
+        for (bool bigEndian : {kHostBigEndian, !kHostBigEndian})
+            list.push_back(withLayout(track, SampleKind::SignedInt, container, bigEndian));
+    return list;
+}
+
+std::vector<StreamFormat> outputCandidates(const StreamFormat &track)
+{
+    std::vector<StreamFormat> list = losslessCandidates(track);
+    const std::vector<StreamFormat> rounded = roundedCandidates(track);
+    list.insert(list.end(), rounded.begin(), rounded.end());
+    return list;
+}
+
+PathKind pathKind(const StreamFormat &track, const StreamFormat &device)
+{
+    if (track.sameLayout(device))
+        return PathKind::BitPerfect;
+    if (track.kind == SampleKind::Float && device.kind != SampleKind::Float && integerDepth(track) == 0)
+        return PathKind::Rounded;
+    return PathKind::Lossless;
+}
+
 void convert(const std::byte *in, const StreamFormat &from, std::byte *out,
              const StreamFormat &to, std::size_t samples) noexcept
 {
+    if (pathKind(from, to) == PathKind::Rounded) {
+        roundFloats(in, from, out, to, samples);
+        return;
+    }
     if (from.kind == to.kind && from.bitsPerSample == to.bitsPerSample) {
         if (from.bigEndian == to.bigEndian || from.bitsPerSample == 8)
             std::memcpy(out, in, samples * from.bytesPerSample());

@@ -22,9 +22,33 @@ snd_pcm_format_t alsaFormat(const StreamFormat &format);
 // track's format is invalid.
 std::vector<StreamFormat> losslessCandidates(const StreamFormat &track);
 
+// Integer layouts for a true-float track (MP3 decoder output, 32/64-bit float
+// files) on a device that takes no float layout, widest first: 32, 24 and
+// 16-bit signed, each in both byte orders. Each sample is then rounded once
+// (see convert()). Empty for integer tracks and for floats decoded from
+// integers: those stay lossless or are refused.
+std::vector<StreamFormat> roundedCandidates(const StreamFormat &track);
+
+// Every layout a device may be opened in for `track`, in the order to try:
+// losslessCandidates(), then roundedCandidates().
+std::vector<StreamFormat> outputCandidates(const StreamFormat &track);
+
+// How the samples reach a device opened in `device` for `track`.
+enum class PathKind : quint8 {
+    BitPerfect, // the track's bytes unchanged
+    Lossless,   // every value kept, repacked (byte order, wider container)
+    Rounded,    // a true-float source rounded once to an integer layout
+};
+PathKind pathKind(const StreamFormat &track, const StreamFormat &device);
+
 // Converts `samples` samples from `in` (laid out as `from`) into `out` (laid
-// out as `to`), which must be one of losslessCandidates(from). Allocates
+// out as `to`), which must be one of outputCandidates(from). Allocates
 // nothing; meant for the render thread.
+//
+// The rounding of a true float to a b-bit integer: the value times 2^(b-1),
+// rounded to the nearest integer with ties to even, and clipped to
+// -2^(b-1)...2^(b-1)-1 only when it lies outside that range (+1.0 and above
+// become the largest value); NaN becomes 0. No dither, no other change.
 void convert(const std::byte *in, const StreamFormat &from, std::byte *out,
              const StreamFormat &to, std::size_t samples) noexcept;
 

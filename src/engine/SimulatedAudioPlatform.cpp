@@ -45,6 +45,12 @@ public:
         return 0; // no device buffer: every rendered frame was captured
     }
     StreamFormat deviceFormat() const override { return m_pipe.deviceFormat(); }
+    AcceptedSettings acceptedSettings() const override
+    {
+        const StreamFormat &f = m_pipe.deviceFormat();
+        return {QString::fromLatin1(snd_pcm_format_name(sampleformats::alsaFormat(f))),
+                quint32(f.sampleRate), f.channels, false};
+    }
 
     qint64 step(quint32 frames)
     {
@@ -144,9 +150,12 @@ bool SimulatedAudioPlatform::takeExclusiveUse(quint32 deviceId)
 {
     record(QStringLiteral("take %1").arg(deviceId));
     const SimulatedDevice *d = device(deviceId);
-    if (!d || d->busy)
-        return false;
+    if (!d)
+        return refuse(DeviceRefusal::Gone);
+    if (d->busy)
+        return refuse(DeviceRefusal::Busy);
     m_exclusive.insert(deviceId);
+    accept();
     return true;
 }
 
@@ -170,15 +179,19 @@ std::unique_ptr<OutputUnit> SimulatedAudioPlatform::createOutputUnit(quint32 dev
                                                                      RenderSource &source)
 {
     const SimulatedDevice *d = device(deviceId);
+    if (!d || !d->hasOutput)
+        return refuse(DeviceRefusal::Gone), nullptr;
+    if (d->busy)
+        return refuse(DeviceRefusal::Busy), nullptr;
     // The device runs at its nominal rate; a track at any other rate is
     // refused rather than resampled.
-    if (!d || !d->hasOutput || d->busy || nominalSampleRate(deviceId) != trackFormat.sampleRate)
-        return nullptr;
-    if (!d->supportedRates.isEmpty() && !d->supportedRates.contains(trackFormat.sampleRate))
-        return nullptr;
+    if (nominalSampleRate(deviceId) != trackFormat.sampleRate
+        || (!d->supportedRates.isEmpty() && !d->supportedRates.contains(trackFormat.sampleRate)))
+        return refuse(DeviceRefusal::Rate), nullptr;
     const std::optional<StreamFormat> layout = acceptedLayout(*d, trackFormat);
     if (!layout)
-        return nullptr;
+        return refuse(DeviceRefusal::Format), nullptr;
+    accept();
     m_openedLayouts.insert(deviceId, *layout);
     return std::make_unique<SimulatedOutputUnit>(*this, deviceId, source, trackFormat, *layout);
 }
@@ -194,7 +207,7 @@ const SimulatedDevice *SimulatedAudioPlatform::device(quint32 id) const
 std::optional<StreamFormat> SimulatedAudioPlatform::acceptedLayout(const SimulatedDevice &device,
                                                                    const StreamFormat &track) const
 {
-    for (const StreamFormat &candidate : sampleformats::losslessCandidates(track)) {
+    for (const StreamFormat &candidate : sampleformats::outputCandidates(track)) {
         const bool accepted = device.supportedLayouts.isEmpty()
                               || std::any_of(device.supportedLayouts.begin(),
                                              device.supportedLayouts.end(),

@@ -21,9 +21,15 @@ NowPlaying::NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPl
     connect(&m_player, &BitPerfectAudioPlayer::durationChanged, this, &NowPlaying::refresh);
     connect(&m_player, &BitPerfectAudioPlayer::isPlayingChanged, this, &NowPlaying::refresh);
     connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &NowPlaying::refresh);
+    connect(&m_player, &BitPerfectAudioPlayer::failureReasonChanged, this, &NowPlaying::failureReasonChanged);
     connect(&m_waveforms, &WaveformLoader::waveformChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::loadingChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::cachesReset, this, &NowPlaying::refresh);
+}
+
+QString NowPlaying::failureReason() const
+{
+    return m_player.failureReason();
 }
 
 void NowPlaying::seekClick(double width, QPointF press, QPointF release)

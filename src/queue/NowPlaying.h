@@ -34,6 +34,7 @@ class NowPlaying : public QObject
     Q_PROPERTY(QString playPauseIcon READ playPauseIcon NOTIFY playPauseChanged)
     Q_PROPERTY(QString playPauseHelpText READ playPauseHelpText NOTIFY playPauseChanged)
     Q_PROPERTY(bool isPlayPauseBusy READ isPlayPauseBusy NOTIFY playPauseChanged)
+    Q_PROPERTY(QString failureReason READ failureReason NOTIFY failureReasonChanged)
 
 public:
     NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPlayer &player,
@@ -51,6 +52,8 @@ public:
     QString playPauseIcon() const { return m_state.playPause.iconName; }
     QString playPauseHelpText() const { return m_state.playPause.helpText; }
     bool isPlayPauseBusy() const { return m_state.playPause.busy; }
+    // Why the engine is Idle when it was asked to play; empty otherwise.
+    QString failureReason() const;
 
     // A press and release on the panel's waveform, `width` wide: a click (it
     // moved at most 3 points) plays the current track from where it landed;
@@ -68,6 +71,7 @@ signals:
     void elapsedLabelChanged();
     void durationLabelChanged();
     void playPauseChanged();
+    void failureReasonChanged();
 
 private:
     struct State

@@ -30,6 +30,14 @@ QByteArray configuration(const QByteArray &dir, Devices devices)
     c += "pcm_type.quorveltestdac { lib \"" QUORVEL_TEST_DAC_PLUGIN "\" }\n";
     c += dacPcm("quorvel_dac", "Quorvel test DAC", "record \"" + dir + "/dac-received.raw\"",
                 dir + "/dac/dac-%r-%c-%b-%f.raw");
+    c += dacPcm("quorvel_dac_int", "Quorvel integer DAC",
+                "record \"" + dir + "/int-received.raw\" formats \"S16_LE S24_3LE S32_LE\"",
+                dir + "/dac/int-%r-%c-%b-%f.raw");
+    c += dacPcm("quorvel_dac_card", "Quorvel card DAC",
+                "record \"" + dir + "/card-received.raw\" card " + QByteArray::number(kReservedCard)
+                    + " lock \"" + dir + "/card.lock\"",
+                "/dev/null");
+    c += dacPcm("quorvel_dac_s16", "Quorvel 16-bit DAC", "formats \"S16_LE\"", "/dev/null");
     c += dacPcm("quorvel_dac_busy", "Quorvel busy DAC", "busy true", "/dev/null");
     c += dacPcm("quorvel_dac_unplug", "Quorvel unplugged DAC",
                 "record \"" + dir + "/unplug-received.raw\" fail_after "

@@ -1,11 +1,18 @@
 /* A restricted test DAC, as an ALSA external PCM plugin built only for the
- * tests: it takes nothing but S16_LE and S32_LE at 44.1, 48, 96 and 192 kHz,
- * consumes frames in real time, records every byte it receives, and can be
- * told by its configuration to be busy at open or to vanish (-ENODEV) after a
- * number of frames, like an unplugged USB DAC.
+ * tests: it takes nothing but integer formats (S16_LE and S32_LE unless told
+ * otherwise) at 44.1, 48, 96 and 192 kHz, consumes frames in real time,
+ * records every byte it receives, and can be told by its configuration to be
+ * busy at open or to vanish (-ENODEV) after a number of frames, like an
+ * unplugged USB DAC.
  *
  *   pcm.name { type quorveltestdac  record "/path/file.raw"
- *              busy false  fail_after -1 }
+ *              busy false  fail_after -1  formats "S16_LE S24_3LE S32_LE"
+ *              card 0  lock "/path/file.lock" }
+ *
+ * `card` is for the player alone: it reads the DAC as playing on that card
+ * index, as a hw PCM would, and reserves the card before opening it. With
+ * `lock`, the DAC is open to one user at a time, as a hw PCM is: an open
+ * while another is open fails with -EBUSY.
  */
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
@@ -14,12 +21,18 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
 
+#define MAX_FORMATS 8
+
 typedef struct {
     snd_pcm_ioplug_t io;
+    unsigned int formats[MAX_FORMATS];
+    unsigned int format_count;
     char *record_path;
     FILE *record;
     long long fail_after;     /* frames; negative: never */
@@ -28,6 +41,7 @@ typedef struct {
     struct timespec started;
     int running;
     int gone;
+    int lock_fd;
 } test_dac;
 
 static long long elapsed_frames(const test_dac *dac)
@@ -140,6 +154,8 @@ static int dac_close(snd_pcm_ioplug_t *io)
     if (dac->record)
         fclose(dac->record);
     close(io->poll_fd);
+    if (dac->lock_fd >= 0)
+        close(dac->lock_fd);
     free(dac->record_path);
     free(dac);
     return 0;
@@ -156,20 +172,45 @@ static const snd_pcm_ioplug_callback_t dac_callbacks = {
     .poll_revents = dac_poll_revents,
 };
 
-static int restrict_hardware(snd_pcm_ioplug_t *io)
+static int restrict_hardware(snd_pcm_ioplug_t *io, const test_dac *dac)
 {
     static const unsigned int access[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
-    static const unsigned int formats[] = {SND_PCM_FORMAT_S16_LE, SND_PCM_FORMAT_S32_LE};
     static const unsigned int rates[] = {44100, 48000, 96000, 192000};
     int err;
     if ((err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 1, access)) < 0
-        || (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, 2, formats)) < 0
+        || (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, dac->format_count,
+                                                 dac->formats)) < 0
         || (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_RATE, 4, rates)) < 0
         || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_CHANNELS, 1, 8)) < 0
         || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 256, 1 << 20)) < 0
         || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIODS, 2, 64)) < 0)
         return err;
     return 0;
+}
+
+/* A space-separated list of ALSA format names. */
+static int read_formats(const char *list, test_dac *dac)
+{
+    char copy[256], *save = NULL;
+    snprintf(copy, sizeof copy, "%s", list);
+    dac->format_count = 0;
+    for (char *name = strtok_r(copy, " ", &save); name; name = strtok_r(NULL, " ", &save)) {
+        const snd_pcm_format_t format = snd_pcm_format_value(name);
+        if (format == SND_PCM_FORMAT_UNKNOWN || dac->format_count == MAX_FORMATS)
+            return -EINVAL;
+        dac->formats[dac->format_count++] = (unsigned int)format;
+    }
+    return dac->format_count > 0 ? 0 : -EINVAL;
+}
+
+/* One open at a time: flock() holds per open file, so two opens in one
+ * process exclude each other too. */
+static int take_lock(test_dac *dac, const char *path)
+{
+    dac->lock_fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (dac->lock_fd < 0)
+        return -errno;
+    return flock(dac->lock_fd, LOCK_EX | LOCK_NB) < 0 ? -EBUSY : 0;
 }
 
 static int read_config(snd_config_t *conf, test_dac *dac, int *busy)
@@ -180,7 +221,7 @@ static int read_config(snd_config_t *conf, test_dac *dac, int *busy)
         const char *id;
         if (snd_config_get_id(n, &id) < 0)
             continue;
-        if (!strcmp(id, "comment") || !strcmp(id, "type") || !strcmp(id, "hint"))
+        if (!strcmp(id, "comment") || !strcmp(id, "type") || !strcmp(id, "hint") || !strcmp(id, "card"))
             continue;
         if (!strcmp(id, "record")) {
             const char *path;
@@ -194,6 +235,17 @@ static int read_config(snd_config_t *conf, test_dac *dac, int *busy)
             if (snd_config_get_integer(n, &value) < 0)
                 return -EINVAL;
             dac->fail_after = value;
+        } else if (!strcmp(id, "lock")) {
+            const char *path;
+            int err;
+            if (snd_config_get_string(n, &path) < 0)
+                return -EINVAL;
+            if ((err = take_lock(dac, path)) < 0)
+                return err;
+        } else if (!strcmp(id, "formats")) {
+            const char *list;
+            if (snd_config_get_string(n, &list) < 0 || read_formats(list, dac) < 0)
+                return -EINVAL;
         } else {
             return -EINVAL;
         }
@@ -205,6 +257,8 @@ static int discard(test_dac *dac, int err)
 {
     if (dac->io.poll_fd >= 0)
         close(dac->io.poll_fd);
+    if (dac->lock_fd >= 0)
+        close(dac->lock_fd);
     free(dac->record_path);
     free(dac);
     return err;
@@ -221,6 +275,10 @@ SND_PCM_PLUGIN_DEFINE_FUNC(quorveltestdac)
         return -ENOMEM;
     dac->fail_after = -1;
     dac->io.poll_fd = -1;
+    dac->lock_fd = -1;
+    dac->formats[0] = SND_PCM_FORMAT_S16_LE;
+    dac->formats[1] = SND_PCM_FORMAT_S32_LE;
+    dac->format_count = 2;
     if ((err = read_config(conf, dac, &busy)) < 0)
         return discard(dac, err);
     if (busy)
@@ -233,7 +291,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(quorveltestdac)
     dac->io.poll_events = POLLIN;
     if ((err = snd_pcm_ioplug_create(&dac->io, name, stream, mode)) < 0)
         return discard(dac, err);
-    if ((err = restrict_hardware(&dac->io)) < 0) {
+    if ((err = restrict_hardware(&dac->io, dac)) < 0) {
         snd_pcm_ioplug_delete(&dac->io);
         return err;
     }

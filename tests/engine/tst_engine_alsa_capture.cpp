@@ -2,7 +2,8 @@
 // through a file PCM over null, and the capture must equal the file's data
 // chunk (raw path) or libsndfile's float frames (decode path) byte for byte.
 // The capture's file name, built by ALSA from the opened parameters, proves
-// the rate and format the device was opened at.
+// the rate and format the device was opened at. With no session bus, a card
+// plays without a reservation.
 #include "AlsaAudioPlatform.h"
 #include "AlsaTestRig.h"
 #include "BitPerfectAudioPlayer.h"
@@ -27,6 +28,7 @@ private slots:
     void albumsPlayAsOneStream_data();
     void albumsPlayAsOneStream();
     void seekingInMemoryMovesOnlyTheFrame();
+    void aCardPlaysWithoutASessionBus();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
@@ -36,6 +38,7 @@ void AlsaCaptureTest::initTestCase()
 {
     QString error;
     QVERIFY2(alsarig::install(m_dir->path(), &error), qPrintable(error));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quorvel-no-session-bus");
 }
 
 void AlsaCaptureTest::listsOnlyPcmsThatKeepSamples()
@@ -286,6 +289,18 @@ void AlsaCaptureTest::seekingInMemoryMovesOnlyTheFrame()
         heard += 4;
     QVERIFY(heard >= 9600 * 4);
     QCOMPARE(captured.mid(heard, 12000 * 4), data.mid(36000 * 4));
+}
+
+void AlsaCaptureTest::aCardPlaysWithoutASessionBus()
+{
+    const QString path = m_dir->filePath("nobus.wav");
+    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 4800}));
+    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
+    player.setOutputDevice(deviceIdForPcm("quorvel_dac_card"));
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QVERIFY(player.isPlaying());
+    QVERIFY(!platform.holdsCardReservation(alsarig::kReservedCard));
 }
 
 QTEST_GUILESS_MAIN(AlsaCaptureTest)

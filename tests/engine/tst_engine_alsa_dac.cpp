@@ -1,12 +1,22 @@
-// The output unit against a restricted DAC (an ALSA external plugin built for
-// the tests): lossless widening and byte swapping, refused starts, a device
-// that vanishes mid-track, and a render thread that never allocates.
+// The output unit against restricted DACs (an ALSA external plugin built for
+// the tests): lossless widening and byte swapping, true floats rounded once
+// for an integer-only DAC, refused starts and why, a device that vanishes
+// mid-track, the card's reservation on a private session bus, and a render
+// thread that never allocates.
 #include "AlsaAudioPlatform.h"
 #include "AlsaTestRig.h"
 #include "BitPerfectAudioPlayer.h"
+#include "DeviceReservation.h"
 #include "TestAudio.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDir>
+#include <QProcess>
+#include <QTimer>
 #include <QTest>
 #include <QtEndian>
 #include <atomic>
@@ -85,7 +95,83 @@ QByteArray valueIdentical(const QString &path, int width)
     return out;
 }
 
+struct Source
+{
+    const char *name;
+    int format;
+    const char *extension;
+    int intDacBits; // the layout the integer DAC takes it in
+    bool rounded;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(PlaybackFailure)
+
+const QString kReservation = QStringLiteral("org.freedesktop.ReserveDevice1.Audio%1").arg(alsarig::kReservedCard);
+const QString kReservationPath = QStringLiteral("/org/freedesktop/ReserveDevice1/Audio%1").arg(alsarig::kReservedCard);
+
+// Another program on the session bus that holds the test card, as a sound
+// server does: it owns the card's reservation name and (when it grants) has
+// the card's PCM open, which it closes a moment after it agreed to let go.
+class StandInHolder : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ReserveDevice1")
+
+public:
+    StandInHolder(const QString &address, bool grants)
+        : m_bus(QDBusConnection::connectToBus(address, QStringLiteral("holder")))
+        , m_grants(grants)
+    {
+    }
+    ~StandInHolder() override
+    {
+        closePcm();
+        m_bus.unregisterObject(kReservationPath);
+        QDBusConnection::disconnectFromBus(QStringLiteral("holder"));
+    }
+
+    bool hold(bool openPcm)
+    {
+        if (openPcm && snd_pcm_open(&m_pcm, "quorvel_dac_card", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+            return false;
+        return m_bus.registerObject(kReservationPath, this, QDBusConnection::ExportAllSlots)
+               && m_bus.interface()->registerService(kReservation, QDBusConnectionInterface::DontQueueService,
+                                                     QDBusConnectionInterface::AllowReplacement)
+                      == QDBusConnectionInterface::ServiceRegistered;
+    }
+    QDBusConnection &bus() { return m_bus; }
+    QList<int> requests() const { return m_requests; }
+    bool pcmOpen() const { return m_pcm != nullptr; }
+    void closePcm()
+    {
+        if (m_pcm)
+            snd_pcm_close(std::exchange(m_pcm, nullptr));
+    }
+
+public slots:
+    bool RequestRelease(int priority)
+    {
+        m_requests << priority;
+        if (!m_grants || priority <= 0)
+            return false;
+        QTimer::singleShot(300, this, &StandInHolder::closePcm); // a sound server is not instant
+        return true;
+    }
+
+private:
+    QDBusConnection m_bus;
+    bool m_grants;
+    snd_pcm_t *m_pcm = nullptr;
+    QList<int> m_requests;
+};
+
+// Whose the reservation name is now, by unique name.
+static QString reservationOwner()
+{
+    return QDBusConnection::sessionBus().interface()->serviceOwner(kReservation).value();
+}
 
 class AlsaDacTest : public QObject
 {
@@ -93,6 +179,7 @@ class AlsaDacTest : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void restrictedDacGetsValueIdenticalSamples_data();
     void restrictedDacGetsValueIdenticalSamples();
     void refusedStartsLeaveIdle_data();
@@ -100,10 +187,14 @@ private slots:
     void unplugStopsRenderingQuietly();
     void pauseResumesWhereTheSoundStopped();
     void renderThreadAllocatesNothing();
+    void cardIsReservedOnTheSessionBus_data();
+    void cardIsReservedOnTheSessionBus();
 
 private:
     bool playToEnd(const QString &pcm, const QString &path);
     std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
+    QProcess m_bus;
+    QString m_busAddress;
 };
 
 void AlsaDacTest::initTestCase()
@@ -111,6 +202,19 @@ void AlsaDacTest::initTestCase()
     QString error;
     QVERIFY2(alsarig::install(m_dir->path(), &error), qPrintable(error));
     installAllocationCounter();
+    // A session bus of the test's own, before anything connects to one.
+    m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing (scripts/install-deps --test)");
+    QTRY_VERIFY(m_bus.canReadLine());
+    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
+    QVERIFY(QDBusConnection::sessionBus().isConnected());
+}
+
+void AlsaDacTest::cleanupTestCase()
+{
+    m_bus.terminate();
+    m_bus.waitForFinished();
 }
 
 bool AlsaDacTest::playToEnd(const QString &pcm, const QString &path)
@@ -126,13 +230,15 @@ bool AlsaDacTest::playToEnd(const QString &pcm, const QString &path)
 
 void AlsaDacTest::restrictedDacGetsValueIdenticalSamples_data()
 {
+    QTest::addColumn<QString>("pcm");
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("channels");
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("opened");
+    QTest::addColumn<bool>("rounded");
     const auto row = [](const char *tag, int format, int rate, int channels, const char *ext, const char *alsa) {
-        QTest::newRow(tag) << format << rate << channels << ext << alsa;
+        QTest::newRow(tag) << "quorvel_dac" << format << rate << channels << ext << alsa << false;
     };
     row("wav 16 stays", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 6, "wav", "16-S16_LE");
     row("wav 24 widened", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, "wav", "32-S32_LE");
@@ -142,26 +248,59 @@ void AlsaDacTest::restrictedDacGetsValueIdenticalSamples_data()
     row("aiff 32 swapped", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 44100, 2, "aiff", "32-S32_LE");
     row("flac 16 as integers", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, "flac", "16-S16_LE");
     row("flac 24 as integers", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 192000, 2, "flac", "32-S32_LE");
+
+    // Every source at every rate on a DAC of integers only: integers in the
+    // narrowest layout that holds them, true floats rounded to the widest.
+    const Source sources[] = {
+        {"wav u8", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, "wav", 16, false},
+        {"wav 16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, "wav", 16, false},
+        {"wav 24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, "wav", 24, false},
+        {"wav 32", SF_FORMAT_WAV | SF_FORMAT_PCM_32, "wav", 32, false},
+        {"aiff 16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, "aiff", 16, false},
+        {"aiff 24", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, "aiff", 24, false},
+        {"flac 16", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "flac", 16, false},
+        {"flac 24", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, "flac", 24, false},
+        {"wav float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, "wav", 32, true},
+        {"wav double", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, "wav", 32, true},
+        {"aiff float", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, "aiff", 32, true},
+        {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, "mp3", 32, true},
+    };
+    const char *layouts[] = {"", "", "16-S16_LE", "24-S24_3LE", "32-S32_LE"};
+    for (const Source &source : sources) {
+        for (int rate : {44100, 48000, 96000, 192000}) {
+            if ((source.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && rate > 48000)
+                continue; // MPEG-1 layer III stops at 48 kHz
+            QTest::addRow("int dac %s %d", source.name, rate)
+                << "quorvel_dac_int" << source.format << rate << 2 << source.extension
+                << layouts[source.intDacBits / 8] << source.rounded;
+        }
+    }
 }
 
 void AlsaDacTest::restrictedDacGetsValueIdenticalSamples()
 {
+    QFETCH(QString, pcm);
     QFETCH(int, format);
     QFETCH(int, rate);
     QFETCH(int, channels);
     QFETCH(QString, extension);
     QFETCH(QString, opened);
+    QFETCH(bool, rounded);
     QDir named(m_dir->filePath("dac"));
     for (const QString &old : named.entryList(QDir::Files))
         QVERIFY(named.remove(old));
     const QString path = m_dir->filePath("track." + extension);
-    QVERIFY(testaudio::write(path, {format, rate, channels, rate / 8 + 3, testaudio::Signal::Noise}));
+    QVERIFY(testaudio::write(path, {format, rate, channels, rate / 16 + 3, testaudio::Signal::Noise}));
 
-    QVERIFY(playToEnd("quorvel_dac", path));
+    QVERIFY(playToEnd(pcm, path));
+    const QString prefix = pcm == "quorvel_dac" ? "dac" : "int";
     QCOMPARE(named.entryList(QDir::Files),
-             QStringList{QStringLiteral("dac-%1-%2-%3.raw").arg(rate).arg(channels).arg(opened)});
-    const QByteArray received = readAll(m_dir->filePath("dac-received.raw"));
-    const QByteArray expected = valueIdentical(path, opened.section('-', 0, 0).toInt() / 8);
+             QStringList{QStringLiteral("%1-%2-%3-%4.raw").arg(prefix).arg(rate).arg(channels).arg(opened)});
+    const QByteArray received = readAll(m_dir->filePath(prefix + "-received.raw"));
+    const int bits = opened.section('-', 0, 0).toInt();
+    const QByteArray expected = rounded ? testaudio::roundedLittleEndian(testaudio::decodedDouble(path), bits)
+                                        : valueIdentical(path, bits / 8);
+    QVERIFY(!expected.isEmpty());
     QVERIFY(received.size() >= expected.size());
     QVERIFY2(received.left(expected.size()) == expected, "the DAC received other values");
     QCOMPARE(received.mid(expected.size()), QByteArray(received.size() - expected.size(), '\0'));
@@ -173,11 +312,14 @@ void AlsaDacTest::refusedStartsLeaveIdle_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("rate");
     QTest::addColumn<QString>("extension");
-    QTest::newRow("rate the DAC lacks") << "quorvel_dac" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 22050 << "wav";
-    QTest::newRow("no lossless layout") << "quorvel_dac" << (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III) << 48000 << "mp3";
-    QTest::newRow("float the DAC lacks") << "quorvel_dac" << (SF_FORMAT_WAV | SF_FORMAT_FLOAT) << 48000 << "wav";
-    QTest::newRow("busy") << "quorvel_dac_busy" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 48000 << "wav";
-    QTest::newRow("absent hw card") << "quorvel_hw_alias" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 48000 << "wav";
+    QTest::addColumn<PlaybackFailure>("failure");
+    using F = PlaybackFailure;
+    QTest::newRow("rate the DAC lacks") << "quorvel_dac" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 22050 << "wav" << F::RateRefused;
+    // Integers are never rounded: a wider source than the DAC takes is refused.
+    QTest::newRow("24-bit wav on 16 bits") << "quorvel_dac_s16" << (SF_FORMAT_WAV | SF_FORMAT_PCM_24) << 48000 << "wav" << F::FormatRefused;
+    QTest::newRow("24-bit flac on 16 bits") << "quorvel_dac_s16" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 48000 << "flac" << F::FormatRefused;
+    QTest::newRow("busy") << "quorvel_dac_busy" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 48000 << "wav" << F::DeviceBusy;
+    QTest::newRow("absent hw card") << "quorvel_hw_alias" << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << 48000 << "wav" << F::DeviceGone;
 }
 
 void AlsaDacTest::refusedStartsLeaveIdle()
@@ -186,6 +328,7 @@ void AlsaDacTest::refusedStartsLeaveIdle()
     QFETCH(int, format);
     QFETCH(int, rate);
     QFETCH(QString, extension);
+    QFETCH(PlaybackFailure, failure);
     const QString path = m_dir->filePath("refused." + extension);
     QVERIFY(testaudio::write(path, {format, rate, 2, rate / 10}));
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
@@ -198,6 +341,7 @@ void AlsaDacTest::refusedStartsLeaveIdle()
     QCOMPARE(player.duration(), 0.0);
     QCOMPARE(player.sampleRate(), 0.0);
     QVERIFY(!platform.holdsExclusiveUse(id));
+    QCOMPARE(player.failure(), failure);
 }
 
 void AlsaDacTest::unplugStopsRenderingQuietly()
@@ -220,8 +364,9 @@ void AlsaDacTest::unplugStopsRenderingQuietly()
     QCOMPARE(QFileInfo(record).size(), size);
     QVERIFY2(processCpuMilliseconds() - cpuBefore < 200, "a thread keeps spinning after the unplug");
     QVERIFY(size < 48000 * 4);
-    player.stop();
-    QVERIFY(!player.isPlaying());
+    // With no device to take over, the player is Idle and says why.
+    QTRY_VERIFY(!player.isPlaying());
+    QCOMPARE(player.failure(), PlaybackFailure::DeviceLost);
 }
 
 // A pause drops what waits in the device buffer; the resume must replay it,
@@ -268,6 +413,84 @@ void AlsaDacTest::renderThreadAllocatesNothing()
     QVERIFY(playToEnd("quorvel_dac", wav));        // widening on the render thread
     QVERIFY(playToEnd("quorvel_capture", flac));   // the track's own layout
     QCOMPARE(g_renderThreadAllocations.load(), 0);
+}
+
+void AlsaDacTest::cardIsReservedOnTheSessionBus_data()
+{
+    QTest::addColumn<bool>("grants");
+    QTest::newRow("a holder that grants") << true;
+    QTest::newRow("a holder that refuses") << false;
+}
+
+void AlsaDacTest::cardIsReservedOnTheSessionBus()
+{
+    QFETCH(bool, grants);
+    const QString path = m_dir->filePath("reserved.wav");
+    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 4}));
+    const QString record = m_dir->filePath("card-received.raw");
+    QFile::remove(record);
+    const QString ours = QDBusConnection::sessionBus().baseService();
+    auto holder = std::make_unique<StandInHolder>(m_busAddress, grants);
+    // A refusing holder leaves the PCM free, so that an open would show.
+    QVERIFY(holder->hold(grants));
+    QCOMPARE(reservationOwner(), holder->bus().baseService());
+
+    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
+    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
+    player.setOutputDevice(deviceIdForPcm("quorvel_dac_card"));
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QVERIFY(player.isLoading()); // asked, waiting for the answer
+    QTRY_VERIFY(!player.isLoading());
+    QCOMPARE(holder->requests(), QList<int>{10});
+    if (!grants) {
+        QVERIFY(!player.isPlaying());
+        QCOMPARE(player.failure(), PlaybackFailure::DeviceBusy);
+        QCOMPARE(reservationOwner(), holder->bus().baseService());
+        QVERIFY2(!QFile::exists(record), "the card was opened although its holder refused");
+        return;
+    }
+    // The holder's PCM closed after it answered: the open waited for it.
+    QVERIFY(player.isPlaying());
+    QVERIFY(!holder->pcmOpen());
+    QCOMPARE(reservationOwner(), ours);
+    QTRY_VERIFY(QFileInfo(record).size() > 0);
+
+    // Kept across tracks, given back on stop once the PCM is closed.
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QVERIFY(player.isPlaying());
+    QCOMPARE(holder->requests().size(), 1);
+    player.stop();
+    QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(kReservation).value());
+
+    // As the holder: a lower claim is refused, a higher one closes the card
+    // before the answer and leaves the player Idle, saying why.
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QVERIFY(player.isPlaying());
+    QCOMPARE(reservationOwner(), ours);
+    for (int priority : {DeviceReservation::kPriority, 100}) {
+        QDBusMessage call = QDBusMessage::createMethodCall(kReservation, kReservationPath,
+                                                           "org.freedesktop.ReserveDevice1", "RequestRelease");
+        call << priority;
+        QDBusPendingCallWatcher answer(holder->bus().asyncCall(call));
+        bool answered = false, closedBeforeAnswer = false;
+        connect(&answer, &QDBusPendingCallWatcher::finished, this, [&] {
+            answered = true;
+            snd_pcm_t *pcm = nullptr;
+            closedBeforeAnswer = snd_pcm_open(&pcm, "quorvel_dac_card", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) == 0;
+            if (pcm)
+                snd_pcm_close(pcm);
+        });
+        QTRY_VERIFY(answered);
+        const QDBusPendingReply<bool> reply = answer;
+        QCOMPARE(reply.value(), priority > DeviceReservation::kPriority);
+        QCOMPARE(closedBeforeAnswer, priority > DeviceReservation::kPriority);
+        QCOMPARE(player.isPlaying(), priority <= DeviceReservation::kPriority);
+    }
+    // The requester takes the name over, as the protocol has it.
+    QCOMPARE(holder->bus().interface()->registerService(kReservation, QDBusConnectionInterface::ReplaceExistingService,
+                                                       QDBusConnectionInterface::AllowReplacement).value(),
+             QDBusConnectionInterface::ServiceRegistered);
+    QCOMPARE(player.failure(), PlaybackFailure::DeviceTaken);
 }
 
 QTEST_GUILESS_MAIN(AlsaDacTest)

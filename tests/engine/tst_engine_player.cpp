@@ -12,6 +12,7 @@ namespace {
 
 constexpr quint32 kSpeakers = 1;
 constexpr quint32 kDac = 2;
+constexpr quint32 kOldDac = 4; // 16-bit only
 
 StreamFormat layout(SampleKind kind, quint32 bits, bool bigEndian = false)
 {
@@ -23,6 +24,8 @@ StreamFormat layout(SampleKind kind, quint32 bits, bool bigEndian = false)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(PlaybackFailure)
 
 class PlayerTest : public QObject
 {
@@ -62,6 +65,9 @@ void PlayerTest::init()
     dac.supportedLayouts = {layout(SampleKind::SignedInt, 16), layout(SampleKind::SignedInt, 32)};
     m_platform->addDevice(dac);
     m_platform->addDevice({3, "Microphone", false});
+    SimulatedDevice oldDac{kOldDac, "Old DAC"};
+    oldDac.supportedLayouts = {layout(SampleKind::SignedInt, 16)};
+    m_platform->addDevice(oldDac);
     m_platform->setDefaultOutputDevice(kSpeakers);
     m_player = std::make_unique<BitPerfectAudioPlayer>(*m_platform, BitPerfectAudioPlayer::LoadMode::Inline);
 }
@@ -191,15 +197,17 @@ void PlayerTest::failedPlayLeavesIdle_data()
     QTest::addColumn<int>("rate");
     QTest::addColumn<quint32>("device");
     QTest::addColumn<QString>("condition");
+    QTest::addColumn<PlaybackFailure>("failure");
     const int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    QTest::newRow("missing file") << "missing.wav" << 0 << 44100 << kSpeakers << "";
-    QTest::newRow("corrupt file") << "corrupt.flac" << -1 << 44100 << kSpeakers << "";
-    QTest::newRow("rate the device lacks") << "low.wav" << wav16 << 22050 << kDac << "";
-    QTest::newRow("no lossless layout") << "lossy.mp3" << (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III) << 48000 << kDac << "";
-    QTest::newRow("busy device") << "a.wav" << wav16 << 44100 << kSpeakers << "busy";
-    QTest::newRow("input-only device") << "a.wav" << wav16 << 44100 << 3u << "";
-    QTest::newRow("unknown device") << "a.wav" << wav16 << 44100 << 99u << "";
-    QTest::newRow("no default device") << "a.wav" << wav16 << 44100 << 0u << "no default";
+    using F = PlaybackFailure;
+    QTest::newRow("missing file") << "missing.wav" << 0 << 44100 << kSpeakers << "" << F::UnreadableFile;
+    QTest::newRow("corrupt file") << "corrupt.flac" << -1 << 44100 << kSpeakers << "" << F::UnreadableFile;
+    QTest::newRow("rate the device lacks") << "low.wav" << wav16 << 22050 << kDac << "" << F::RateRefused;
+    QTest::newRow("no lossless layout") << "wide.flac" << (SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << 48000 << kOldDac << "" << F::FormatRefused;
+    QTest::newRow("busy device") << "a.wav" << wav16 << 44100 << kSpeakers << "busy" << F::DeviceBusy;
+    QTest::newRow("input-only device") << "a.wav" << wav16 << 44100 << 3u << "" << F::DeviceGone;
+    QTest::newRow("unknown device") << "a.wav" << wav16 << 44100 << 99u << "" << F::DeviceGone;
+    QTest::newRow("no default device") << "a.wav" << wav16 << 44100 << 0u << "no default" << F::NoDevice;
 }
 
 void PlayerTest::failedPlayLeavesIdle()
@@ -209,6 +217,7 @@ void PlayerTest::failedPlayLeavesIdle()
     QFETCH(int, rate);
     QFETCH(quint32, device);
     QFETCH(QString, condition);
+    QFETCH(PlaybackFailure, failure);
     m_player->playBitPerfect(track("playing.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 4000}));
     QVERIFY(m_player->isPlaying());
     if (device != 0)
@@ -226,6 +235,17 @@ void PlayerTest::failedPlayLeavesIdle()
         QVERIFY(QFile(url.toLocalFile()).open(QIODevice::WriteOnly));
     m_player->playBitPerfect(url);
     verifyIdleAfterFailure(url);
+    QCOMPARE(m_player->failure(), failure);
+    QVERIFY(!m_player->failureReason().isEmpty());
+    QVERIFY(!m_player->signalPath()->isValid());
+    // The reason stays until the next start.
+    m_player->setOutputDevice(kSpeakers);
+    m_platform->setDefaultOutputDevice(kSpeakers);
+    m_platform->setBusy(kSpeakers, false);
+    m_player->playBitPerfect(track("next.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 4000}));
+    QVERIFY(m_player->isPlaying());
+    QCOMPARE(m_player->failure(), PlaybackFailure::None);
+    QVERIFY(m_player->failureReason().isEmpty());
 }
 
 void PlayerTest::verifyIdleAfterFailure(const QUrl &url)
@@ -249,6 +269,18 @@ void PlayerTest::restrictedDeviceGetsLosslessLayout()
     QCOMPARE(m_player->outputFormat().bitsPerSample, 32u);
     QCOMPARE(m_platform->renderStep(3), 3);
     QCOMPARE(m_platform->captured(kDac), QByteArray("\x00\xff\xff\x7f", 4).repeated(3));
+    QCOMPARE(m_player->signalPath()->kind(), sampleformats::PathKind::Lossless);
+    QCOMPARE(m_player->signalPath()->format(), "S32_LE");
+
+    // A true float has no lossless layout there: rounded once, widest first.
+    m_player->playBitPerfect(track("f.wav", {SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, 3, testaudio::Signal::FullScale}));
+    QVERIFY(m_player->isPlaying());
+    QCOMPARE(m_player->signalPath()->kind(), sampleformats::PathKind::Rounded);
+    m_platform->clearCaptured();
+    QCOMPARE(m_platform->renderStep(3), 3);
+    QCOMPARE(m_platform->captured(kDac), QByteArray("\xff\xff\xff\x7f", 4).repeated(3));
+    m_player->stop();
+    QVERIFY(!m_player->signalPath()->isValid());
 }
 
 void PlayerTest::setOutputDeviceRestartsOnlyAPlayingTrack()

@@ -1,9 +1,19 @@
 // Golden arrays for the conversions the render thread applies when a device
-// does not take a track's own layout: each must keep every sample value.
+// does not take a track's own layout: each must keep every sample value, but
+// for the one rounding of a true-float track, checked against a rounding of
+// the test's own. Then the texts that report the path and its failures.
+#include "AlsaOutputUnit.h"
+#include "PlaybackFailure.h"
 #include "SampleFormats.h"
+#include "SignalPath.h"
+#include "TestAudio.h"
 
+#include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 Q_DECLARE_METATYPE(StreamFormat)
 
@@ -38,6 +48,23 @@ QByteArray reversedEach(const QByteArray &in, int width)
     return out;
 }
 
+QByteArray encoded(const std::vector<double> &values, const StreamFormat &f)
+{
+    QByteArray out;
+    for (double v : values) {
+        char bytes[8];
+        if (f.bitsPerSample == 32) {
+            const float single = float(v);
+            std::memcpy(bytes, &single, 4);
+        } else {
+            std::memcpy(bytes, &v, 8);
+        }
+        QByteArray sample(bytes, int(f.bytesPerSample()));
+        out += f.bigEndian ? reversedEach(sample, sample.size()) : sample;
+    }
+    return out;
+}
+
 const StreamFormat S8 = layout(SampleKind::SignedInt, 8, false);
 const StreamFormat U8 = layout(SampleKind::UnsignedInt, 8, false);
 const StreamFormat S16LE = layout(SampleKind::SignedInt, 16, false);
@@ -60,8 +87,14 @@ class SampleFormatsTest : public QObject
 private slots:
     void convertsWithoutChangingValues_data();
     void convertsWithoutChangingValues();
+    void roundsTrueFloatsOnce_data();
+    void roundsTrueFloatsOnce();
     void candidatesAreNarrowestFirst_data();
     void candidatesAreNarrowestFirst();
+    void kernelRecordIsRead_data();
+    void kernelRecordIsRead();
+    void signalPathLabels();
+    void failureTexts();
 };
 
 void SampleFormatsTest::convertsWithoutChangingValues_data()
@@ -114,30 +147,147 @@ void SampleFormatsTest::convertsWithoutChangingValues()
     QCOMPARE(actual.toHex(' '), out.toHex(' '));
 }
 
+void SampleFormatsTest::roundsTrueFloatsOnce_data()
+{
+    QTest::addColumn<StreamFormat>("from");
+    QTest::addColumn<StreamFormat>("to");
+    QTest::newRow("float32 to s16le") << F32LE << S16LE;
+    QTest::newRow("float32 to s24le") << F32LE << S24LE;
+    QTest::newRow("float32 to s32le") << F32LE << S32LE;
+    QTest::newRow("float32 be to s32be") << F32BE << S32BE;
+    QTest::newRow("float64 to s32le") << F64LE << S32LE;
+    QTest::newRow("float64 be to s24le") << F64BE << S24LE;
+    QTest::newRow("float64 to s16be") << F64LE << S16BE;
+}
+
+void SampleFormatsTest::roundsTrueFloatsOnce()
+{
+    QFETCH(StreamFormat, from);
+    QFETCH(StreamFormat, to);
+    const auto rounded = sampleformats::roundedCandidates(from);
+    QVERIFY(std::find(rounded.begin(), rounded.end(), to) != rounded.end());
+    QCOMPARE(sampleformats::pathKind(from, to), sampleformats::PathKind::Rounded);
+
+    // Full scale, beyond it, ties either side of every step, and noise.
+    const double lsb = std::ldexp(1.0, 1 - int(to.bitsPerSample));
+    std::vector<double> values{0.0, -0.0, 1.0, -1.0, 1.5, -2.0, 1.0 - lsb / 2, -1.0 + lsb / 2,
+                               lsb / 2, -lsb / 2, 1.5 * lsb, -2.5 * lsb, 0.1, -0.3333,
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN()};
+    QRandomGenerator noise(7);
+    for (int i = 0; i < 200; ++i)
+        values.push_back(noise.generateDouble() * 2.2 - 1.1);
+    const QByteArray in = encoded(values, from);
+    QByteArray actual(int(values.size() * to.bytesPerSample()), '\x55');
+    sampleformats::convert(reinterpret_cast<const std::byte *>(in.constData()), from,
+                           reinterpret_cast<std::byte *>(actual.data()), to, values.size());
+    // The device gets what a float of the track's width holds.
+    std::vector<double> stored = values;
+    if (from.bitsPerSample == 32)
+        for (double &v : stored)
+            v = double(float(v));
+    QByteArray expected = testaudio::roundedLittleEndian(stored, int(to.bitsPerSample));
+    if (to.bigEndian)
+        expected = reversedEach(expected, int(to.bytesPerSample()));
+    QCOMPARE(actual.toHex(' '), expected.toHex(' '));
+}
+
 void SampleFormatsTest::candidatesAreNarrowestFirst_data()
 {
     QTest::addColumn<StreamFormat>("track");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("s16le") << S16LE << QStringList{"S16_LE", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
-    QTest::newRow("s24be") << S24BE << QStringList{"S24_3BE", "S24_3LE", "S32_LE", "S32_BE"};
-    QTest::newRow("s32le") << S32LE << QStringList{"S32_LE", "S32_BE"};
-    QTest::newRow("u8") << U8 << QStringList{"U8", "S8", "S16_LE", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
-    QTest::newRow("float from mp3") << F32LE << QStringList{"FLOAT_LE", "FLOAT_BE"};
+    QTest::newRow("s16le") << S16LE << QStringList{"S16_LE =", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
+    QTest::newRow("s24be") << S24BE << QStringList{"S24_3BE =", "S24_3LE", "S32_LE", "S32_BE"};
+    QTest::newRow("s32le") << S32LE << QStringList{"S32_LE =", "S32_BE"};
+    QTest::newRow("u8") << U8 << QStringList{"U8 =", "S8", "S16_LE", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
+    QTest::newRow("float from mp3")
+        << F32LE << QStringList{"FLOAT_LE =", "FLOAT_BE", "S32_LE ~", "S32_BE ~", "S24_3LE ~", "S24_3BE ~", "S16_LE ~", "S16_BE ~"};
     QTest::newRow("float from 24-bit flac")
         << layout(SampleKind::Float, 32, false, 24)
-        << QStringList{"FLOAT_LE", "FLOAT_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
-    QTest::newRow("float64") << F64LE << QStringList{"FLOAT64_LE", "FLOAT64_BE"};
+        << QStringList{"FLOAT_LE =", "FLOAT_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
+    QTest::newRow("float64")
+        << F64LE << QStringList{"FLOAT64_LE =", "FLOAT64_BE", "S32_LE ~", "S32_BE ~", "S24_3LE ~", "S24_3BE ~", "S16_LE ~", "S16_BE ~"};
     QTest::newRow("invalid") << StreamFormat{} << QStringList{};
 }
 
+// Each layout a device may be opened in, in the order tried, marked "=" when
+// the track's bytes pass unchanged and "~" when they are rounded.
 void SampleFormatsTest::candidatesAreNarrowestFirst()
 {
     QFETCH(StreamFormat, track);
     QFETCH(QStringList, expected);
     QStringList actual;
-    for (const StreamFormat &f : sampleformats::losslessCandidates(track))
-        actual << QString::fromLatin1(snd_pcm_format_name(sampleformats::alsaFormat(f)));
+    for (const StreamFormat &f : sampleformats::outputCandidates(track)) {
+        QString name = QString::fromLatin1(snd_pcm_format_name(sampleformats::alsaFormat(f)));
+        const auto kind = sampleformats::pathKind(track, f);
+        actual << (kind == sampleformats::PathKind::BitPerfect ? name + " ="
+                   : kind == sampleformats::PathKind::Rounded  ? name + " ~"
+                                                                : name);
+    }
     QCOMPARE(actual, expected);
+}
+
+void SampleFormatsTest::kernelRecordIsRead_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("open") << QByteArray("access: RW_INTERLEAVED\nformat: S24_3LE\nsubformat: STD\n"
+                                        "channels: 2\nrate: 96000 (96000/1)\nperiod_size: 4800\n")
+                          << "S24_3LE 96000 2";
+    QTest::newRow("closed") << QByteArray("closed\n") << "";
+    QTest::newRow("cut short") << QByteArray("access: RW_INTERLEAVED\nformat: S16_LE\n") << "";
+    QTest::newRow("empty") << QByteArray() << "";
+}
+
+void SampleFormatsTest::kernelRecordIsRead()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, expected);
+    const std::optional<AcceptedSettings> read = parseKernelHwParams(text);
+    QCOMPARE(read.has_value(), !expected.isEmpty());
+    if (read) {
+        QCOMPARE(QStringLiteral("%1 %2 %3").arg(read->format).arg(read->rate).arg(read->channels), expected);
+        QVERIFY(read->fromKernel);
+    }
+}
+
+void SampleFormatsTest::signalPathLabels()
+{
+    using K = sampleformats::PathKind;
+    QCOMPARE(SignalPath::labelFor(K::BitPerfect, {"S16_LE", 44100, 2, false}), "Bit-perfect · S16_LE · 44100 Hz · 2 ch");
+    QCOMPARE(SignalPath::labelFor(K::Lossless, {"S32_LE", 96000, 6, true}), "Lossless · S32_LE · 96000 Hz · 6 ch · kernel");
+    QCOMPARE(SignalPath::labelFor(K::Rounded, {"S24_3LE", 48000, 1, false}), "Rounded · S24_3LE · 48000 Hz · 1 ch");
+    QCOMPARE(SignalPath::labelFor(K::BitPerfect, {}), QString());
+
+    SignalPath path;
+    QSignalSpy changed(&path, &SignalPath::changed);
+    StreamFormat f32 = F32LE;
+    f32.channels = 2;
+    StreamFormat s32 = S32LE;
+    s32.channels = 2;
+    path.set(f32, s32, {"S32_LE", 48000, 2, false});
+    path.set(f32, s32, {"S32_LE", 48000, 2, false});
+    QCOMPARE(changed.count(), 1); // only a real change
+    QCOMPARE(path.kindName(), "rounded");
+    path.clear();
+    path.clear();
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(path.kindName(), QString());
+}
+
+void SampleFormatsTest::failureTexts()
+{
+    using F = PlaybackFailure;
+    QCOMPARE(failureText(F::DeviceBusy, "Capture DAC", 44100), "Could not open Capture DAC: in use by another program");
+    QCOMPARE(failureText(F::UnreadableFile, "Capture DAC", 44100), "This file could not be read");
+    QCOMPARE(failureText(F::RateRefused, "DAC", 22050), "Could not open DAC: does not play 22050 Hz");
+    QCOMPARE(failureText(F::DeviceBusy, QString(), 0), "Could not open the output device: in use by another program");
+    QCOMPARE(failureText(F::None, "DAC", 44100), QString());
+    // Every refusal of a platform has a text.
+    for (DeviceRefusal r : {DeviceRefusal::Gone, DeviceRefusal::Busy, DeviceRefusal::Waiting,
+                            DeviceRefusal::Rate, DeviceRefusal::Format})
+        QVERIFY(!failureText(failureOf(r), "DAC", 48000).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(SampleFormatsTest)

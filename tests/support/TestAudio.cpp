@@ -141,6 +141,43 @@ std::vector<float> decodedFloat(const QString &path, SF_INFO *infoOut)
     return out;
 }
 
+std::vector<double> decodedDouble(const QString &path)
+{
+    SF_INFO info;
+    SndfileHandle file = openRead(path, &info);
+    if (!file)
+        return {};
+    std::vector<double> out(std::size_t(info.frames) * std::size_t(info.channels));
+    const sf_count_t got = sf_readf_double(file.get(), out.data(), info.frames);
+    out.resize(std::size_t(std::max<sf_count_t>(got, 0)) * std::size_t(info.channels));
+    return out;
+}
+
+// Written with floor and a fraction so that it shares nothing with the
+// engine's rounding.
+QByteArray roundedLittleEndian(const std::vector<double> &values, int bits)
+{
+    const long double full = std::pow(2.0L, bits - 1);
+    QByteArray out;
+    for (double v : values) {
+        const long double x = v * full;
+        long double r = 0;
+        if (x >= full - 1) {
+            r = full - 1;
+        } else if (x <= -full) {
+            r = -full;
+        } else if (!std::isnan(x)) {
+            const long double down = std::floor(x), fraction = x - down;
+            const bool even = std::fmod(down, 2.0L) == 0;
+            r = fraction > 0.5L || (fraction == 0.5L && !even) ? down + 1 : down;
+        }
+        const auto word = quint64(qint64(r));
+        for (int i = 0; i < bits / 8; ++i)
+            out.append(char(word >> (8 * i)));
+    }
+    return out;
+}
+
 std::vector<std::int32_t> decodedInt(const QString &path)
 {
     SF_INFO info;

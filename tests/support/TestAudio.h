@@ -53,6 +53,16 @@ QByteArray rawData(const QString &path);
 // The whole file decoded by libsndfile to interleaved 32-bit float.
 std::vector<float> decodedFloat(const QString &path, SF_INFO *info = nullptr);
 
+// The whole file decoded by libsndfile to interleaved doubles: exact for
+// 32- and 64-bit float files and for the MP3 decoder's float output.
+std::vector<double> decodedDouble(const QString &path);
+
+// What a true-float sample becomes on an integer device of `bits` bits, by
+// the tests' own arithmetic: v * 2^(bits-1) to the nearest integer, ties to
+// even, clipped to the signed range, NaN as 0; little-endian, bits/8 bytes
+// each.
+QByteArray roundedLittleEndian(const std::vector<double> &values, int bits);
+
 // The whole file as libsndfile's 32-bit integers: every PCM sample shifted to
 // the top of the word (a 16-bit sample s reads as s << 16, unsigned 8-bit u as
 // (u - 128) << 24).

@@ -65,6 +65,18 @@ Item {
                     elide: Text.ElideRight
                     maximumLineCount: 1
                 }
+                Text {
+                    objectName: "signalPathLabel"
+                    Layout.fillWidth: true
+                    visible: text.length > 0
+                    text: root.catalogue.signalPath.label
+                    font.family: SystemFonts.mono
+                    font.pixelSize: 9
+                    font.weight: Font.Medium
+                    color: Theme.alpha(Theme.gold, 0.78)
+                    elide: Text.ElideRight
+                    maximumLineCount: 1
+                }
             }
             Rectangle {
                 Layout.leftMargin: 8

@@ -55,6 +55,18 @@ Item {
                     elide: Text.ElideMiddle
                     maximumLineCount: 1
                 }
+                Text {
+                    objectName: "failureReason"
+                    Layout.fillWidth: true
+                    visible: text.length > 0
+                    text: root.nowPlaying.failureReason
+                    font.family: SystemFonts.sans
+                    font.pixelSize: 10
+                    font.weight: Font.Medium
+                    color: Theme.ember
+                    elide: Text.ElideRight
+                    maximumLineCount: 1
+                }
             }
             Text {
                 objectName: "trackPositionLabel"
