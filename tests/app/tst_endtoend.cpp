@@ -335,10 +335,10 @@ void EndToEndTest::theOpenPanelsQueueWhatIsChosen()
     }
 
     const QList<QUrl> expected = folder ? tracks : QList<QUrl>{tracks.at(1)};
-    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).size() == expected.size(), 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).last().size()
-                                 >= testaudio::rawData(expected.last().toLocalFile()).size(),
-                             10000);
+    qsizetype chosen = 0;
+    for (const QUrl &track : expected)
+        chosen += testaudio::rawData(track.toLocalFile()).size();
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).join().size() >= chosen, 30000);
     QCOMPARE(player.state(), QProcess::Running);
     ::kill(pid_t(player.processId()), SIGTERM);
     QVERIFY(player.waitForFinished(20000));
