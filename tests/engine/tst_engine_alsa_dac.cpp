@@ -23,6 +23,7 @@
 #include <cstring>
 #include <ctime>
 #include <pthread.h>
+#include <csignal>
 #include <sys/prctl.h>
 #include <thread>
 
@@ -203,6 +204,8 @@ void AlsaDacTest::initTestCase()
     QVERIFY2(alsarig::install(m_dir->path(), &error), qPrintable(error));
     installAllocationCounter();
     // A session bus of the test's own, before anything connects to one.
+    // It dies with the test, also when the test crashes.
+    m_bus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
     QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing (scripts/install-deps --test)");
     QTRY_VERIFY(m_bus.canReadLine());
