@@ -184,6 +184,22 @@ bool isTrailingId3v1(const FileBytes &reader, qint64 pos)
            && le32(h + 4) < 0x80000000u;
 }
 
+// The name and size of the top-level chunk at `pos`. `last` when what
+// follows is an appended ID3v1 tag rather than a chunk.
+Problem readChunkHeader(const FileBytes &reader, qint64 pos, int chunks, uchar (&h)[8], bool &last)
+{
+    if (chunks > kMaxChunks)
+        return problem("it holds too many chunks");
+    last = isTrailingId3v1(reader, pos);
+    if (last)
+        return std::nullopt;
+    if (!reader.read(pos, h, 8))
+        return problem("the file cannot be read");
+    if (!printable(h))
+        return problem("a chunk has no name");
+    return std::nullopt;
+}
+
 Problem walkRiff(const FileBytes &reader, bool rf64, Layout &layout)
 {
     uchar header[8];
@@ -193,16 +209,13 @@ Problem walkRiff(const FileBytes &reader, bool rf64, Layout &layout)
     Rf64Sizes ds64;
     int chunks = 0;
     qint64 pos = 12;
+    uchar h[8];
+    bool last = false;
     while (reader.size() - pos >= 8) {
-        if (++chunks > kMaxChunks)
-            return problem("it holds too many chunks");
-        if (isTrailingId3v1(reader, pos))
+        if (const Problem bad = readChunkHeader(reader, pos, ++chunks, h, last))
+            return bad;
+        if (last)
             break;
-        uchar h[8];
-        if (!reader.read(pos, h, 8))
-            return problem("the file cannot be read");
-        if (!printable(h))
-            return problem("a chunk has no name");
         quint64 size = le32(h + 4);
         if (rf64 && chunks == 1 && !isId(h, "ds64"))
             return problem("its ds64 chunk is missing");
@@ -293,16 +306,13 @@ Problem walkAiff(const FileBytes &reader, bool aifc, Layout &layout)
 {
     int chunks = 0;
     qint64 pos = 12;
+    uchar h[8];
+    bool last = false;
     while (reader.size() - pos >= 8) {
-        if (++chunks > kMaxChunks)
-            return problem("it holds too many chunks");
-        if (isTrailingId3v1(reader, pos))
+        if (const Problem bad = readChunkHeader(reader, pos, ++chunks, h, last))
+            return bad;
+        if (last)
             break;
-        uchar h[8];
-        if (!reader.read(pos, h, 8))
-            return problem("the file cannot be read");
-        if (!printable(h))
-            return problem("a chunk has no name");
         const quint64 size = be32(h + 4);
         const qint64 content = pos + 8;
         if (size > quint64(reader.size() - content))
