@@ -212,28 +212,19 @@ void BackgroundLoadTest::startPosition_data()
     QTest::addColumn<double>("seekWhileLoading"); // NaN: none
     QTest::addColumn<qint64>("frame");
     const double none = std::nan("");
-    // The fraction rows run both ways: the start is placed by the same code
-    // whether the load ran inline or on the worker.
-    for (const LoadMode mode : {LoadMode::Background, LoadMode::Inline}) {
-        const char *m = mode == LoadMode::Inline ? "inline" : "background";
-        const auto row = [&](const char *name) { return &QTest::addRow("%s, %s", m, name); };
-        *row("start") << mode << 0.0 << none << qint64(0);
-        *row("middle") << mode << 0.5 << none << qint64(2205);
-        *row("truncated toward zero") << mode << 0.33333 << none << qint64(1469);
-        *row("the very end") << mode << 1.0 << none << qint64(4410);
-        *row("beyond the end") << mode << 1.7 << none << qint64(4410);
-        *row("negative") << mode << -0.2 << none << qint64(0);
-        *row("NaN") << mode << std::nan("") << none << qint64(0);
-        *row("infinity") << mode << HUGE_VAL << none << qint64(4410);
-    }
+    const LoadMode background = LoadMode::Background;
+    QTest::newRow("start") << background << 0.0 << none << qint64(0);
+    QTest::newRow("middle") << background << 0.5 << none << qint64(2205);
+    QTest::newRow("middle, loaded inline") << LoadMode::Inline << 0.5 << none << qint64(2205);
+    QTest::newRow("truncated toward zero") << background << 0.33333 << none << qint64(1469);
+    QTest::newRow("beyond the end") << background << 1.7 << none << qint64(4410);
+    QTest::newRow("negative") << background << -0.2 << none << qint64(0);
+    QTest::newRow("NaN") << background << std::nan("") << none << qint64(0);
     // Inline, the load is over before a seek can come.
-    const LoadMode mode = LoadMode::Background;
-    const char *m = "background";
-    const auto row = [&](const char *name) { return &QTest::addRow("%s, %s", m, name); };
-    *row("a seek replaces the fraction") << mode << 0.5 << 0.025 << qint64(1102);
-    *row("a seek to the loaded end") << mode << 0.5 << 0.1 << qint64(4410);
-    *row("a seek past the loaded end") << mode << 0.5 << 0.2 << qint64(2205);
-    *row("a negative seek") << mode << 0.5 << -1.0 << qint64(2205);
+    QTest::newRow("a seek replaces the fraction") << background << 0.5 << 0.025 << qint64(1102);
+    QTest::newRow("a seek to the loaded end") << background << 0.5 << 0.1 << qint64(4410);
+    QTest::newRow("a seek past the loaded end") << background << 0.5 << 0.2 << qint64(2205);
+    QTest::newRow("a negative seek") << background << 0.5 << -1.0 << qint64(2205);
 }
 
 void BackgroundLoadTest::startPosition()

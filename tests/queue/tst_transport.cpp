@@ -18,7 +18,6 @@ private slots:
     void previousDependsOnHowFarTheTrackHasPlayed();
     void pauseKeepsTheProgressAcrossAWait();
     void stopThenPlayStartsTheSameTrackFromItsBeginning();
-    void stopWhileIdleChangesNothing();
     void indicesAndFractionsOutOfRange();
     void progressIsCappedAtTheEnd();
     void aTrackThatFailsWhilePlayingMovesOnOnce_data();
@@ -153,18 +152,6 @@ void TransportTest::stopThenPlayStartsTheSameTrackFromItsBeginning()
     QVERIFY(rig.player.isPlaying());
     QCOMPARE(rig.queue.currentIndex(), 1);
     QCOMPARE(rig.transport.playbackProgress(), 0.0);
-}
-
-void TransportTest::stopWhileIdleChangesNothing()
-{
-    QueueRig rig;
-    QSignalSpy progress(&rig.transport, &Transport::playbackProgressChanged);
-    QSignalSpy armed(&rig.transport, &Transport::isNeedToPlayNextChanged);
-    rig.transport.stopPlayback();
-    rig.transport.togglePausePlayback(); // empty queue: nothing to play
-    QCOMPARE(progress.count(), 0);
-    QCOMPARE(armed.count(), 0);
-    QVERIFY(rig.platform.events().isEmpty());
 }
 
 void TransportTest::indicesAndFractionsOutOfRange()
@@ -324,21 +311,15 @@ void TransportTest::aLoadingTrackIsNotGivenThePreviousTracksLength()
 // either way the track goes on from the frame it had reached, from memory.
 void TransportTest::anotherDeviceContinuesWhereTheTrackWas_data()
 {
-    QTest::addColumn<BitPerfectAudioPlayer::LoadMode>("mode");
     QTest::addColumn<bool>("engineMovedFirst");
-    using LoadMode = BitPerfectAudioPlayer::LoadMode;
-    for (const LoadMode mode : {LoadMode::Inline, LoadMode::Background}) {
-        const char *m = mode == LoadMode::Inline ? "inline" : "background";
-        QTest::addRow("%s", m) << mode << false;
-        QTest::addRow("%s, engine moved first", m) << mode << true;
-    }
+    QTest::newRow("the transport moves it") << false;
+    QTest::newRow("the engine moved first") << true;
 }
 
 void TransportTest::anotherDeviceContinuesWhereTheTrackWas()
 {
-    QFETCH(BitPerfectAudioPlayer::LoadMode, mode);
     QFETCH(bool, engineMovedFirst);
-    QueueRig rig(mode);
+    QueueRig rig;
     rig.platform.addDevice({2, QStringLiteral("DAC")});
     const QUrl url = rig.track("long.wav", 441000);
     rig.intake.loadPlaylist({url});
