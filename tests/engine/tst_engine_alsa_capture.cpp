@@ -73,13 +73,11 @@ void AlsaCaptureTest::capturesExactly_data()
     };
     row("wav u8 44.1k mono", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 44100, 1, "wav", "8-U8");
     row("wav 16 44.1k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, "wav", "16-S16_LE");
-    row("wav 16 48k 6ch", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 6, "wav", "16-S16_LE");
     row("wav 24 88.2k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 88200, 2, "wav", "24-S24_3LE");
     row("wav 32 176.4k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 176400, 2, "wav", "32-S32_LE");
     row("wav float 192k stereo", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 192000, 2, "wav", "32-FLOAT_LE");
     row("wav double 352.8k mono", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 352800, 1, "wav", "64-FLOAT64_LE");
     row("wavex 24 96k 6ch", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 96000, 6, "wav", "24-S24_3LE");
-    row("wavex float 48k stereo", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 48000, 2, "wav", "32-FLOAT_LE");
     row("aiff s8 48k mono", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 48000, 1, "aif", "8-S8");
     row("aiff 16 44.1k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 44100, 2, "aiff", "16-S16_BE");
     row("aiff 24 96k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 96000, 2, "aiff", "24-S24_3BE");
@@ -88,9 +86,7 @@ void AlsaCaptureTest::capturesExactly_data()
     row("aiff-c sowt 88.2k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 88200, 2, "aiff", "16-S16_LE");
     row("flac 16 44.1k stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, "flac", "32-FLOAT_LE");
     row("flac 24 96k 6ch", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 6, "flac", "32-FLOAT_LE");
-    row("flac 24 352.8k stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 352800, 2, "flac", "32-FLOAT_LE");
     row("mp3 44.1k stereo", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 2, "mp3", "32-FLOAT_LE");
-    row("mp3 48k mono", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 48000, 1, "mp3", "32-FLOAT_LE");
 }
 
 namespace {

@@ -35,7 +35,6 @@ private slots:
     void init();
     void cleanup();
     void thousandFramesIn512FrameRequests();
-    void unwrittenFramesAreTheFormatsSilence();
     void seek_data();
     void seek();
     void pauseAndResumeContinueAtTheSameFrame();
@@ -111,15 +110,6 @@ void PlayerTest::thousandFramesIn512FrameRequests()
     QCOMPARE(m_player->duration(), 1000.0 / 44100.0);
     QVERIFY(!m_platform->holdsExclusiveUse(kSpeakers));
     QVERIFY(!m_platform->isRendering());
-}
-
-void PlayerTest::unwrittenFramesAreTheFormatsSilence()
-{
-    m_player->playBitPerfect(track("u8.wav", {SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 44100, 1, 100, testaudio::Signal::FullScale}));
-    QCOMPARE(m_platform->renderStep(512), 100);
-    const QByteArray captured = m_platform->captured(kSpeakers);
-    QCOMPARE(captured.left(100), QByteArray(100, '\xff'));
-    QCOMPARE(captured.mid(100), QByteArray(412, '\x80'));
 }
 
 void PlayerTest::seek_data()
