@@ -162,7 +162,6 @@ class EndToEndTest : public QObject
 private slots:
     void initTestCase();
     void init();
-    void aFolderPlaysTrackAfterTrackThroughAlsa();
     void theProgramPlaysAFolderGivenOnItsCommandLine();
     void theOpenPanelsQueueWhatIsChosen_data();
     void theOpenPanelsQueueWhatIsChosen();
@@ -170,6 +169,7 @@ private slots:
 private:
     QList<QUrl> writeAlbum();
     void verifyCapturedInOrder(const QList<QUrl> &tracks);
+    void verifyPlayedThenQuitCleanly(QProcess &player, const QList<QUrl> &tracks);
 
     std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
     QString m_album;
@@ -201,9 +201,7 @@ QList<QUrl> EndToEndTest::writeAlbum()
         recipe.frames = 11025 + 1000 * i;
         recipe.signal = testaudio::Signal::Noise;
         recipe.seed = quint32(7 + i);
-        const QString path = m_album + "/" + names.at(i);
-        testaudio::write(path, recipe);
-        tracks.prepend(QUrl::fromLocalFile(path));
+        tracks.prepend(testaudio::writeTrack(m_album + "/" + names.at(i), recipe));
     }
     QFile(m_album + "/cover.txt").open(QIODevice::WriteOnly);
     return tracks;
@@ -228,25 +226,19 @@ void EndToEndTest::verifyCapturedInOrder(const QList<QUrl> &tracks)
     QVERIFY(captured.mid(at).count('\0') == captured.size() - at);
 }
 
-void EndToEndTest::aFolderPlaysTrackAfterTrackThroughAlsa()
+// The running program has handed every byte of `tracks` to the device; then
+// SIGTERM ends it cleanly, and the captures hold the tracks in order.
+void EndToEndTest::verifyPlayedThenQuitCleanly(QProcess &player, const QList<QUrl> &tracks)
 {
-    const QList<QUrl> tracks = writeAlbum();
-    AlsaAudioPlatform platform;
-    const QList<PlaybackDevice> devices = platform.devices();
-    QCOMPARE(devices.size(), 1);
-    BitPerfectAudioPlayer player(platform);
-    player.setOutputDevice(devices.first().id);
-    WaveformLoader waveforms;
-    PlayQueue queue;
-    SteadyClock clock;
-    Transport transport(queue, player, waveforms, clock);
-    FileIntake intake(queue, transport, waveforms);
-
-    intake.openFolderURL(QUrl::fromLocalFile(m_album));
-    QCOMPARE(queue.fileURLs(), tracks);
-    QTRY_COMPARE_WITH_TIMEOUT(queue.currentIndex(), 2, 20000);
-    // The last track loads in the background before it plays and ends.
-    QTRY_VERIFY_WITH_TIMEOUT(!player.isLoading() && !player.isPlaying(), 20000);
+    qsizetype bytes = 0;
+    for (const QUrl &track : tracks)
+        bytes += testaudio::rawData(track.toLocalFile()).size();
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).join().size() >= bytes, 30000);
+    QCOMPARE(player.state(), QProcess::Running);
+    ::kill(pid_t(player.processId()), SIGTERM);
+    QVERIFY(player.waitForFinished(20000));
+    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(player.exitCode(), 0);
     verifyCapturedInOrder(tracks);
 }
 
@@ -262,17 +254,7 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
     player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {m_album});
     QVERIFY(player.waitForStarted());
 
-    qsizetype album = 0;
-    for (const QUrl &track : tracks)
-        album += testaudio::rawData(track.toLocalFile()).size();
-    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).join().size() >= album, 30000);
-    QCOMPARE(player.state(), QProcess::Running);
-
-    ::kill(pid_t(player.processId()), SIGTERM);
-    QVERIFY(player.waitForFinished(20000));
-    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(player.exitCode(), 0);
-    verifyCapturedInOrder(tracks);
+    verifyPlayedThenQuitCleanly(player, tracks);
 }
 
 void EndToEndTest::theOpenPanelsQueueWhatIsChosen_data()
@@ -335,16 +317,7 @@ void EndToEndTest::theOpenPanelsQueueWhatIsChosen()
     }
 
     const QList<QUrl> expected = folder ? tracks : QList<QUrl>{tracks.at(1)};
-    qsizetype bytes = 0;
-    for (const QUrl &track : expected)
-        bytes += testaudio::rawData(track.toLocalFile()).size();
-    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(m_dir->path()).join().size() >= bytes, 30000);
-    QCOMPARE(player.state(), QProcess::Running);
-    ::kill(pid_t(player.processId()), SIGTERM);
-    QVERIFY(player.waitForFinished(20000));
-    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(player.exitCode(), 0);
-    verifyCapturedInOrder(expected);
+    verifyPlayedThenQuitCleanly(player, expected);
 }
 
 QTEST_MAIN(EndToEndTest)
