@@ -303,12 +303,6 @@ std::optional<LoadedTrack> loadDecoded(const QString &path, const CheckedAudioFi
 
 } // namespace
 
-bool takesDecodePath(const QString &path)
-{
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("flac") || suffix == QLatin1String("mp3");
-}
-
 std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop)
 {
     auto opened = CheckedAudioFile::open(path);

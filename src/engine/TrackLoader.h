@@ -38,6 +38,3 @@ inline constexpr quint64 kMaxTrackBytes = 0xFFFFFFFFull;
 // Once `stop` is requested it returns nothing within one read of at most
 // 65,536 frames, its memory already freed.
 std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop = {});
-
-// The same, by the path: true when loadTrack() takes the decode path.
-bool takesDecodePath(const QString &path);
