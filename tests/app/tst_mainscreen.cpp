@@ -1,5 +1,6 @@
 // The whole main screen, offscreen, over the simulated audio platform: the
-// first showing, drops, the picker, a device unplugged mid-track, rows.
+// first showing, drags and drops, the picker, a device unplugged mid-track
+// and the track list's rows.
 #include "ContentView.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
@@ -52,14 +53,17 @@ struct Screen
     }
     QString text(const char *name) const { return item(name)->property("text").toString(); }
 
-    // `count` one-second tracks.
+    // `count` one-second tracks; only their URLs for a huge queue, which is about rows.
     QList<QUrl> tracks(int count)
     {
         QList<QUrl> urls;
-        for (int i = 0; i < count; ++i)
-            urls << testaudio::writeTrack(dir->filePath(QStringLiteral("track%1.wav").arg(i, 5, 10, QLatin1Char('0'))),
-                                          {.frames = 44100, .signal = i % 2 ? testaudio::Signal::Noise
-                                                                            : testaudio::Signal::Tone});
+        for (int i = 0; i < count; ++i) {
+            const QString path = dir->filePath(QStringLiteral("track%1.wav").arg(i, 5, 10, QLatin1Char('0')));
+            if (count <= 200)
+                testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 44100,
+                                        i % 2 ? testaudio::Signal::Noise : testaudio::Signal::Tone});
+            urls << QUrl::fromLocalFile(path);
+        }
         return urls;
     }
 
@@ -71,6 +75,7 @@ struct Screen
     bool exposed = false;
 };
 
+// A press, a move and a release at whole points.
 void drag(QQuickWindow *window, QQuickItem *item, QPoint press, QPoint release)
 {
     QTest::mousePress(window, Qt::LeftButton, {}, item->mapToScene(press).toPoint());
@@ -97,6 +102,7 @@ private slots:
     void thePickerListsDevicesAndAClickSelects();
     void anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition();
     void aRowClickSeeksAndTheCurrentRowIsCentred();
+    void aHugeQueueBuildsOnlyVisibleRows();
 
 private:
     QTemporaryDir m_config;
@@ -120,6 +126,7 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
     QVERIFY(screen.exposed);
     QVERIFY(screen.item("emptyState")->isVisible());
     QVERIFY(!screen.item("queuePanel")->isVisible());
+    QVERIFY(!screen.item("dropHighlight")->isEnabled()); // never takes the drop or a click
     QCOMPARE(screen.text("selectedDeviceName"), "Speakers");
     QVERIFY(!QSettings().contains(windowsize::settingsKey));
 
@@ -167,10 +174,18 @@ void MainScreenTest::thePickerListsDevicesAndAClickSelects()
     Screen screen;
     QVERIFY(screen.exposed);
     QQuickItem *button = screen.item("devicePickerButton");
-    QTest::mouseClick(screen.window, Qt::LeftButton, {}, button->mapToScene({40, 30}).toPoint());
-    QTRY_VERIFY(screen.content.devices()->isDevicePickerPresented());
+    const auto open = [&] {
+        QTest::mouseClick(screen.window, Qt::LeftButton, {}, button->mapToScene({40, 30}).toPoint());
+        QTRY_VERIFY(screen.content.devices()->isDevicePickerPresented());
+    };
+    open();
     QQuickItem *list = nullptr;
     QTRY_VERIFY((list = screen.item("deviceList")));
+    QTRY_COMPARE(list->property("count").toInt(), 3);
+    QTest::keyClick(screen.window, Qt::Key_Escape);
+    QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
+
+    open();
     QQuickItem *row = nullptr;
     QTRY_VERIFY((row = rowAt(list, 2))); // "Speakers" sorts after "HDMI" and before "USB DAC"
     QTest::mouseClick(screen.window, Qt::LeftButton, {}, row->mapToScene({50, 18}).toPoint());
@@ -220,7 +235,26 @@ void MainScreenTest::aRowClickSeeksAndTheCurrentRowIsCentred()
     QVERIFY(centred > 0);
     QTRY_COMPARE(list->property("contentY").toDouble(), centred);
     // The current row's fill lies under its row, wherever the list scrolled.
-    QCOMPARE(screen.item("currentRowFill")->mapToScene({0, 0}).y(), rowAt(list, 104)->mapToScene({0, 0}).y());
+    QQuickItem *fill = screen.item("currentRowFill");
+    QCOMPARE(fill->mapToScene({0, 0}).y(), rowAt(list, 104)->mapToScene({0, 0}).y());
+}
+
+void MainScreenTest::aHugeQueueBuildsOnlyVisibleRows()
+{
+    Screen screen;
+    QVERIFY(screen.exposed);
+    screen.content.intake()->loadPlaylist(screen.tracks(10000));
+    QQuickItem *list = screen.item("trackListView");
+    QTRY_VERIFY(list->height() > 0);
+    const auto built = [&] { return list->property("contentItem").value<QQuickItem *>()->childItems().size(); };
+    QVERIFY2(built() < 40, qPrintable(QString::number(built())));
+    for (int step = 0; step < 20; ++step) {
+        QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, step * 500), Q_ARG(int, 0));
+        QCoreApplication::processEvents();
+    }
+    QMetaObject::invokeMethod(list, "positionViewAtEnd");
+    QTRY_VERIFY(rowAt(list, 9999));
+    QVERIFY2(built() < 40, qPrintable(QString::number(built())));
 }
 
 QTEST_MAIN(MainScreenTest)
