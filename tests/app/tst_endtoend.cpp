@@ -1,19 +1,10 @@
-// The player from the outside: a folder of tracks played through real ALSA,
-// once through the queue in this process, once by the real program started
-// from a shell with the folder on its command line, and once more by the real
-// program on a real X server (Xvfb) where a person clicks "Open file" or
-// "Open folder" and chooses in the panel.
-#include "AlsaAudioPlatform.h"
+// The player from the outside: the real program plays through real ALSA a
+// folder given on its command line, and, on a real X server (Xvfb), what a
+// person chooses after clicking "Open file" or "Open folder".
 #include "AlsaTestRig.h"
-#include "BitPerfectAudioPlayer.h"
-#include "Clock.h"
 #include "ContentView.h"
-#include "FileIntake.h"
-#include "PlayQueue.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
-#include "Transport.h"
-#include "WaveformLoader.h"
 
 #include <QProcess>
 #include <QScopeGuard>

@@ -59,10 +59,9 @@ struct Screen
         QList<QUrl> urls;
         for (int i = 0; i < count; ++i) {
             const QString path = dir->filePath(QStringLiteral("track%1.wav").arg(i, 5, 10, QLatin1Char('0')));
-            if (count <= 200)
-                testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 44100,
-                                        i % 2 ? testaudio::Signal::Noise : testaudio::Signal::Tone});
-            urls << QUrl::fromLocalFile(path);
+            urls << (count > 200 ? QUrl::fromLocalFile(path)
+                                 : testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, 44100,
+                                                                i % 2 ? testaudio::Signal::Noise : testaudio::Signal::Tone}));
         }
         return urls;
     }
@@ -96,26 +95,13 @@ class MainScreenTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void theCardGivesWayToDroppedFiles();
     void tracksGivenAtLaunchAreQueuedAndPlayed();
     void thePickerListsDevicesAndAClickSelects();
     void anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition();
     void aRowClickSeeksAndTheCurrentRowIsCentred();
     void aHugeQueueBuildsOnlyVisibleRows();
-
-private:
-    QTemporaryDir m_config;
 };
-
-void MainScreenTest::initTestCase()
-{
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-    qputenv("HOME", QFile::encodeName(m_config.path()));
-    QCoreApplication::setOrganizationName(QStringLiteral("QuorvelTest"));
-    QCoreApplication::setApplicationName(QStringLiteral("MainScreenTest"));
-}
 
 // Opening the window is no resize: the first launch writes no size. Drag
 // events reach the real window: only files are taken, and their drop queues
@@ -160,12 +146,12 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
 void MainScreenTest::tracksGivenAtLaunchAreQueuedAndPlayed()
 {
     auto album = testaudio::makeTempDir();
-    QVERIFY(testaudio::write(album->filePath("a.wav"), {}));
-    QVERIFY(testaudio::write(album->filePath("b.flac"), {SF_FORMAT_FLAC | SF_FORMAT_PCM_16}));
+    const QUrl first = testaudio::writeTrack(album->filePath("a.wav"));
+    testaudio::writeTrack(album->filePath("b.flac"), {SF_FORMAT_FLAC | SF_FORMAT_PCM_16});
     Screen screen({QUrl::fromLocalFile(album->path())});
     QVERIFY(screen.exposed);
     QTRY_COMPARE(screen.content.queue()->count(), 2);
-    QCOMPARE(screen.content.player()->currentURL(), QUrl::fromLocalFile(album->filePath("a.wav")));
+    QCOMPARE(screen.content.player()->currentURL(), first);
     QTRY_VERIFY(screen.item("queuePanel")->height() > 0);
 }
 

@@ -7,7 +7,6 @@
 #include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
 #include <limits>
@@ -17,7 +16,6 @@ class WindowSizeTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void loadsWhatIsStored_data();
     void loadsWhatIsStored();
@@ -25,18 +23,7 @@ private slots:
     void usableSizeBoundsHostileValues_data();
     void usableSizeBoundsHostileValues();
     void followsARealWindowAndSurvivesARestart();
-
-private:
-    QTemporaryDir m_config;
 };
-
-void WindowSizeTest::initTestCase()
-{
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-    QCoreApplication::setOrganizationName(QStringLiteral("QuorvelTest"));
-    QCoreApplication::setApplicationName(QStringLiteral("WindowSizeTest"));
-}
 
 void WindowSizeTest::init()
 {

@@ -6,6 +6,7 @@
 #include "FuzzInput.h"
 #include "HostileFiles.h"
 #include "TestAudio.h"
+#include "TestFiles.h"
 
 #include <QTemporaryDir>
 #include <cstdio>
@@ -14,11 +15,8 @@ namespace {
 
 bool addSeed(const QString &source, const QString &name, const QDir &out)
 {
-    QFile in(source), seed(out.filePath(name + ".seed"));
-    if (!in.open(QIODevice::ReadOnly) || !seed.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = fuzzSelectorFor(name) + in.readAll();
-    return seed.write(bytes) == bytes.size();
+    const QByteArray content = testfiles::readAll(source);
+    return !content.isEmpty() && testfiles::writeAll(out.filePath(name + ".seed"), fuzzSelectorFor(name) + content);
 }
 
 } // namespace
