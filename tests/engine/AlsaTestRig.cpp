@@ -21,10 +21,13 @@ QByteArray configuration(const QByteArray &dir, Devices devices)
     // or its users' ~/.asoundrc shows and no default device exists. Cards are
     // listed by the kernel all the same, and name hints give up on every
     // device when a card's control cannot be opened: define that control.
+    // Alone, the capture device is the player's own first choice (no default,
+    // so the first by name): its name sorts before any card's.
+    const QByteArray captureName = devices == Devices::CaptureOnly ? "!Quorvel capture" : "Quorvel capture";
     QByteArray c = "ctl.hw { @args [ CARD ] @args.CARD { type string } type hw card $CARD }\n";
     c += "pcm.quorvel_capture {\n  type file\n  slave.pcm { type null }\n  file \"" + dir
                    + "/capture/cap-%r-%c-%b-%f.raw\"\n  format \"raw\"\n  truncate false\n"
-                     "  hint { show on description \"Quorvel capture\" }\n}\n";
+                     "  hint { show on description \"" + captureName + "\" }\n}\n";
     if (devices == Devices::CaptureOnly)
         return c;
     c += "pcm_type.quorveltestdac { lib \"" QUORVEL_TEST_DAC_PLUGIN "\" }\n";

@@ -38,7 +38,8 @@ enum class Devices { All, CaptureOnly };
 
 // Writes the configuration into `dir` and points ALSA at it; false with a
 // reason when the file cannot be written. CaptureOnly leaves quorvel_capture
-// as the one test device, as on a machine with a single output.
+// as the one test device, the one the real program picks by itself even on
+// a machine with sound cards.
 bool install(const QString &dir, QString *error, Devices devices = Devices::All);
 
 // The captures of quorvel_capture in play order (ALSA numbers the files of a
