@@ -1,15 +1,12 @@
 // Golden arrays for the conversions the render thread applies when a device
 // does not take a track's own layout: each must keep every sample value, but
 // for the one rounding of a true-float track, checked against a rounding of
-// the test's own. Then the texts that report the path and its failures.
+// the test's own.
 #include "AlsaOutputUnit.h"
-#include "PlaybackFailure.h"
 #include "SampleFormats.h"
-#include "SignalPath.h"
 #include "TestAudio.h"
 
 #include <QRandomGenerator>
-#include <QSignalSpy>
 #include <QTest>
 #include <cmath>
 #include <limits>
@@ -77,12 +74,8 @@ private slots:
     void convertsWithoutChangingValues();
     void roundsTrueFloatsOnce_data();
     void roundsTrueFloatsOnce();
-    void candidatesAreNarrowestFirst_data();
-    void candidatesAreNarrowestFirst();
     void kernelRecordIsRead_data();
     void kernelRecordIsRead();
-    void signalPathLabels();
-    void failureTexts();
 };
 
 void SampleFormatsTest::convertsWithoutChangingValues_data()
@@ -178,40 +171,6 @@ void SampleFormatsTest::roundsTrueFloatsOnce()
     QCOMPARE(actual.toHex(' '), expected.toHex(' '));
 }
 
-void SampleFormatsTest::candidatesAreNarrowestFirst_data()
-{
-    QTest::addColumn<StreamFormat>("track");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("s16le") << S16LE << QStringList{"S16_LE =", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
-    QTest::newRow("s24be") << S24BE << QStringList{"S24_3BE =", "S24_3LE", "S32_LE", "S32_BE"};
-    QTest::newRow("u8") << U8 << QStringList{"U8 =", "S8", "S16_LE", "S16_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
-    QTest::newRow("float from mp3")
-        << F32LE << QStringList{"FLOAT_LE =", "FLOAT_BE", "S32_LE ~", "S32_BE ~", "S24_3LE ~", "S24_3BE ~", "S16_LE ~", "S16_BE ~"};
-    QTest::newRow("float from 24-bit flac")
-        << layout(SampleKind::Float, 32, false, 24)
-        << QStringList{"FLOAT_LE =", "FLOAT_BE", "S24_3LE", "S24_3BE", "S32_LE", "S32_BE"};
-    QTest::newRow("float64")
-        << F64LE << QStringList{"FLOAT64_LE =", "FLOAT64_BE", "S32_LE ~", "S32_BE ~", "S24_3LE ~", "S24_3BE ~", "S16_LE ~", "S16_BE ~"};
-    QTest::newRow("invalid") << StreamFormat{} << QStringList{};
-}
-
-// Each layout a device may be opened in, in the order tried, marked "=" when
-// the track's bytes pass unchanged and "~" when they are rounded.
-void SampleFormatsTest::candidatesAreNarrowestFirst()
-{
-    QFETCH(StreamFormat, track);
-    QFETCH(QStringList, expected);
-    QStringList actual;
-    for (const StreamFormat &f : sampleformats::outputCandidates(track)) {
-        QString name = QString::fromLatin1(snd_pcm_format_name(sampleformats::alsaFormat(f)));
-        const auto kind = sampleformats::pathKind(track, f);
-        actual << (kind == sampleformats::PathKind::BitPerfect ? name + " ="
-                   : kind == sampleformats::PathKind::Rounded  ? name + " ~"
-                                                                : name);
-    }
-    QCOMPARE(actual, expected);
-}
-
 void SampleFormatsTest::kernelRecordIsRead_data()
 {
     QTest::addColumn<QByteArray>("text");
@@ -233,37 +192,6 @@ void SampleFormatsTest::kernelRecordIsRead()
         QCOMPARE(QStringLiteral("%1 %2 %3").arg(read->format).arg(read->rate).arg(read->channels), expected);
         QVERIFY(read->fromKernel);
     }
-}
-
-void SampleFormatsTest::signalPathLabels()
-{
-    using K = sampleformats::PathKind;
-    QCOMPARE(SignalPath::labelFor(K::Lossless, {"S32_LE", 96000, 6, true}), "Lossless · S32_LE · 96000 Hz · 6 ch · kernel");
-    QCOMPARE(SignalPath::labelFor(K::BitPerfect, {}), QString()); // nothing open: no label
-
-    SignalPath path;
-    QSignalSpy changed(&path, &SignalPath::changed);
-    path.set(F32LE, S32LE, {"S32_LE", 48000, 1, false});
-    path.set(F32LE, S32LE, {"S32_LE", 48000, 1, false});
-    QCOMPARE(changed.count(), 1); // only a real change
-    QCOMPARE(path.kindName(), "rounded");
-    path.clear();
-    path.clear();
-    QCOMPARE(changed.count(), 2);
-    QCOMPARE(path.kindName(), QString());
-}
-
-void SampleFormatsTest::failureTexts()
-{
-    using F = PlaybackFailure;
-    QCOMPARE(failureText(F::DeviceBusy, "Capture DAC", 44100), "Could not open Capture DAC: in use by another program");
-    QCOMPARE(failureText(F::RateRefused, "DAC", 22050), "Could not open DAC: does not play 22050 Hz");
-    QCOMPARE(failureText(F::DeviceBusy, QString(), 0), "Could not open the output device: in use by another program");
-    QCOMPARE(failureText(F::None, "DAC", 44100), QString());
-    // Every refusal of a platform has a text.
-    for (DeviceRefusal r : {DeviceRefusal::Gone, DeviceRefusal::Busy, DeviceRefusal::Waiting,
-                            DeviceRefusal::Rate, DeviceRefusal::Format})
-        QVERIFY(!failureText(failureOf(r), "DAC", 48000).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(SampleFormatsTest)
