@@ -15,7 +15,6 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDir>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>

@@ -85,17 +85,10 @@ void SampleFormatsTest::convertsWithoutChangingValues_data()
     QTest::addColumn<StreamFormat>("to");
     QTest::addColumn<QByteArray>("out");
 
-    QTest::newRow("s24le to s32le") << S24LE << QByteArray("\x01\x02\x03\xff\xff\xff\x00\x00\x80", 9)
-                                    << S32LE
-                                    << QByteArray("\x00\x01\x02\x03\x00\xff\xff\xff\x00\x00\x00\x80", 12);
-    QTest::newRow("s24be to s32le") << S24BE << QByteArray("\x7f\xff\xfe", 3) << S32LE
-                                    << QByteArray("\x00\xfe\xff\x7f", 4);
     QTest::newRow("s16be to s16le") << S16BE << QByteArray("\x12\x34\x80\x00", 4) << S16LE
                                     << QByteArray("\x34\x12\x00\x80", 4);
     QTest::newRow("s16le to s32be") << S16LE << QByteArray("\x34\x12", 2) << S32BE
                                     << QByteArray("\x12\x34\x00\x00", 4);
-    QTest::newRow("u8 to s16le") << U8 << QByteArray("\x80\x00\xff\x81", 4) << S16LE
-                                 << QByteArray("\x00\x00\x00\x80\x00\x7f\x00\x01", 8);
     QTest::newRow("u8 to s8") << U8 << QByteArray("\x80\x00\xff", 3) << S8
                               << QByteArray("\x00\x80\x7f", 3);
     QTest::newRow("s8 to s24le") << S8 << QByteArray("\x81\x01", 2) << S24LE
