@@ -30,8 +30,7 @@ QByteArray configuration(const QByteArray &dir, Devices devices)
     c += "pcm_type.quorveltestdac { lib \"" QUORVEL_TEST_DAC_PLUGIN "\" }\n";
     c += dacPcm("quorvel_dac", "Quorvel test DAC", "record \"" + dir + "/dac-received.raw\"",
                 dir + "/dac/dac-%r-%c-%b-%f.raw");
-    c += dacPcm("quorvel_dac_int", "Quorvel integer DAC",
-                "record \"" + dir + "/int-received.raw\" formats \"S16_LE S24_3LE S32_LE\"",
+    c += dacPcm("quorvel_dac_int", "Quorvel integer DAC", "formats \"S16_LE S24_3LE S32_LE\"",
                 dir + "/dac/int-%r-%c-%b-%f.raw");
     c += dacPcm("quorvel_dac_card", "Quorvel card DAC",
                 "record \"" + dir + "/card-received.raw\" card " + QByteArray::number(kReservedCard)

@@ -17,8 +17,7 @@
 //                        the DAC itself records to <dir>/dac-received.raw
 //   quorvel_dac_int      the DAC taking S16_LE, S24_3LE and S32_LE, as
 //                        nearly every USB DAC does; names
-//                        <dir>/dac/int-<rate>-...-<format>.raw and records
-//                        to <dir>/int-received.raw
+//                        <dir>/dac/int-<rate>-...-<format>.raw
 //   quorvel_dac_card     the DAC, read by the player as playing on card
 //                        kReservedCard (so reserved on the session bus
 //                        before it opens), open to one user at a time like
