@@ -38,10 +38,7 @@ QByteArray configuration(const QByteArray &dir, Devices devices)
                 "/dev/null");
     c += dacPcm("quorvel_dac_s16", "Quorvel 16-bit DAC", "formats \"S16_LE\"", "/dev/null");
     c += dacPcm("quorvel_dac_busy", "Quorvel busy DAC", "busy true", "/dev/null");
-    c += dacPcm("quorvel_dac_unplug", "Quorvel unplugged DAC",
-                "record \"" + dir + "/unplug-received.raw\" fail_after "
-                    + QByteArray::number(kUnplugAfterFrames),
-                "/dev/null");
+    c += dacPcm("quorvel_dac_unplug", "Quorvel unplugged DAC", "fail_after 4800", "/dev/null");
     c += "pcm.quorvel_hw_alias { type hw card 7 hint { show on description \"Quorvel hw alias\" } }\n";
     c += "pcm.quorvel_converter { type plug slave.pcm \"quorvel_capture\" "
          "hint { show on description \"Quorvel converter\" } }\n";

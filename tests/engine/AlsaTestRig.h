@@ -24,13 +24,11 @@
 //                        a hw PCM; records to <dir>/card-received.raw
 //   quorvel_dac_s16      the DAC taking S16_LE alone
 //   quorvel_dac_busy     the DAC, refusing to open with -EBUSY
-//   quorvel_dac_unplug   the DAC, vanishing (-ENODEV) after 4,800 frames;
-//                        records to <dir>/unplug-received.raw
+//   quorvel_dac_unplug   the DAC, vanishing (-ENODEV) after 4,800 frames
 //   quorvel_hw_alias     a hw PCM (card 7, absent): listed, never opened
 //   quorvel_converter    a plug PCM with a description: never a device
 namespace alsarig {
 
-inline constexpr qint64 kUnplugAfterFrames = 4800;
 inline constexpr int kReservedCard = 0;
 
 enum class Devices { All, CaptureOnly };
