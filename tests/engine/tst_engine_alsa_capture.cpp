@@ -110,7 +110,8 @@ void AlsaCaptureTest::deviceReceivesExactly_data()
     const char *capture = "quorvel_capture", *dac = "quorvel_dac", *intDac = "quorvel_dac_int";
     row("wav u8 44.1k mono", capture, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 44100, 1, "8-U8");
     row("aiff s8 48k mono", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 48000, 1, "8-S8");
-    row("aiff-c sowt 88.2k stereo", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 88200, 2, "16-S16_LE");
+    row("aiff-c sowt 88.2k stereo", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 88200, 2,
+        "16-S16_LE");
     row("aiff 16 44.1k stereo", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 44100, 2, "16-S16_BE");
     row("wavex 24 96k 6ch", capture, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 96000, 6, "24-S24_3LE");
     row("aiff 24 96k stereo", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 96000, 2, "24-S24_3BE");
