@@ -58,7 +58,7 @@ QByteArray encoded(const std::vector<double> &values, const StreamFormat &f)
 const StreamFormat S8 = layout(SampleKind::SignedInt, 8, false);
 const StreamFormat U8 = layout(SampleKind::UnsignedInt, 8, false);
 const StreamFormat S16LE = layout(SampleKind::SignedInt, 16, false), S16BE = layout(SampleKind::SignedInt, 16, true);
-const StreamFormat S24LE = layout(SampleKind::SignedInt, 24, false), S24BE = layout(SampleKind::SignedInt, 24, true);
+const StreamFormat S24LE = layout(SampleKind::SignedInt, 24, false);
 const StreamFormat S32LE = layout(SampleKind::SignedInt, 32, false), S32BE = layout(SampleKind::SignedInt, 32, true);
 const StreamFormat F32LE = layout(SampleKind::Float, 32, false), F32BE = layout(SampleKind::Float, 32, true);
 const StreamFormat F64LE = layout(SampleKind::Float, 64, false), F64BE = layout(SampleKind::Float, 64, true);
