@@ -33,8 +33,7 @@ QByteArray configuration(const QByteArray &dir, Devices devices)
     c += "pcm_type.quorveltestdac { lib \"" QUORVEL_TEST_DAC_PLUGIN "\" }\n";
     c += dacPcm("quorvel_dac", "Quorvel test DAC", "record \"" + dir + "/dac-received.raw\"",
                 dir + "/dac/dac-%r-%c-%b-%f.raw");
-    c += dacPcm("quorvel_dac_int", "Quorvel integer DAC",
-                "record \"" + dir + "/int-received.raw\" formats \"S16_LE S24_3LE S32_LE\"",
+    c += dacPcm("quorvel_dac_int", "Quorvel integer DAC", "formats \"S16_LE S24_3LE S32_LE\"",
                 dir + "/dac/int-%r-%c-%b-%f.raw");
     c += dacPcm("quorvel_dac_card", "Quorvel card DAC",
                 "record \"" + dir + "/card-received.raw\" card " + QByteArray::number(kReservedCard)
@@ -42,10 +41,7 @@ QByteArray configuration(const QByteArray &dir, Devices devices)
                 "/dev/null");
     c += dacPcm("quorvel_dac_s16", "Quorvel 16-bit DAC", "formats \"S16_LE\"", "/dev/null");
     c += dacPcm("quorvel_dac_busy", "Quorvel busy DAC", "busy true", "/dev/null");
-    c += dacPcm("quorvel_dac_unplug", "Quorvel unplugged DAC",
-                "record \"" + dir + "/unplug-received.raw\" fail_after "
-                    + QByteArray::number(kUnplugAfterFrames),
-                "/dev/null");
+    c += dacPcm("quorvel_dac_unplug", "Quorvel unplugged DAC", "fail_after 4800", "/dev/null");
     c += "pcm.quorvel_hw_alias { type hw card 7 hint { show on description \"Quorvel hw alias\" } }\n";
     c += "pcm.quorvel_converter { type plug slave.pcm \"quorvel_capture\" "
          "hint { show on description \"Quorvel converter\" } }\n";

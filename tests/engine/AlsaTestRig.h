@@ -17,21 +17,18 @@
 //                        the DAC itself records to <dir>/dac-received.raw
 //   quorvel_dac_int      the DAC taking S16_LE, S24_3LE and S32_LE, as
 //                        nearly every USB DAC does; names
-//                        <dir>/dac/int-<rate>-...-<format>.raw and records
-//                        to <dir>/int-received.raw
+//                        <dir>/dac/int-<rate>-...-<format>.raw
 //   quorvel_dac_card     the DAC, read by the player as playing on card
 //                        kReservedCard (so reserved on the session bus
 //                        before it opens), open to one user at a time like
 //                        a hw PCM; records to <dir>/card-received.raw
 //   quorvel_dac_s16      the DAC taking S16_LE alone
 //   quorvel_dac_busy     the DAC, refusing to open with -EBUSY
-//   quorvel_dac_unplug   the DAC, vanishing (-ENODEV) after 4,800 frames;
-//                        records to <dir>/unplug-received.raw
+//   quorvel_dac_unplug   the DAC, vanishing (-ENODEV) after 4,800 frames
 //   quorvel_hw_alias     a hw PCM (card 7, absent): listed, never opened
 //   quorvel_converter    a plug PCM with a description: never a device
 namespace alsarig {
 
-inline constexpr qint64 kUnplugAfterFrames = 4800;
 inline constexpr int kReservedCard = 0;
 
 enum class Devices { All, CaptureOnly };

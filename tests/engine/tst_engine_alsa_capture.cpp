@@ -1,9 +1,9 @@
-// Bit-perfect output through real ALSA: every file of the matrix plays
-// through a file PCM over null, and the capture must equal the file's data
-// chunk (raw path) or libsndfile's float frames (decode path) byte for byte.
-// The capture's file name, built by ALSA from the opened parameters, proves
-// the rate and format the device was opened at. With no session bus, a card
-// plays without a reservation.
+// Bit-perfect output through real ALSA: every file plays through a test PCM
+// whose capture file ALSA names after the parameters it was opened with, and
+// what the device received must equal the file's data chunk (raw path),
+// libsndfile's float frames (decode path), or, on the restricted test DACs,
+// the same integer values widened or byte-swapped, and true floats rounded
+// once. With no session bus, a card plays without a reservation.
 #include "AlsaAudioPlatform.h"
 #include "AlsaTestRig.h"
 #include "BitPerfectAudioPlayer.h"
@@ -13,7 +13,41 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
+#include <QtEndian>
 #include <cstring>
+
+namespace {
+
+// What a device must receive when the track's values pass unchanged: the
+// data chunk for the capture PCM, which takes every layout as it is stored
+// (decoded tracks as libsndfile's floats); for the DACs, libsndfile's
+// left-aligned integers cut to the device's width, little-endian.
+QByteArray unchangedValues(const QString &path, const QString &pcm, int bits, int channels)
+{
+    QByteArray out;
+    if (pcm != "quorvel_capture") {
+        for (qint32 v : testaudio::decodedInt(path)) {
+            char bytes[4];
+            qToLittleEndian<qint32>(v, bytes);
+            out.append(bytes + 4 - bits / 8, bits / 8);
+        }
+    } else if (path.endsWith(".flac") || path.endsWith(".mp3")) {
+        const std::vector<float> frames = testaudio::decodedFloat(path);
+        out = QByteArray(reinterpret_cast<const char *>(frames.data()), qsizetype(frames.size() * 4));
+    } else {
+        out = testaudio::rawData(path);
+        out.chop(out.size() % (bits / 8 * channels)); // an odd chunk's pad byte is no frame
+    }
+    return out;
+}
+
+void removeFiles(QDir dir)
+{
+    for (const QString &old : dir.entryList(QDir::Files))
+        dir.remove(old);
+}
+
+} // namespace
 
 class AlsaCaptureTest : public QObject
 {
@@ -22,12 +56,11 @@ class AlsaCaptureTest : public QObject
 private slots:
     void initTestCase();
     void listsOnlyPcmsThatKeepSamples();
-    void capturesExactly_data();
-    void capturesExactly();
+    void deviceReceivesExactly_data();
+    void deviceReceivesExactly();
     void reportsDeviceNodeChanges();
     void albumsPlayAsOneStream_data();
     void albumsPlayAsOneStream();
-    void seekingInMemoryMovesOnlyTheFrame();
     void aCardPlaysWithoutASessionBus();
 
 private:
@@ -57,89 +90,86 @@ void AlsaCaptureTest::listsOnlyPcmsThatKeepSamples()
     QVERIFY(!names.contains("Discard all samples (playback) or generate zero samples (capture)"));
     QVERIFY(devices.contains(PlaybackDevice{deviceIdForPcm("quorvel_capture"), "Quorvel capture", true}));
     QCOMPARE(platform.devices(), devices); // stable across enumerations
-    QCOMPARE(platform.defaultOutputDevice(), std::nullopt); // the test configuration names none
 }
 
-void AlsaCaptureTest::capturesExactly_data()
+// One row per layout the capture PCM is opened in, and per conversion the
+// restricted DACs need; the rate never changes a path, so rows vary it only
+// to show the device is opened at the track's own.
+void AlsaCaptureTest::deviceReceivesExactly_data()
 {
+    QTest::addColumn<QString>("pcm");
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("channels");
-    QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("opened"); // what ALSA names in the capture file
-
-    const auto row = [](const char *tag, int format, int rate, int channels, const char *ext, const char *alsa) {
-        QTest::newRow(tag) << format << rate << channels << ext << alsa;
+    QTest::addColumn<bool>("rounded");
+    const auto row = [](const char *tag, const char *pcm, int format, int rate, int channels, const char *alsa,
+                        bool rounded = false) {
+        QTest::newRow(tag) << pcm << format << rate << channels << alsa << rounded;
     };
-    row("wav u8 44.1k mono", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 44100, 1, "wav", "8-U8");
-    row("wav 16 44.1k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, "wav", "16-S16_LE");
-    row("wav 24 88.2k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 88200, 2, "wav", "24-S24_3LE");
-    row("wav 32 176.4k stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 176400, 2, "wav", "32-S32_LE");
-    row("wav float 192k stereo", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 192000, 2, "wav", "32-FLOAT_LE");
-    row("wav double 352.8k mono", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 352800, 1, "wav", "64-FLOAT64_LE");
-    row("wavex 24 96k 6ch", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 96000, 6, "wav", "24-S24_3LE");
-    row("aiff s8 48k mono", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 48000, 1, "aif", "8-S8");
-    row("aiff 16 44.1k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 44100, 2, "aiff", "16-S16_BE");
-    row("aiff 24 96k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 96000, 2, "aiff", "24-S24_3BE");
-    row("aiff 32 192k 6ch", SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 192000, 6, "aiff", "32-S32_BE");
-    row("aiff-c float 48k stereo", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 48000, 2, "aiff", "32-FLOAT_BE");
-    row("aiff-c sowt 88.2k stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 88200, 2, "aiff", "16-S16_LE");
-    row("flac 16 44.1k stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, "flac", "32-FLOAT_LE");
-    row("flac 24 96k 6ch", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 6, "flac", "32-FLOAT_LE");
-    row("mp3 44.1k stereo", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 2, "mp3", "32-FLOAT_LE");
+    const char *capture = "quorvel_capture", *dac = "quorvel_dac", *intDac = "quorvel_dac_int";
+    row("wav u8 44.1k mono", capture, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 44100, 1, "8-U8");
+    row("aiff s8 48k mono", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 48000, 1, "8-S8");
+    row("aiff-c sowt 88.2k stereo", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 88200, 2,
+        "16-S16_LE");
+    row("aiff 16 44.1k stereo", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 44100, 2, "16-S16_BE");
+    row("wavex 24 96k 6ch", capture, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 96000, 6, "24-S24_3LE");
+    row("aiff 24 96k stereo", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 96000, 2, "24-S24_3BE");
+    row("wav 32 176.4k stereo", capture, SF_FORMAT_WAV | SF_FORMAT_PCM_32, 176400, 2, "32-S32_LE");
+    row("aiff 32 192k 6ch", capture, SF_FORMAT_AIFF | SF_FORMAT_PCM_32, 192000, 6, "32-S32_BE");
+    row("flac 24 96k 6ch", capture, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 6, "32-FLOAT_LE");
+    row("aiff-c float 48k stereo", capture, SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 48000, 2, "32-FLOAT_BE");
+    row("wav double 352.8k mono", capture, SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 352800, 1, "64-FLOAT64_LE");
+    // The DAC takes S16_LE and S32_LE: integers widened, swapped, and decoded
+    // ones given back as the integers they were.
+    row("dac: wav u8 widened", dac, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 48000, 1, "16-S16_LE");
+    row("dac: wav 24 widened", dac, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, "32-S32_LE");
+    row("dac: aiff 24 widened and swapped", dac, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 96000, 2, "32-S32_LE");
+    row("dac: flac 16", dac, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, "16-S16_LE");
+    row("dac: flac 24 widened", dac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 192000, 2, "32-S32_LE");
+    // A DAC of integers only (S16_LE, S24_3LE, S32_LE): integers in the
+    // narrowest layout that holds them, true floats rounded once to the widest.
+    row("int dac: aiff 24 swapped", intDac, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 44100, 2, "24-S24_3LE");
+    row("int dac: flac 24", intDac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 192000, 2, "24-S24_3LE");
+    row("int dac: wav double rounded", intDac, SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 192000, 2, "32-S32_LE", true);
+    row("int dac: aiff float rounded", intDac, SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 96000, 2, "32-S32_LE", true);
 }
 
-namespace {
-
-QByteArray expectedBytes(const QString &path, bool decoded, int frameBytes)
+void AlsaCaptureTest::deviceReceivesExactly()
 {
-    if (decoded) {
-        const std::vector<float> frames = testaudio::decodedFloat(path);
-        return QByteArray(reinterpret_cast<const char *>(frames.data()), qsizetype(frames.size() * 4));
-    }
-    const QByteArray raw = testaudio::rawData(path);
-    return raw.left(raw.size() - raw.size() % frameBytes); // an AIFF pad byte is no frame
-}
-
-void removeFiles(QDir dir)
-{
-    for (const QString &old : dir.entryList(QDir::Files))
-        dir.remove(old);
-}
-
-} // namespace
-
-void AlsaCaptureTest::capturesExactly()
-{
+    QFETCH(QString, pcm);
     QFETCH(int, format);
     QFETCH(int, rate);
     QFETCH(int, channels);
-    QFETCH(QString, extension);
     QFETCH(QString, opened);
-    const QDir captures(m_dir->filePath("capture"));
+    QFETCH(bool, rounded);
+    const bool capture = pcm == "quorvel_capture";
+    const QDir captures(m_dir->filePath(capture ? "capture" : "dac"));
     removeFiles(captures);
-    const QString path = m_dir->filePath(QStringLiteral("track.") + extension);
-    QVERIFY(testaudio::write(path, {format, rate, channels, rate / 10 + 7, testaudio::Signal::Noise}));
+    const QString path = m_dir->filePath("track." + testaudio::extension(format));
+    QVERIFY(testaudio::write(path, {format, rate, channels, rate / 16 + 3, testaudio::Signal::Noise}));
 
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
     BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
-    player.setOutputDevice(deviceIdForPcm("quorvel_capture"));
+    player.setOutputDevice(deviceIdForPcm(pcm.toUtf8()));
     player.playBitPerfect(QUrl::fromLocalFile(path));
     QVERIFY(player.isPlaying());
     QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 20000);
 
-    // One open, named by ALSA after the parameters it was opened with.
-    const QString expectedName = QStringLiteral("cap-%1-%2-%3.raw").arg(rate).arg(channels).arg(opened);
-    QCOMPARE(captures.entryList(QDir::Files), QStringList{expectedName});
-    const QByteArray captured = testfiles::readAll(captures.filePath(expectedName));
-    const int sampleBytes = opened.section('-', 0, 0).toInt() / 8;
-    const QByteArray expected = expectedBytes(path, extension == "flac" || extension == "mp3", sampleBytes * channels);
-    QVERIFY(!expected.isEmpty());
-    QVERIFY2(captured.size() >= expected.size(), qPrintable(QString::number(captured.size())));
-    QVERIFY2(std::memcmp(captured.constData(), expected.constData(), std::size_t(expected.size())) == 0,
-             "captured bytes differ from the track");
+    // One open, at the track's rate and channels.
+    const QString prefix = capture ? "cap" : pcm == "quorvel_dac" ? "dac" : "int";
+    const QString name = QStringLiteral("%1-%2-%3-%4.raw").arg(prefix).arg(rate).arg(channels).arg(opened);
+    QCOMPARE(captures.entryList(QDir::Files), QStringList{name});
+    const QByteArray received = testfiles::readAll(captures.filePath(name));
+    const int bits = opened.section('-', 0, 0).toInt();
+    const QByteArray expected = rounded ? testaudio::roundedLittleEndian(testaudio::decodedDouble(path), bits)
+                                        : unchangedValues(path, pcm, bits, channels);
+    QVERIFY(!expected.isEmpty() && received.size() >= expected.size());
+    QVERIFY2(std::memcmp(received.constData(), expected.constData(), std::size_t(expected.size())) == 0,
+             "the device received other values");
+    // Only the padding of the last period follows, as silence.
     const char silence = opened.endsWith("U8") ? '\x80' : '\0';
-    QCOMPARE(captured.mid(expected.size()), QByteArray(captured.size() - expected.size(), silence));
+    QCOMPARE(received.mid(expected.size()), QByteArray(received.size() - expected.size(), silence));
 }
 
 void AlsaCaptureTest::reportsDeviceNodeChanges()
@@ -159,56 +189,35 @@ void AlsaCaptureTest::reportsDeviceNodeChanges()
     QTRY_VERIFY(changed.count() >= 1);
 }
 
-// Through the real-time test DAC (wrapped in a file PCM whose capture ALSA
-// names after the opened parameters): tracks of one format reach the device
-// back to back in one stream; a change of rate ends one stream and opens
-// another, each exact.
+// Through the real-time test DAC: tracks of one format reach the device back
+// to back in one stream; a change of rate ends one stream and opens another,
+// each exact.
 void AlsaCaptureTest::albumsPlayAsOneStream_data()
 {
     QTest::addColumn<QList<int>>("rates");
-    QTest::addColumn<QList<int>>("formats");
     QTest::addColumn<QStringList>("streams"); // capture file per stream, in order
-    const int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    const int flac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    QTest::newRow("three wav tracks at 44.1k")
-        << QList<int>{44100, 44100, 44100} << QList<int>{wav16, wav16, wav16}
-        << QStringList{"dac-44100-2-16-S16_LE.raw"};
-    QTest::newRow("two flac tracks at 48k")
-        << QList<int>{48000, 48000} << QList<int>{flac16, flac16}
-        << QStringList{"dac-48000-2-16-S16_LE.raw"};
-    QTest::newRow("44.1k then 96k")
-        << QList<int>{44100, 96000} << QList<int>{wav16, wav16}
-        << QStringList{"dac-44100-2-16-S16_LE.raw", "dac-96000-2-16-S16_LE.raw"};
+    QTest::newRow("three tracks at 44.1k") << QList<int>{44100, 44100, 44100}
+                                           << QStringList{"dac-44100-2-16-S16_LE.raw"};
+    QTest::newRow("44.1k then 96k") << QList<int>{44100, 96000}
+                                    << QStringList{"dac-44100-2-16-S16_LE.raw", "dac-96000-2-16-S16_LE.raw"};
 }
 
 void AlsaCaptureTest::albumsPlayAsOneStream()
 {
     QFETCH(QList<int>, rates);
-    QFETCH(QList<int>, formats);
     QFETCH(QStringList, streams);
     const QDir captures(m_dir->filePath("dac"));
     removeFiles(captures);
     QList<QUrl> album;
-    QList<QByteArray> expected;
     for (qsizetype i = 0; i < rates.size(); ++i) {
-        const bool flac = (formats[i] & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
-        const QString path = m_dir->filePath(QStringLiteral("album-%1.%2").arg(i).arg(flac ? "flac" : "wav"));
+        const QString path = m_dir->filePath(QStringLiteral("album-%1.wav").arg(i));
         // Longer than the device buffer, so the next track is in memory before
         // the render thread reaches the end of this one.
-        testaudio::Recipe recipe{formats[i], rates[i], 2, rates[i] / 2 + 3 * int(i), testaudio::Signal::Noise};
+        testaudio::Recipe recipe{SF_FORMAT_WAV | SF_FORMAT_PCM_16, rates[i], 2, rates[i] / 2 + 3 * int(i),
+                                 testaudio::Signal::Noise};
         recipe.seed = quint32(i + 1);
         QVERIFY(testaudio::write(path, recipe));
         album << QUrl::fromLocalFile(path);
-        if (flac) { // the DAC takes no float: the decoded integers go as S16_LE
-            QByteArray integers;
-            for (const float sample : testaudio::decodedFloat(path)) {
-                const auto value = qint16(sample * 32768.0f);
-                integers.append(reinterpret_cast<const char *>(&value), 2);
-            }
-            expected << integers;
-        } else {
-            expected << testaudio::rawData(path);
-        }
     }
 
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
@@ -242,49 +251,11 @@ void AlsaCaptureTest::albumsPlayAsOneStream()
         QByteArray stream;
         const int rate = rates[track];
         while (track < rates.size() && rates[track] == rate)
-            stream += expected[track++];
+            stream += testaudio::rawData(album[track++].toLocalFile());
         QVERIFY2(captured.startsWith(stream), qPrintable(name));
         // Only the padding of the last period follows, as silence.
         QCOMPARE(captured.mid(stream.size()), QByteArray(captured.size() - stream.size(), '\0'));
-        QVERIFY(captured.size() - stream.size() < rate / 10 * 4);
     }
-}
-
-// A click inside the playing track: the next period the device receives
-// starts at the target frame, and the file is not read again.
-void AlsaCaptureTest::seekingInMemoryMovesOnlyTheFrame()
-{
-    const QDir captures(m_dir->filePath("dac"));
-    removeFiles(captures);
-    const QString path = m_dir->filePath("seek.wav");
-    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000, testaudio::Signal::Noise}));
-    const QUrl url = QUrl::fromLocalFile(path);
-    int loads = 0;
-    const auto countingLoad = [&loads](const QString &file, std::stop_token stop) {
-        ++loads;
-        return loadTrack(file, stop);
-    };
-    AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
-    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline, countingLoad);
-    QSignalSpy started(&player, &BitPerfectAudioPlayer::started);
-    player.setOutputDevice(deviceIdForPcm("quorvel_dac"));
-    player.playBitPerfect(url);
-    QTRY_VERIFY(player.currentFrame() > 9600);
-    player.playBitPerfect(url, 0.75);
-    QCOMPARE(started.count(), 2);
-    QCOMPARE(player.currentFrame(), 36000);
-    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 20000);
-    QCOMPARE(loads, 1);
-
-    const QStringList files = captures.entryList(QDir::Files);
-    QCOMPARE(files, QStringList{"dac-48000-2-16-S16_LE.raw"}); // one open
-    const QByteArray captured = testfiles::readAll(captures.filePath(files[0]));
-    const QByteArray data = testaudio::rawData(path);
-    qsizetype heard = 0; // frames of the start heard before the click took effect
-    while (heard + 4 <= captured.size() && captured.mid(heard, 4) == data.mid(heard, 4))
-        heard += 4;
-    QVERIFY(heard >= 9600 * 4);
-    QCOMPARE(captured.mid(heard, 12000 * 4), data.mid(36000 * 4));
 }
 
 void AlsaCaptureTest::aCardPlaysWithoutASessionBus()
