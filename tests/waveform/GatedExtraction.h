@@ -8,10 +8,9 @@
 #include <condition_variable>
 #include <mutex>
 
-// The real extraction behind a gate the test controls, standing either before
-// the decoding (the decoder then sees any cancellation given meanwhile) or
-// after it (its result waits to be handed back). Also counts how many calls
-// are inside at once. What comes out is makeWaveformData's own.
+// The real extraction behind a gate the test controls, before the decoding,
+// so the decoder sees any cancellation given meanwhile. Also counts how many
+// calls are inside at once. What comes out is makeWaveformData's own.
 class GatedExtraction
 {
     template<typename F>
@@ -23,19 +22,12 @@ class GatedExtraction
     }
 
 public:
-    enum class Gate { BeforeDecoding, AfterDecoding };
-
-    explicit GatedExtraction(Gate gate = Gate::BeforeDecoding) : m_gate(gate) {}
-
     WaveformLoader::Extractor extractor()
     {
         return [this](const QUrl &url, int maxSamples, const CancellationCheck &isCancelled) {
             locked([&] { m_mostInside = std::max(m_mostInside, ++m_inside); });
-            if (m_gate == Gate::BeforeDecoding)
-                pass(url);
+            pass(url);
             WaveformResult result = makeWaveformData(url, maxSamples, isCancelled);
-            if (m_gate == Gate::AfterDecoding)
-                pass(url);
             locked([&] { --m_inside; });
             return result;
         };
@@ -59,7 +51,6 @@ private:
             --m_permits;
     }
 
-    const Gate m_gate;
     // Standard primitives, which the thread sanitizer sees into.
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -15,8 +15,6 @@
 struct WholeFileWaveform
 {
     bool opened = false;
-    sf_count_t announced = 0;
-    qint64 decoded = 0;
     QList<double> samples;
     double duration = 0;
 };
@@ -32,9 +30,7 @@ inline WholeFileWaveform wholeFileWaveform(const QString &path, int maxSamples)
     sf_close(probe);
     if (!out.opened || info.frames == 0)
         return out;
-    out.announced = info.frames;
     const qint64 count = qint64(all.size()) / info.channels;
-    out.decoded = count;
     if (count == 0)
         return out;
     const qint64 bucket = std::max<qint64>(count / maxSamples, 1);

@@ -7,7 +7,6 @@
 #include "WaveformExtraction.h"
 #include "WholeFileWaveform.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTest>
 #include <bit>
@@ -33,11 +32,6 @@ WaveformResult extract(const QString &path, const CancellationCheck &isCancelled
 QString writeFile(const QTemporaryDir &dir, const testaudio::Recipe &recipe)
 {
     return testaudio::writeTrack(dir.filePath("track." + testaudio::extension(recipe.format)), recipe).toLocalFile();
-}
-
-bool truncateTo(const QString &path, double fraction)
-{
-    return QFile::resize(path, qint64(QFileInfo(path).size() * fraction));
 }
 
 // Compares the extraction of `path` with the whole-file reference, bit for bit.
@@ -76,16 +70,14 @@ void WaveformExtractionTest::matchesWholeFileReference_data()
 {
     QTest::addColumn<testaudio::Recipe>("recipe");
     QTest::addColumn<int>("count"); // of bars, known independently of the reference; -1 skips
-    // One bucket a frame below twice the budget; past a whole number of
-    // buckets the last holds the frames left; the first channel only.
+    // One bucket a frame below twice the budget; a whole number of buckets;
+    // past it the last holds the frames left; the first channel only.
     QTest::newRow("wav no frames") << testaudio::Recipe{wav16, 44100, 2, 0} << 0;
     QTest::newRow("wav 999 left silent") << testaudio::Recipe{wav16, 44100, 2, 999, Signal::LeftSilent} << 999;
-    QTest::newRow("aiff24 1,000,000 full scale")
-        << testaudio::Recipe{SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 44100, 2, 1000000, Signal::FullScale} << 500;
-    QTest::newRow("flac16 1,000,001 left silent") << testaudio::Recipe{flac16, 44100, 2, 1000001, Signal::LeftSilent}
-                                                  << 501;
-    QTest::newRow("wav float 6ch") << testaudio::Recipe{SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 6, 250001, Signal::Noise}
-                                   << -1;
+    QTest::newRow("flac16 1,000,000 left silent")
+        << testaudio::Recipe{flac16, 44100, 2, 1000000, Signal::LeftSilent} << 500;
+    QTest::newRow("wav float 6ch 250,001") << testaudio::Recipe{SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 6, 250001, Signal::Noise}
+                                           << 501;
     QTest::newRow("mp3 mono 48k 300") << testaudio::Recipe{mp3, 48000, 1, 300} << -1;
 }
 
@@ -113,34 +105,21 @@ void WaveformExtractionTest::badFilesFailOrMatch_data()
     const auto damaged = [](int format, std::function<bool(const QString &)> damage) {
         return Make([=](const QString &p) { return testaudio::write(p, {format, 44100, 2, 200000, Signal::Noise}) && damage(p); });
     };
-    const auto cut = [](double fraction) { return [=](const QString &p) { return truncateTo(p, fraction); }; };
+    const auto cut = [](double fraction) {
+        return [=](const QString &p) { return QFile::resize(p, qint64(QFileInfo(p).size() * fraction)); };
+    };
     const auto announce = [](quint64 frames) {
         return [=](const QString &p) { return hostile::setFlacTotalFrames(p, frames); };
     };
-    const auto bytes = [](const QByteArray &content) {
-        return Make([=](const QString &p) { return testfiles::writeAll(p, content); });
-    };
-    const QString unreadable = "not a readable WAV, AIFF, FLAC or MP3 file";
-    QTest::newRow("wav cut mid-frame") << "a.wav" << damaged(wav16, cut(0.77)) << "";
     QTest::newRow("flac announcing twice its length") << "a.flac" << damaged(flac16, announce(400000)) << "";
     QTest::newRow("flac announcing 2^33 frames") << "a.flac" << damaged(flac16, announce(1ULL << 33)) << "*";
     QTest::newRow("mp3 cut to 100 bytes") << "a.mp3" << damaged(mp3, cut(0.001)) << "";
     QTest::newRow("mp3 cut short") << "a.mp3" << damaged(mp3, cut(0.4)) << "";
-    // Without LAME's frame-count tag the length is estimated; the duration is still the reader's length.
-    QTest::newRow("mp3 length tag removed") << "a.mp3" << damaged(mp3, [](const QString &p) {
-        QByteArray bytes = testfiles::readAll(p);
-        for (const char *tag : {"Xing", "Info"})
-            if (const qsizetype at = bytes.indexOf(tag); at >= 0)
-                bytes.replace(at, 4, "XXXX");
-        return testfiles::writeAll(p, bytes);
-    }) << "";
     QTest::newRow("missing") << "missing.flac" << Make([](const QString &) { return true; }) << "does not exist";
-    QTest::newRow("folder") << "folder.wav" << Make([](const QString &p) { return QDir().mkpath(p); }) << "folder";
+    // Opening a pipe for reading would wait for a writer forever.
     QTest::newRow("fifo") << "pipe.flac"
                           << Make([](const QString &p) { return mkfifo(QFile::encodeName(p).constData(), 0600) == 0; })
                           << "not a regular file";
-    QTest::newRow("empty") << "empty.mp3" << bytes({}) << "is empty";
-    QTest::newRow("text named wav") << "notes.wav" << bytes("just some words, not audio\n") << unreadable;
 }
 
 void WaveformExtractionTest::badFilesFailOrMatch()
