@@ -92,6 +92,7 @@ void TransportTest::pauseKeepsTheProgressAcrossAWait()
 {
     QueueRig rig;
     rig.intake.loadPlaylist({rig.track("long.wav", 441000), rig.track("next.wav")});
+    QCoreApplication::processEvents(); // the GUI thread has seen it playing
     rig.clock.advance(4.0);
     rig.transport.tick();
     rig.transport.togglePausePlayback();
