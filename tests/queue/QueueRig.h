@@ -5,13 +5,22 @@
 #include "BitPerfectAudioPlayer.h"
 #include "Clock.h"
 #include "FileIntake.h"
-#include "ManualClock.h"
 #include "PlayQueue.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
+
+class ManualClock final : public Clock
+{
+public:
+    double now() const override { return m_now; }
+    void advance(double seconds) { m_now += seconds; }
+
+private:
+    double m_now = 1000.0;
+};
 
 struct QueueRig
 {
@@ -27,11 +36,13 @@ struct QueueRig
 
     // A 16-bit stereo WAV of `frames` frames at 44.1 kHz whose samples differ
     // from every other track's, so captures can tell them apart.
-    QUrl track(const QString &name, qint64 frames = 4410, quint32 seed = 0)
+    QUrl track(const QString &name, qint64 frames = 4410)
     {
-        return testaudio::writeTrack(dir->filePath(name), {.frames = frames, .signal = testaudio::Signal::Noise,
-                                                           .seed = seed ? seed : ++nextSeed});
+        return testaudio::writeTrack(dir->filePath(name),
+                                     {.frames = frames, .signal = testaudio::Signal::Noise, .seed = ++nextSeed});
     }
+
+    QList<QUrl> threeTracks() { return {track("1.wav"), track("2.wav"), track("3.wav")}; }
 
     // A file that no decoder accepts.
     QUrl brokenTrack(const QString &name)

@@ -5,12 +5,13 @@
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "WaveformExtraction.h"
-#include "WholeFileWaveform.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTest>
+#include <algorithm>
 #include <bit>
+#include <cmath>
+#include <limits>
 #include <sys/stat.h>
 
 using testaudio::Signal;
@@ -35,15 +36,52 @@ QString writeFile(const QTemporaryDir &dir, const testaudio::Recipe &recipe)
     return testaudio::writeTrack(dir.filePath("track." + testaudio::extension(recipe.format)), recipe).toLocalFile();
 }
 
-bool truncateTo(const QString &path, double fraction)
+// The straightforward whole-file waveform the streaming extraction must equal
+// bit for bit: decode everything into one buffer, then bucket the first
+// channel of the frames really decoded.
+struct WholeFileWaveform
 {
-    return QFile::resize(path, qint64(QFileInfo(path).size() * fraction));
+    bool opened = false;
+    QList<double> samples;
+    double duration = 0;
+};
+
+WholeFileWaveform wholeFileWaveform(const QString &path)
+{
+    WholeFileWaveform out;
+    SF_INFO info{};
+    const std::vector<float> all = testaudio::decodedFloat(path, &info);
+    SF_INFO probeInfo{};
+    SNDFILE *probe = sf_open(QFile::encodeName(path).constData(), SFM_READ, &probeInfo);
+    out.opened = probe != nullptr;
+    sf_close(probe);
+    if (!out.opened || info.frames == 0)
+        return out;
+    const qint64 count = qint64(all.size()) / info.channels;
+    const qint64 bucket = std::max<qint64>(count / maxSamples, 1);
+    for (qint64 s = 0; s < count; s += bucket) {
+        const qint64 e = std::min(s + bucket, count);
+        double sum = 0;
+        for (qint64 f = s; f < e; ++f) {
+            const double v = double(std::abs(all[std::size_t(f * info.channels)]));
+            sum += v * v;
+        }
+        out.samples.append(std::sqrt(sum / double(std::max<qint64>(e - s, 1))));
+    }
+    // A reader that cannot tell the length knows it once everything is decoded;
+    // one that states it (all but MP3, whose length is an estimate) and yields
+    // fewer frames is wrong or cut short, and the frames decoded are the track.
+    const bool known = info.frames != std::numeric_limits<sf_count_t>::max();
+    const bool estimate = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    const double length = double(!known ? count : estimate ? info.frames : std::min<qint64>(info.frames, count));
+    out.duration = info.samplerate > 0 ? length / info.samplerate : 0.0;
+    return out;
 }
 
 // Compares the extraction of `path` with the whole-file reference, bit for bit.
 void verifyMatchesWholeFile(const QString &path, const WaveformResult &result)
 {
-    const WholeFileWaveform reference = wholeFileWaveform(path, maxSamples);
+    const WholeFileWaveform reference = wholeFileWaveform(path);
     const auto *error = std::get_if<WaveformError>(&result);
     if (!reference.opened) {
         QVERIFY(error && error->kind == WaveformError::Failed);
@@ -76,16 +114,14 @@ void WaveformExtractionTest::matchesWholeFileReference_data()
 {
     QTest::addColumn<testaudio::Recipe>("recipe");
     QTest::addColumn<int>("count"); // of bars, known independently of the reference; -1 skips
-    // One bucket a frame below twice the budget; past a whole number of
-    // buckets the last holds the frames left; the first channel only.
+    // One bucket a frame below twice the budget; a whole number of buckets;
+    // past it the last holds the frames left; the first channel only.
     QTest::newRow("wav no frames") << testaudio::Recipe{wav16, 44100, 2, 0} << 0;
     QTest::newRow("wav 999 left silent") << testaudio::Recipe{wav16, 44100, 2, 999, Signal::LeftSilent} << 999;
-    QTest::newRow("aiff24 1,000,000 full scale")
-        << testaudio::Recipe{SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 44100, 2, 1000000, Signal::FullScale} << 500;
-    QTest::newRow("flac16 1,000,001 left silent") << testaudio::Recipe{flac16, 44100, 2, 1000001, Signal::LeftSilent}
-                                                  << 501;
-    QTest::newRow("wav float 6ch") << testaudio::Recipe{SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 6, 250001, Signal::Noise}
-                                   << -1;
+    QTest::newRow("flac16 1,000,000 left silent")
+        << testaudio::Recipe{flac16, 44100, 2, 1000000, Signal::LeftSilent} << 500;
+    QTest::newRow("wav float 6ch 250,001") << testaudio::Recipe{SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 6, 250001, Signal::Noise}
+                                           << 501;
     QTest::newRow("mp3 mono 48k 300") << testaudio::Recipe{mp3, 48000, 1, 300} << -1;
 }
 
@@ -113,34 +149,20 @@ void WaveformExtractionTest::badFilesFailOrMatch_data()
     const auto damaged = [](int format, std::function<bool(const QString &)> damage) {
         return Make([=](const QString &p) { return testaudio::write(p, {format, 44100, 2, 200000, Signal::Noise}) && damage(p); });
     };
-    const auto cut = [](double fraction) { return [=](const QString &p) { return truncateTo(p, fraction); }; };
+    const auto cut = [](double fraction) {
+        return [=](const QString &p) { return QFile::resize(p, qint64(QFileInfo(p).size() * fraction)); };
+    };
     const auto announce = [](quint64 frames) {
         return [=](const QString &p) { return hostile::setFlacTotalFrames(p, frames); };
     };
-    const auto bytes = [](const QByteArray &content) {
-        return Make([=](const QString &p) { return testfiles::writeAll(p, content); });
-    };
-    const QString unreadable = "not a readable WAV, AIFF, FLAC or MP3 file";
-    QTest::newRow("wav cut mid-frame") << "a.wav" << damaged(wav16, cut(0.77)) << "";
-    QTest::newRow("flac announcing twice its length") << "a.flac" << damaged(flac16, announce(400000)) << "";
     QTest::newRow("flac announcing 2^33 frames") << "a.flac" << damaged(flac16, announce(1ULL << 33)) << "*";
     QTest::newRow("mp3 cut to 100 bytes") << "a.mp3" << damaged(mp3, cut(0.001)) << "";
     QTest::newRow("mp3 cut short") << "a.mp3" << damaged(mp3, cut(0.4)) << "";
-    // Without LAME's frame-count tag the length is estimated; the duration is still the reader's length.
-    QTest::newRow("mp3 length tag removed") << "a.mp3" << damaged(mp3, [](const QString &p) {
-        QByteArray bytes = testfiles::readAll(p);
-        for (const char *tag : {"Xing", "Info"})
-            if (const qsizetype at = bytes.indexOf(tag); at >= 0)
-                bytes.replace(at, 4, "XXXX");
-        return testfiles::writeAll(p, bytes);
-    }) << "";
     QTest::newRow("missing") << "missing.flac" << Make([](const QString &) { return true; }) << "does not exist";
-    QTest::newRow("folder") << "folder.wav" << Make([](const QString &p) { return QDir().mkpath(p); }) << "folder";
+    // Opening a pipe for reading would wait for a writer forever.
     QTest::newRow("fifo") << "pipe.flac"
                           << Make([](const QString &p) { return mkfifo(QFile::encodeName(p).constData(), 0600) == 0; })
                           << "not a regular file";
-    QTest::newRow("empty") << "empty.mp3" << bytes({}) << "is empty";
-    QTest::newRow("text named wav") << "notes.wav" << bytes("just some words, not audio\n") << unreadable;
 }
 
 void WaveformExtractionTest::badFilesFailOrMatch()
