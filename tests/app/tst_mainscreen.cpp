@@ -10,6 +10,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QQmlApplicationEngine>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
@@ -95,6 +96,7 @@ class MainScreenTest : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
     void theCardGivesWayToDroppedFiles();
     void tracksGivenAtLaunchAreQueuedAndPlayed();
     void thePickerListsDevicesAndAClickSelects();
@@ -102,6 +104,13 @@ private slots:
     void aRowClickSeeksAndTheCurrentRowIsCentred();
     void aHugeQueueBuildsOnlyVisibleRows();
 };
+
+// Any complaint about our own QML or its icons (a failed binding, a missing
+// file) fails the test that caused it.
+void MainScreenTest::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(":/Quorvel/")));
+}
 
 // Opening the window is no resize: the first launch writes no size. Drag
 // events reach the real window: only files are taken, and their drop queues
