@@ -3,8 +3,6 @@
 #include "WindowResizer.h"
 #include "WindowSize.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -19,7 +17,6 @@ private slots:
     void init();
     void loadsWhatIsStored_data();
     void loadsWhatIsStored();
-    void savesTwoMembersAndDropsWhatCannotBeEncoded();
     void usableSizeBoundsHostileValues_data();
     void usableSizeBoundsHostileValues();
     void followsARealWindowAndSurvivesARestart();
@@ -52,17 +49,6 @@ void WindowSizeTest::loadsWhatIsStored()
     if (stored.isValid())
         settings.setValue(windowsize::settingsKey, stored);
     QCOMPARE(windowsize::loadSavedWindowSize(settings), expected);
-}
-
-void WindowSizeTest::savesTwoMembersAndDropsWhatCannotBeEncoded()
-{
-    QSettings settings;
-    windowsize::saveWindowSize(settings, QSizeF(901.5, 750));
-    const QByteArray json = settings.value(windowsize::settingsKey).toByteArray();
-    QCOMPARE(QJsonDocument::fromJson(json).object().keys(), (QStringList{"height", "width"}));
-    QCOMPARE(windowsize::loadSavedWindowSize(settings), QSizeF(901.5, 750));
-    windowsize::saveWindowSize(settings, QSizeF(std::numeric_limits<double>::infinity(), 800));
-    QVERIFY(!settings.contains(windowsize::settingsKey));
 }
 
 void WindowSizeTest::usableSizeBoundsHostileValues_data()

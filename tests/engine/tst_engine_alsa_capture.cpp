@@ -147,7 +147,7 @@ void AlsaCaptureTest::deviceReceivesExactly()
     const QDir captures(m_dir->filePath(capture ? "capture" : "dac"));
     removeFiles(captures);
     const QString path = m_dir->filePath("track." + testaudio::extension(format));
-    QVERIFY(testaudio::write(path, {format, rate, channels, rate / 16 + 3, testaudio::Signal::Noise}));
+    testaudio::writeTrack(path, {format, rate, channels, rate / 16 + 3, testaudio::Signal::Noise});
 
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
     BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
@@ -216,7 +216,7 @@ void AlsaCaptureTest::albumsPlayAsOneStream()
         testaudio::Recipe recipe{SF_FORMAT_WAV | SF_FORMAT_PCM_16, rates[i], 2, rates[i] / 2 + 3 * int(i),
                                  testaudio::Signal::Noise};
         recipe.seed = quint32(i + 1);
-        QVERIFY(testaudio::write(path, recipe));
+        testaudio::writeTrack(path, recipe);
         album << QUrl::fromLocalFile(path);
     }
 
@@ -261,7 +261,7 @@ void AlsaCaptureTest::albumsPlayAsOneStream()
 void AlsaCaptureTest::aCardPlaysWithoutASessionBus()
 {
     const QString path = m_dir->filePath("nobus.wav");
-    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 4800}));
+    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 4800});
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
     BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
     player.setOutputDevice(deviceIdForPcm("quorvel_dac_card"));

@@ -222,7 +222,7 @@ void AlsaDacTest::aRefusedOrLostDeviceLeavesIdle()
     QFETCH(int, rate);
     QFETCH(PlaybackFailure, failure);
     const QString path = m_dir->filePath("refused." + testaudio::extension(format));
-    QVERIFY(testaudio::write(path, {format, rate, 2, rate / 2}));
+    testaudio::writeTrack(path, {format, rate, 2, rate / 2});
     Rig rig(m_dir->path(), pcm.toUtf8().constData());
     rig.player.playBitPerfect(QUrl::fromLocalFile(path));
     QTRY_VERIFY(!rig.player.isPlaying());
@@ -237,7 +237,7 @@ void AlsaDacTest::aRefusedOrLostDeviceLeavesIdle()
 void AlsaDacTest::pauseResumesWhereTheSoundStopped()
 {
     const QString path = m_dir->filePath("pause.wav");
-    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000, testaudio::Signal::Noise}));
+    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000, testaudio::Signal::Noise});
     const QString record = m_dir->filePath("dac-received.raw");
     Rig rig(m_dir->path(), "quorvel_dac");
     BitPerfectAudioPlayer &player = rig.player;
@@ -267,8 +267,8 @@ void AlsaDacTest::renderThreadAllocatesNothing()
     g_renderThreadAllocations.store(0);
     const QString wav = m_dir->filePath("alloc.wav");
     const QString flac = m_dir->filePath("alloc.flac");
-    QVERIFY(testaudio::write(wav, {SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, 12000}));
-    QVERIFY(testaudio::write(flac, {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 44100}));
+    testaudio::writeTrack(wav, {SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, 12000});
+    testaudio::writeTrack(flac, {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 44100});
     QVERIFY(playToEnd("quorvel_dac", wav));        // widening on the render thread
     QVERIFY(playToEnd("quorvel_capture", flac));   // the track's own layout
     QCOMPARE(g_renderThreadAllocations.load(), 0);
@@ -285,7 +285,7 @@ void AlsaDacTest::cardIsReservedOnTheSessionBus()
 {
     QFETCH(bool, grants);
     const QString path = m_dir->filePath("reserved.wav");
-    QVERIFY(testaudio::write(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 4}));
+    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 4});
     const QString record = m_dir->filePath("card-received.raw");
     QFile::remove(record);
     const QString ours = QDBusConnection::sessionBus().baseService();

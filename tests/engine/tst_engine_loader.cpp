@@ -92,7 +92,7 @@ void LoaderTest::decodePathGivesFloatFrames()
     QFETCH(double, keep);
     QFETCH(QByteArray, prefix);
     const QString path = m_dir->filePath(QTest::currentDataTag() + name);
-    QVERIFY(testaudio::write(path, {format, 44100, 2, frames, testaudio::Signal::Noise}));
+    testaudio::writeTrack(path, {format, 44100, 2, frames, testaudio::Signal::Noise});
     QVERIFY(testfiles::writeAll(path, prefix + testfiles::readAll(path)));
     QVERIFY(headerFrames < 0 || hostile::setFlacTotalFrames(path, quint64(headerFrames)));
     QVERIFY(QFile::resize(path, qint64(QFileInfo(path).size() * keep)));
@@ -161,7 +161,7 @@ void LoaderTest::badInputIsRefused()
     else if (content == "<fifo>")
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     else if (!content.isNull())
-        QVERIFY(hostile::writeBytes(path, content));
+        QVERIFY(testfiles::writeAll(path, content));
     const auto track = load(path);
     QCOMPARE(track ? track->totalFrames : -1, frames);
     if (track && !content.isEmpty())
@@ -183,7 +183,7 @@ void LoaderTest::headerClaimingMoreThanTheFileIsRefused()
     QFETCH(QString, name);
     QFETCH(int, format);
     const QString path = m_dir->filePath(name);
-    QVERIFY(testaudio::write(path, {format, 44100, 2, 10000, testaudio::Signal::Noise}));
+    testaudio::writeTrack(path, {format, 44100, 2, 10000, testaudio::Signal::Noise});
     QCOMPARE(framesLoaded(path), 10000);
     if (name.startsWith("cut")) {
         QVERIFY(QFile::resize(path, QFileInfo(path).size() - 1000));
@@ -214,7 +214,7 @@ void LoaderTest::memoryBudgetBoundsEveryLoad()
     QFETCH(bool, lengthKnown);
     const bool decoded = format == flac16;
     const QString path = m_dir->filePath(decoded ? "budget.flac" : "budget.wav");
-    QVERIFY(testaudio::write(path, {format, 44100, decoded ? 1 : 2, 2'000'000, testaudio::Signal::Tone}));
+    testaudio::writeTrack(path, {format, 44100, decoded ? 1 : 2, 2'000'000, testaudio::Signal::Tone});
     QVERIFY(lengthKnown || hostile::setFlacTotalFrames(path, 0));
     setTrackMemoryCeiling(12u << 20);
     QCOMPARE(framesLoaded(path), 2'000'000);
@@ -228,7 +228,7 @@ void LoaderTest::stopEndsTheLoadAndFreesItsMemory()
 {
     for (const bool whileDecoding : {false, true}) {
         const QString path = m_dir->filePath(whileDecoding ? "stop.flac" : "stop.wav");
-        QVERIFY(testaudio::write(path, {whileDecoding ? flac24 : wav16, 96000, 2, 1'100'000, testaudio::Signal::Noise}));
+        testaudio::writeTrack(path, {whileDecoding ? flac24 : wav16, 96000, 2, 1'100'000, testaudio::Signal::Noise});
         std::stop_source stop;
         if (!whileDecoding)
             stop.request_stop();

@@ -41,8 +41,8 @@ int main(int argc, char **argv)
     int written = 0;
     for (const auto &file : good) {
         const QString path = scratch.filePath(file.name);
-        written += testaudio::write(path, {file.format, 44100, 2, 1500, testaudio::Signal::Tone})
-                   && addSeed(path, file.name, out);
+        testaudio::writeTrack(path, {file.format, 44100, 2, 1500, testaudio::Signal::Tone});
+        written += addSeed(path, file.name, out);
     }
     for (const hostile::Reproducer &file : hostile::reproducers()) {
         const QString path = scratch.filePath(file.name);

@@ -41,7 +41,8 @@ bool cut(const QString &path, qint64 bytes) { return QFile::resize(path, QFileIn
 
 bool audio(const QString &path, int format, int rate, int channels, qint64 frames)
 {
-    return testaudio::write(path, {format, rate, channels, frames, testaudio::Signal::Tone});
+    testaudio::writeTrack(path, {format, rate, channels, frames, testaudio::Signal::Tone});
+    return true;
 }
 
 // A stored sample of an AIFF-C double file replaced by NaN (big-endian).
@@ -54,7 +55,7 @@ bool nanInAiff(const QString &path)
         return false;
     const qsizetype at = bytes.indexOf("SSND") + 16 + 8 * 10;
     qToBigEndian(std::bit_cast<quint64>(std::numeric_limits<double>::quiet_NaN()), bytes.data() + at);
-    return writeBytes(path, bytes);
+    return testfiles::writeAll(path, bytes);
 }
 
 Reproducer refused(const char *name, std::function<bool(const QString &)> write)
@@ -64,15 +65,10 @@ Reproducer refused(const char *name, std::function<bool(const QString &)> write)
 
 Reproducer rawWav(const char *name, const QByteArray &bytes, qint64 frames = -1)
 {
-    return {name, [bytes](const QString &p) { return writeBytes(p, bytes); }, frames, frames < 0};
+    return {name, [bytes](const QString &p) { return testfiles::writeAll(p, bytes); }, frames, frames < 0};
 }
 
 } // namespace
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    return testfiles::writeAll(path, bytes);
-}
 
 QByteArray wavFile(quint16 formatTag, quint16 channels, quint32 rate, quint16 bits, const QByteArray &data,
                    const QByteArray &chunks)
@@ -93,7 +89,7 @@ bool setFlacTotalFrames(const QString &path, quint64 total)
     quint64 word = qFromBigEndian<quint64>(bytes.constData() + 18);
     word = (word & ~0xFFFFFFFFFull) | (total & 0xFFFFFFFFFull);
     qToBigEndian(word, bytes.data() + 18);
-    return writeBytes(path, bytes);
+    return testfiles::writeAll(path, bytes);
 }
 
 std::vector<Reproducer> reproducers()

@@ -26,8 +26,6 @@ struct Reproducer
 
 std::vector<Reproducer> reproducers();
 
-// testfiles::writeAll under its older name.
-bool writeBytes(const QString &path, const QByteArray &bytes);
 // A WAV of the given format tag with `data` as its data chunk, after `chunks`.
 QByteArray wavFile(quint16 formatTag, quint16 channels, quint32 rate, quint16 bits, const QByteArray &data,
                    const QByteArray &chunks = {});

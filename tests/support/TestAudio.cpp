@@ -24,7 +24,8 @@ SndfileHandle openRead(const QString &path, SF_INFO *info)
 }
 } // namespace
 
-std::vector<double> samples(const Recipe &recipe)
+// The samples written, interleaved, on the [-1, 1] scale.
+static std::vector<double> samples(const Recipe &recipe)
 {
     const auto channels = static_cast<std::size_t>(recipe.channels);
     std::vector<double> out(static_cast<std::size_t>(recipe.frames) * channels);
@@ -35,11 +36,9 @@ std::vector<double> samples(const Recipe &recipe)
         for (std::size_t c = 0; c < channels; ++c) {
             double v = 0.0;
             switch (recipe.signal) {
-            case Signal::Silence: v = 0.0; break;
             case Signal::FullScale: v = 1.0; break;
             case Signal::Tone: v = 0.5 * std::sin(2.0 * std::numbers::pi * recipe.frequency * t); break;
             case Signal::Noise: v = noise(rng); break;
-            case Signal::PerChannel: v = double(c + 1) / double(channels + 1); break;
             case Signal::LeftSilent: v = c == 0 ? 0.0 : noise(rng); break;
             }
             out[frame * channels + c] = v;
@@ -48,36 +47,22 @@ std::vector<double> samples(const Recipe &recipe)
     return out;
 }
 
-bool write(const QString &path, const Recipe &recipe, QString *error)
+QUrl writeTrack(const QString &path, const Recipe &recipe)
 {
+    QDir().mkpath(QFileInfo(path).path());
     SF_INFO info{};
     info.samplerate = recipe.sampleRate;
     info.channels = recipe.channels;
     info.format = recipe.format;
     SndfileHandle file(sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info));
-    if (!file) {
-        if (error)
-            *error = QString::fromUtf8(sf_strerror(nullptr));
-        return false;
-    }
+    if (!file)
+        qFatal("cannot write the test track %s: %s", qPrintable(path), sf_strerror(nullptr));
     // Full scale is +1.0, which integer formats cannot hold: clip it to the
     // largest value instead of letting it wrap to the most negative one.
     sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const auto data = samples(recipe);
-    if (sf_writef_double(file.get(), data.data(), recipe.frames) != recipe.frames) {
-        if (error)
-            *error = QString::fromUtf8(sf_strerror(file.get()));
-        return false;
-    }
-    return true;
-}
-
-QUrl writeTrack(const QString &path, const Recipe &recipe)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QString error;
-    if (!write(path, recipe, &error))
-        qFatal("cannot write the test track %s: %s", qPrintable(path), qPrintable(error));
+    if (sf_writef_double(file.get(), data.data(), recipe.frames) != recipe.frames)
+        qFatal("cannot write the test track %s: %s", qPrintable(path), sf_strerror(file.get()));
     return QUrl::fromLocalFile(path);
 }
 

@@ -12,11 +12,9 @@
 namespace testaudio {
 
 enum class Signal {
-    Silence,
     FullScale,   // every sample at +1.0 (clipped to the format's largest value)
     Tone,        // a sine of `frequency` Hz at half scale, same on every channel
     Noise,       // uniform white noise from `seed`, independent per channel
-    PerChannel,  // channel c holds the constant (c + 1) / (channels + 1)
     LeftSilent,  // channel 0 silent, the others full-scale noise
 };
 
@@ -31,16 +29,9 @@ struct Recipe
     std::uint32_t seed = 1;
 };
 
-// The samples `write` feeds to libsndfile, interleaved, on the [-1, 1] scale.
-std::vector<double> samples(const Recipe &recipe);
-
-// Writes `recipe` to `path`; returns false with a reason in `error` when
-// libsndfile refuses the format or the write.
-bool write(const QString &path, const Recipe &recipe, QString *error = nullptr);
-
-// Writes `recipe` to `path` like write(), creating the path's folder, and
-// returns the file's URL. A file that cannot be written ends the test run:
-// nothing a test checks after it would mean anything.
+// Writes `recipe` to `path` through libsndfile, creating the path's folder,
+// and returns the file's URL. A file that cannot be written ends the test
+// run: nothing a test checks after it would mean anything.
 QUrl writeTrack(const QString &path, const Recipe &recipe = {});
 
 // The file name extension the player knows a libsndfile major format by.

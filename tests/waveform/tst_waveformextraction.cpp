@@ -147,7 +147,10 @@ void WaveformExtractionTest::badFilesFailOrMatch_data()
     for (const hostile::Reproducer &file : hostile::reproducers())
         QTest::newRow(file.name) << file.name << file.write << (file.waveformFails ? "*" : "");
     const auto damaged = [](int format, std::function<bool(const QString &)> damage) {
-        return Make([=](const QString &p) { return testaudio::write(p, {format, 44100, 2, 200000, Signal::Noise}) && damage(p); });
+        return Make([=](const QString &p) {
+            testaudio::writeTrack(p, {format, 44100, 2, 200000, Signal::Noise});
+            return damage(p);
+        });
     };
     const auto cut = [](double fraction) {
         return [=](const QString &p) { return QFile::resize(p, qint64(QFileInfo(p).size() * fraction)); };
