@@ -26,13 +26,13 @@ QByteArray unchangedValues(const QString &path, const QString &pcm, int bits, in
 {
     QByteArray out;
     if (pcm != "quorvel_capture") {
-        for (qint32 v : testaudio::decodedInt(path)) {
+        for (qint32 v : testaudio::decoded<qint32>(path)) {
             char bytes[4];
             qToLittleEndian<qint32>(v, bytes);
             out.append(bytes + 4 - bits / 8, bits / 8);
         }
     } else if (path.endsWith(".flac") || path.endsWith(".mp3")) {
-        const std::vector<float> frames = testaudio::decodedFloat(path);
+        const std::vector<float> frames = testaudio::decoded<float>(path);
         out = QByteArray(reinterpret_cast<const char *>(frames.data()), qsizetype(frames.size() * 4));
     } else {
         out = testaudio::rawData(path);
@@ -162,7 +162,7 @@ void AlsaCaptureTest::deviceReceivesExactly()
     QCOMPARE(captures.entryList(QDir::Files), QStringList{name});
     const QByteArray received = testfiles::readAll(captures.filePath(name));
     const int bits = opened.section('-', 0, 0).toInt();
-    const QByteArray expected = rounded ? testaudio::roundedLittleEndian(testaudio::decodedDouble(path), bits)
+    const QByteArray expected = rounded ? testaudio::roundedLittleEndian(testaudio::decoded<double>(path), bits)
                                         : unchangedValues(path, pcm, bits, channels);
     QVERIFY(!expected.isEmpty() && received.size() >= expected.size());
     QVERIFY2(std::memcmp(received.constData(), expected.constData(), std::size_t(expected.size())) == 0,

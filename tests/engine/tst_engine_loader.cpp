@@ -99,7 +99,7 @@ void LoaderTest::decodePathGivesFloatFrames()
 
     const auto track = load(path);
     QVERIFY(track);
-    const std::vector<float> sequential = testaudio::decodedFloat(path);
+    const std::vector<float> sequential = testaudio::decoded<float>(path);
     const auto decoded = qint64(sequential.size() / 2);
     if (keep < 1.0)
         QVERIFY(track->totalFrames > 100'000 && track->totalFrames <= decoded);

@@ -10,20 +10,6 @@
 
 namespace testaudio {
 
-namespace {
-struct SndfileCloser
-{
-    void operator()(SNDFILE *f) const { sf_close(f); }
-};
-using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
-
-SndfileHandle openRead(const QString &path, SF_INFO *info)
-{
-    *info = {};
-    return SndfileHandle(sf_open(QFile::encodeName(path).constData(), SFM_READ, info));
-}
-} // namespace
-
 // The samples written, interleaved, on the [-1, 1] scale.
 static std::vector<double> samples(const Recipe &recipe)
 {
@@ -50,19 +36,14 @@ static std::vector<double> samples(const Recipe &recipe)
 QUrl writeTrack(const QString &path, const Recipe &recipe)
 {
     QDir().mkpath(QFileInfo(path).path());
-    SF_INFO info{};
-    info.samplerate = recipe.sampleRate;
-    info.channels = recipe.channels;
-    info.format = recipe.format;
-    SndfileHandle file(sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info));
-    if (!file)
-        qFatal("cannot write the test track %s: %s", qPrintable(path), sf_strerror(nullptr));
+    SndfileHandle file(QFile::encodeName(path).constData(), SFM_WRITE, recipe.format, recipe.channels,
+                       recipe.sampleRate);
     // Full scale is +1.0, which integer formats cannot hold: clip it to the
     // largest value instead of letting it wrap to the most negative one.
-    sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    file.command(SFC_SET_CLIPPING, nullptr, SF_TRUE);
     const auto data = samples(recipe);
-    if (sf_writef_double(file.get(), data.data(), recipe.frames) != recipe.frames)
-        qFatal("cannot write the test track %s: %s", qPrintable(path), sf_strerror(file.get()));
+    if (!file.rawHandle() || file.writef(data.data(), recipe.frames) != recipe.frames)
+        qFatal("cannot write the test track %s: %s", qPrintable(path), file.strError());
     return QUrl::fromLocalFile(path);
 }
 
@@ -78,64 +59,26 @@ QString extension(int format)
 
 QByteArray rawData(const QString &path)
 {
-    SF_INFO info;
-    SndfileHandle file = openRead(path, &info);
-    if (!file)
-        return {};
-    QByteArray bytes;
-    char chunk[1 << 16];
+    SndfileHandle file(QFile::encodeName(path).constData());
     // A raw read wants a whole number of frames.
-    const int frameBytes = [&] {
-        switch (info.format & SF_FORMAT_SUBMASK) {
-        case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: return 1 * info.channels;
-        case SF_FORMAT_PCM_16: return 2 * info.channels;
-        case SF_FORMAT_PCM_24: return 3 * info.channels;
-        case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: return 4 * info.channels;
-        case SF_FORMAT_DOUBLE: return 8 * info.channels;
+    const int sampleBytes = [&] {
+        switch (file.format() & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: return 1;
+        case SF_FORMAT_PCM_16: return 2;
+        case SF_FORMAT_PCM_24: return 3;
+        case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: return 4;
+        case SF_FORMAT_DOUBLE: return 8;
         default: return 0;
         }
     }();
-    if (frameBytes == 0)
-        return {};
-    const sf_count_t slice = (sizeof chunk / frameBytes) * frameBytes;
-    for (;;) {
-        const sf_count_t got = sf_read_raw(file.get(), chunk, slice);
-        if (got <= 0)
-            break;
-        bytes.append(chunk, static_cast<qsizetype>(got));
-    }
+    QByteArray bytes;
+    if (!file.rawHandle() || sampleBytes == 0)
+        return bytes;
+    char chunk[1 << 16];
+    const sf_count_t slice = sf_count_t(sizeof chunk) / (sampleBytes * file.channels()) * sampleBytes * file.channels();
+    for (sf_count_t got = 0; (got = file.readRaw(chunk, slice)) > 0;)
+        bytes.append(chunk, qsizetype(got));
     return bytes;
-}
-
-std::vector<float> decodedFloat(const QString &path, SF_INFO *infoOut)
-{
-    SF_INFO info;
-    SndfileHandle file = openRead(path, &info);
-    if (infoOut)
-        *infoOut = info;
-    if (!file)
-        return {};
-    std::vector<float> out;
-    std::vector<float> chunk(4096 * static_cast<std::size_t>(info.channels));
-    for (;;) {
-        const sf_count_t got = sf_readf_float(file.get(), chunk.data(), 4096);
-        if (got <= 0)
-            break;
-        out.insert(out.end(), chunk.begin(), chunk.begin() + got * info.channels);
-    }
-    return out;
-}
-
-std::vector<double> decodedDouble(const QString &path)
-{
-    SF_INFO info;
-    SndfileHandle file = openRead(path, &info);
-    if (!file)
-        return {};
-    std::vector<double> out(std::size_t(info.frames) * std::size_t(info.channels));
-    const sf_count_t got = sf_readf_double(file.get(), out.data(), info.frames);
-    out.resize(std::size_t(std::max<sf_count_t>(got, 0)) * std::size_t(info.channels));
-    return out;
 }
 
 // Written with floor and a fraction so that it shares nothing with the
@@ -160,18 +103,6 @@ QByteArray roundedLittleEndian(const std::vector<double> &values, int bits)
         for (int i = 0; i < bits / 8; ++i)
             out.append(char(word >> (8 * i)));
     }
-    return out;
-}
-
-std::vector<std::int32_t> decodedInt(const QString &path)
-{
-    SF_INFO info;
-    SndfileHandle file = openRead(path, &info);
-    if (!file)
-        return {};
-    std::vector<std::int32_t> out(std::size_t(info.frames) * std::size_t(info.channels));
-    const sf_count_t got = sf_readf_int(file.get(), out.data(), info.frames);
-    out.resize(std::size_t(std::max<sf_count_t>(got, 0)) * std::size_t(info.channels));
     return out;
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <cstdint>
 #include <memory>
-#include <sndfile.h>
+#include <sndfile.hh>
 #include <vector>
 
 namespace testaudio {
@@ -41,23 +42,31 @@ QString extension(int format);
 // for formats with a data chunk; empty when the file cannot be read.
 QByteArray rawData(const QString &path);
 
-// The whole file decoded by libsndfile to interleaved 32-bit float.
-std::vector<float> decodedFloat(const QString &path, SF_INFO *info = nullptr);
-
-// The whole file decoded by libsndfile to interleaved doubles: exact for
-// 32- and 64-bit float files and for the MP3 decoder's float output.
-std::vector<double> decodedDouble(const QString &path);
+// The whole file as libsndfile decodes it, interleaved: float; double, exact
+// for float files and the MP3 decoder's output; or int, every PCM sample
+// shifted to the top of the word (16-bit s reads as s << 16, unsigned 8-bit u
+// as (u - 128) << 24). `info` gets what libsndfile says of the file, all zero
+// when it cannot open it.
+template<typename Sample>
+std::vector<Sample> decoded(const QString &path, SF_INFO *info = nullptr)
+{
+    SndfileHandle file(QFile::encodeName(path).constData());
+    const bool opened = file.rawHandle() != nullptr;
+    if (info)
+        *info = opened ? SF_INFO{file.frames(), file.samplerate(), file.channels(), file.format(), 0, 0} : SF_INFO{};
+    std::vector<Sample> out;
+    const std::size_t channels = opened ? std::size_t(file.channels()) : 0;
+    std::vector<Sample> chunk(4096 * channels);
+    for (sf_count_t got = 0; channels > 0 && (got = file.readf(chunk.data(), 4096)) > 0;)
+        out.insert(out.end(), chunk.begin(), chunk.begin() + got * sf_count_t(channels));
+    return out;
+}
 
 // What a true-float sample becomes on an integer device of `bits` bits, by
 // the tests' own arithmetic: v * 2^(bits-1) to the nearest integer, ties to
 // even, clipped to the signed range, NaN as 0; little-endian, bits/8 bytes
 // each.
 QByteArray roundedLittleEndian(const std::vector<double> &values, int bits);
-
-// The whole file as libsndfile's 32-bit integers: every PCM sample shifted to
-// the top of the word (a 16-bit sample s reads as s << 16, unsigned 8-bit u as
-// (u - 128) << 24).
-std::vector<std::int32_t> decodedInt(const QString &path);
 
 // A fresh temporary directory for one test's files, kept when
 // QUORVEL_KEEP_TEST_FILES is set.

@@ -50,11 +50,8 @@ WholeFileWaveform wholeFileWaveform(const QString &path)
 {
     WholeFileWaveform out;
     SF_INFO info{};
-    const std::vector<float> all = testaudio::decodedFloat(path, &info);
-    SF_INFO probeInfo{};
-    SNDFILE *probe = sf_open(QFile::encodeName(path).constData(), SFM_READ, &probeInfo);
-    out.opened = probe != nullptr;
-    sf_close(probe);
+    const std::vector<float> all = testaudio::decoded<float>(path, &info);
+    out.opened = info.channels > 0;
     if (!out.opened || info.frames == 0)
         return out;
     const qint64 count = qint64(all.size()) / info.channels;
