@@ -15,6 +15,7 @@ namespace {
 
 constexpr quint32 kSpeakers = 1;
 constexpr quint32 kMicrophone = 2;
+constexpr quint32 kDac = 3;
 constexpr int kBytesPerFrame = 4; // 16-bit stereo
 constexpr int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
@@ -65,6 +66,7 @@ private slots:
     void stopWhileLoadingLeavesIdleAndNothingPlays();
     void failedPlayLeavesIdle_data();
     void failedPlayLeavesIdle();
+    void aChosenDeviceTakesOverWhereTheTrackWas();
     void destroyingThePlayerDuringALongLoad();
 
 private:
@@ -83,6 +85,7 @@ void PlayerTest::init()
     m_platform = std::make_unique<SimulatedAudioPlatform>();
     m_platform->addDevice({kSpeakers, "Speakers"});
     m_platform->addDevice({kMicrophone, "Microphone", false});
+    m_platform->addDevice({kDac, "DAC"});
     m_platform->setDefaultOutputDevice(kSpeakers);
     makePlayer(LoadMode::Background);
 }
@@ -282,6 +285,32 @@ void PlayerTest::failedPlayLeavesIdle()
     QTRY_VERIFY(m_player->isPlaying());
     QCOMPARE(m_player->failure(), PlaybackFailure::None);
     QVERIFY(m_player->failureReason().isEmpty());
+}
+
+// Chosen while playing, a device goes on from the first frame the old one did
+// not play, and the old one is let go. Chosen while paused, it waits for the
+// next start: the resume carries on where the sound is.
+void PlayerTest::aChosenDeviceTakesOverWhereTheTrackWas()
+{
+    makePlayer(LoadMode::Inline);
+    const QUrl url = track("t.wav", 4410);
+    const QByteArray data = testaudio::rawData(url.toLocalFile());
+    m_player->playBitPerfect(url);
+    QCOMPARE(m_platform->renderStep(1000), 1000);
+    m_player->setOutputDevice(kDac);
+    QVERIFY(m_player->isPlaying());
+    QVERIFY(!m_platform->holdsExclusiveUse(kSpeakers));
+    QCOMPARE(m_platform->renderStep(1000), 1000);
+    m_player->pause();
+    m_player->setOutputDevice(kSpeakers);
+    QVERIFY(m_player->isPaused());
+    m_player->resume();
+    QCOMPARE(m_platform->renderToEnd(), 4410 - 2000);
+    QCOMPARE(m_platform->captured(kSpeakers), data.left(1000 * kBytesPerFrame));
+    QVERIFY(m_platform->captured(kDac).startsWith(data.mid(1000 * kBytesPerFrame)));
+
+    m_player->playBitPerfect(url);
+    QCOMPARE(m_player->deviceId(), kSpeakers);
 }
 
 // Under the address sanitizer: the worker must neither write into a freed
