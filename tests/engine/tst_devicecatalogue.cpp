@@ -1,9 +1,10 @@
 // The device list a user picks from: its order, who is left out, which
-// device stays selected as devices come, go and change, and the rate badge.
+// device stays selected as devices come, go and change. The hand-over of a
+// playing track to another device is checked in tst_engine_player and, through
+// the catalogue, in tst_mainscreen.
 #include "BitPerfectAudioPlayer.h"
 #include "DeviceCatalogue.h"
 #include "SimulatedAudioPlatform.h"
-#include "TestAudio.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -29,8 +30,6 @@ private slots:
     void listsOutputDevicesByScalarValue();
     void selectionRules();
     void followsThePlatformOnceListening();
-    void aPlayingTrackIsRestartedOnTheNewDeviceOnly();
-    void theBadgeShowsLoadingUntilTheTrackStarts();
 };
 
 void DeviceCatalogueTest::listsOutputDevicesByScalarValue()
@@ -95,50 +94,6 @@ void DeviceCatalogueTest::followsThePlatformOnceListening()
     rig.platform.addDevice({3, "Three"});
     QCOMPARE(rig.catalogue.count(), 3);
     QCOMPARE(count.count(), 1);
-}
-
-void DeviceCatalogueTest::aPlayingTrackIsRestartedOnTheNewDeviceOnly()
-{
-    CatalogueRig rig;
-    auto dir = testaudio::makeTempDir();
-    rig.platform.addDevice({1, "A"});
-    rig.platform.addDevice({2, "B"});
-    rig.platform.setDefaultOutputDevice(1);
-    rig.catalogue.loadAudioDevices();
-    rig.player.playBitPerfect(testaudio::writeTrack(dir->filePath("t.wav")));
-    QVERIFY(rig.player.isPlaying());
-
-    rig.platform.clearEvents();
-    rig.platform.removeDevice(1); // unplugged while playing
-    rig.catalogue.loadAudioDevices();
-    QCOMPARE(rig.selectedId(), 2u);
-    QVERIFY(rig.player.isPlaying());
-    QVERIFY(rig.platform.events().contains("start 2"));
-
-    rig.platform.clearEvents();
-    rig.catalogue.loadAudioDevices(); // same list: the engine is left alone
-    QVERIFY(rig.platform.events().isEmpty());
-}
-
-// While a track loads the engine still holds the previous track's rate; the
-// badge must not show it as the new one's.
-void DeviceCatalogueTest::theBadgeShowsLoadingUntilTheTrackStarts()
-{
-    SimulatedAudioPlatform platform;
-    platform.addDevice({1, "A"});
-    BitPerfectAudioPlayer player(platform);
-    DeviceCatalogue catalogue(platform, player);
-    catalogue.loadAudioDevices();
-    auto dir = testaudio::makeTempDir();
-    const QUrl first = testaudio::writeTrack(dir->filePath("48k.wav"), {.sampleRate = 48000});
-    const QUrl second = testaudio::writeTrack(dir->filePath("44k.wav"), {.sampleRate = 44100, .frames = 441000});
-
-    player.playBitPerfect(first);
-    QCOMPARE(catalogue.sampleRateLabel(), "LOADING");
-    QTRY_COMPARE(catalogue.sampleRateLabel(), "48 kHz");
-    player.playBitPerfect(second);
-    QCOMPARE(catalogue.sampleRateLabel(), "LOADING");
-    QTRY_COMPARE(catalogue.sampleRateLabel(), "44.1 kHz");
 }
 
 QTEST_GUILESS_MAIN(DeviceCatalogueTest)
