@@ -1,4 +1,4 @@
-// WaveformView: the resampling, when it repaints, and what reaches the screen.
+// WaveformView: the resampling, and that it repaints only what changed.
 #include "WaveformView.h"
 
 #include <QPainter>
@@ -27,7 +27,6 @@ class WaveformViewTest : public QObject
 private slots:
     void resamplesToTheLoudestOfEachBar();
     void repaintsOnlyWhenABarTurnsPlayed();
-    void drawsPlayedBarsInGradient();
 };
 
 void WaveformViewTest::resamplesToTheLoudestOfEachBar()
@@ -69,37 +68,6 @@ void WaveformViewTest::repaintsOnlyWhenABarTurnsPlayed()
     QCOMPARE(paintsInAFrame(), 0);
     view.setProgress(0.54);
     QCOMPARE(paintsInAFrame(), 1);
-}
-
-void WaveformViewTest::drawsPlayedBarsInGradient()
-{
-    // Ten full-height bars, 10 wide and 10 apart from x = 5 on a 200 x 100
-    // canvas; at half progress bars 0 to 4 are played.
-    WaveformView view;
-    view.setSize({200, 100});
-    view.setSamples({0.5});
-    view.setProgress(0.5);
-    view.setBarWidth(10);
-    view.setSpacing(10);
-    view.setActiveColors({QColor(Qt::red), QColor(Qt::blue)});
-    view.setInactiveColor(Qt::green);
-    QImage image(200, 100, QImage::Format_RGB32);
-    image.fill(Qt::black);
-    {
-        QPainter painter(&image);
-        view.paint(&painter);
-    }
-    const auto near = [](const QColor &a, const QColor &b) {
-        return qAbs(a.red() - b.red()) <= 8 && qAbs(a.green() - b.green()) <= 8 && qAbs(a.blue() - b.blue()) <= 8;
-    };
-
-    const int played = 30; // centre of bar 1
-    const int unplayed = 150; // centre of bar 7
-    // The gradient spans the canvas, red at its bottom edge and blue at its top.
-    QVERIFY2(near(image.pixelColor(played, 92), QColor(235, 0, 20)), qPrintable(image.pixelColor(played, 92).name()));
-    QVERIFY2(near(image.pixelColor(played, 8), QColor(20, 0, 235)), qPrintable(image.pixelColor(played, 8).name()));
-    QVERIFY(near(image.pixelColor(unplayed, 50), Qt::green));
-    QVERIFY(near(image.pixelColor(20, 50), Qt::black)); // the gap between bars 0 and 1
 }
 
 QTEST_MAIN(WaveformViewTest)

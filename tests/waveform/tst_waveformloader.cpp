@@ -17,8 +17,8 @@
 namespace {
 
 // The real extraction behind a gate the test controls, before the decoding,
-// so the decoder sees any cancellation given meanwhile. Also counts how many
-// calls are inside at once. What comes out is makeWaveformData's own.
+// so the decoder sees any cancellation given meanwhile. What comes out is
+// makeWaveformData's own.
 class GatedExtraction
 {
     template<typename F>
@@ -33,11 +33,8 @@ public:
     WaveformLoader::Extractor extractor()
     {
         return [this](const QUrl &url, int maxSamples, const CancellationCheck &isCancelled) {
-            locked([&] { m_mostInside = std::max(m_mostInside, ++m_inside); });
             pass(url);
-            WaveformResult result = makeWaveformData(url, maxSamples, isCancelled);
-            locked([&] { --m_inside; });
-            return result;
+            return makeWaveformData(url, maxSamples, isCancelled);
         };
     }
 
@@ -46,8 +43,6 @@ public:
     void release(int count) { locked([&] { m_permits += count; }); }
 
     QList<QUrl> arrivals() { return locked([&] { return m_arrivals; }); } // the URLs that reached the gate
-    int inside() { return locked([&] { return m_inside; }); }
-    int mostInside() { return locked([&] { return m_mostInside; }); }
 
 private:
     void pass(const QUrl &url)
@@ -64,8 +59,6 @@ private:
     std::condition_variable m_changed;
     bool m_open = false;
     int m_permits = 0;
-    int m_inside = 0;
-    int m_mostInside = 0;
     QList<QUrl> m_arrivals;
 };
 
@@ -120,7 +113,6 @@ private slots:
     void deduplicatesRequests();
     void staleTaskLeavesNewerRequestLoading();
     void cancelledQueuedTasksNeverStart();
-    void manyFilesUseAtMostThePool();
     void stuckDecoderIsAbandoned();
 };
 
@@ -198,27 +190,6 @@ void WaveformLoaderTest::cancelledQueuedTasksNeverStart()
     QVERIFY(loader.loadingWaveforms().isEmpty());
     QVERIFY(loader.waveformSamplesByURL().isEmpty());
     QCOMPARE(changed.count(), 0);
-}
-
-// A big folder: every waveform arrives, and no more decoders than cores are
-// ever alive at once, however many workers are asked for. The gate stays shut
-// until every worker is inside, so the bound is reached, not merely kept.
-void WaveformLoaderTest::manyFilesUseAtMostThePool()
-{
-    Files files;
-    const int cores = QThread::idealThreadCount(), count = 4 * cores + 1;
-    QList<QUrl> urls;
-    for (int i = 0; i < count; ++i)
-        urls.append(files.flac(QStringLiteral("track%1.flac").arg(i)));
-    GatedLoader gated(count);
-    WaveformLoader &loader = gated.loader;
-    for (const QUrl &url : urls)
-        loader.loadWaveform(url);
-    QTRY_COMPARE(gated.extraction.inside(), cores);
-    gated.extraction.open();
-    loader.waitForTasks();
-    QCOMPARE(loader.waveformSamplesByURL().size(), count);
-    QCOMPARE(gated.extraction.mostInside(), cores);
 }
 
 // A decoder stuck inside a library call sees no cancellation. After the stall
