@@ -275,8 +275,8 @@ void MainScreenTest::theOpenPanelsQueueWhatIsChosen_data()
 }
 
 // A person clicks "Open file" or "Open folder" and types where to go in the
-// panel's path field (Ctrl+L): a file is chosen at once; a folder is chosen
-// in its parent, where it is the only entry.
+// panel's path field (Ctrl+L): a file is chosen at once; typing a folder's
+// parent, where it is the only entry, selects it, and the panel is accepted.
 void MainScreenTest::theOpenPanelsQueueWhatIsChosen()
 {
     QFETCH(bool, folder);
