@@ -3,6 +3,7 @@
 #include "AlsaOutputUnit.h"
 #include "DeviceNodeWatcher.h"
 #include "DeviceReservation.h"
+#include "SoundServer.h"
 
 #include <QDBusConnection>
 #include <QLoggingCategory>
@@ -33,15 +34,28 @@ public:
     }
     ~TrackedOutputUnit() override { std::erase(*m_registry, this); }
 
-    bool start() override { return m_unit && m_unit->start(); }
-    qint64 stop() override { return m_unit ? m_unit->stop() : 0; }
+    bool start() override
+    {
+        m_playing = m_unit && m_unit->start();
+        return m_playing;
+    }
+    qint64 stop() override
+    {
+        m_playing = false;
+        return m_unit ? m_unit->stop() : 0;
+    }
     StreamFormat deviceFormat() const override { return m_format; }
     AcceptedSettings acceptedSettings() const override { return m_accepted; }
 
     quint32 deviceId() const { return m_deviceId; }
     int card() const { return m_card; }
     bool isOpen() const { return m_unit != nullptr; }
-    void close() { m_unit.reset(); }
+    bool isPlaying() const { return m_playing; }
+    void close()
+    {
+        m_playing = false;
+        m_unit.reset();
+    }
 
 private:
     std::unique_ptr<AlsaOutputUnit> m_unit;
@@ -49,6 +63,7 @@ private:
     AcceptedSettings m_accepted;
     quint32 m_deviceId;
     int m_card;
+    bool m_playing = false;
     std::shared_ptr<std::vector<TrackedOutputUnit *>> m_registry;
 };
 
@@ -58,6 +73,9 @@ namespace {
 // then the card's PCM answers EBUSY.
 constexpr int kReleaseWaitMs = 2000;
 constexpr int kRetryOpenMs = 50;
+// A local sound server answers in a few milliseconds; one that hangs must
+// not hold the window up for long.
+constexpr auto kSoundServerPatience = std::chrono::milliseconds(250);
 
 // ALSA prints its own errors to standard error, which belongs to nobody here
 // (standard output carries the program's two diagnostics). Route them to a
@@ -97,30 +115,39 @@ AlsaAudioPlatform::~AlsaAudioPlatform()
     qDeleteAll(m_reservations);
 }
 
-QList<PlaybackDevice> AlsaAudioPlatform::devices()
+std::optional<QList<PlaybackDevice>> AlsaAudioPlatform::devices()
 {
-    m_pcms = enumerateAlsaPcms();
+    std::optional<QList<AlsaPcm>> pcms = enumerateAlsaPcms();
+    if (!pcms)
+        return std::nullopt;
+    m_pcms = std::move(*pcms);
     QList<PlaybackDevice> list;
     for (const AlsaPcm &pcm : std::as_const(m_pcms))
         list.append(pcm.device);
     return list;
 }
 
+// A sound server in front of the cards hides ALSA's default card; its own
+// default sink says where the desktop plays.
 std::optional<quint32> AlsaAudioPlatform::defaultOutputDevice()
 {
-    return alsaDefaultDevice(enumerateAlsaPcms());
+    const std::optional<QList<AlsaPcm>> pcms = enumerateAlsaPcms();
+    if (!pcms)
+        return std::nullopt;
+    const ServerDefault server = querySoundServerDefault(kSoundServerPatience);
+    return chooseDefaultDevice(*pcms, server, server.running ? std::nullopt : alsaDefaultCard());
 }
 
+// The card's reservation is checked on every take: a card we let go of
+// while paused or idle is asked for again.
 bool AlsaAudioPlatform::takeExclusiveUse(quint32 deviceId)
 {
     const std::optional<AlsaPcm> pcm = find(deviceId);
     if (!pcm)
         return refuse(DeviceRefusal::Gone);
-    if (!m_held.contains(deviceId)) {
-        const DeviceRefusal why = reserveCard(*pcm);
-        if (why != DeviceRefusal::None)
-            return refuse(why);
-    }
+    const DeviceRefusal why = reserveCard(*pcm);
+    if (why != DeviceRefusal::None)
+        return refuse(why);
     m_held.insert(deviceId);
     accept();
     return true;
@@ -154,7 +181,7 @@ DeviceReservation *AlsaAudioPlatform::reservation(int card)
 {
     if (DeviceReservation *existing = m_reservations.value(card))
         return existing;
-    auto *r = new DeviceReservation(QDBusConnection::sessionBus(), card);
+    auto *r = new DeviceReservation(QDBusConnection::sessionBus(), card, [this, card] { return cardPlays(card); });
     m_reservations.insert(card, r);
     connect(r, &DeviceReservation::granted, this, [this, card] { onGranted(card); });
     connect(r, &DeviceReservation::refused, this, [this, card] { onRefused(card); });
@@ -177,6 +204,12 @@ void AlsaAudioPlatform::releaseCardsOtherThan(int card)
     }
     if (m_pending && m_pending->card != card)
         finishPendingTake(false);
+}
+
+bool AlsaAudioPlatform::cardPlays(int card) const
+{
+    return std::any_of(m_units->begin(), m_units->end(),
+                       [card](const TrackedOutputUnit *u) { return u->card() == card && u->isPlaying(); });
 }
 
 bool AlsaAudioPlatform::holdsCardReservation(int card) const
@@ -289,8 +322,8 @@ std::optional<AlsaPcm> AlsaAudioPlatform::find(quint32 deviceId)
         for (const AlsaPcm &pcm : std::as_const(m_pcms))
             if (pcm.device.id == deviceId)
                 return pcm;
-        if (pass == 0)
-            m_pcms = enumerateAlsaPcms(); // a device plugged in since the last listing
+        if (pass == 0) // a device plugged in since the last listing
+            m_pcms = enumerateAlsaPcms().value_or(m_pcms);
     }
     return std::nullopt;
 }

@@ -23,9 +23,14 @@ class DeviceReservation;
 // card is asked to let it go, and the take waits (Waiting) until it answers
 // and its PCM has closed, at most about two seconds after it agreed. The
 // card stays reserved across tracks until releaseDevice(), another card's
-// take, or the platform's end. A program with a higher claim that asks for
-// the card gets it: the card's unit is closed under its owner first, and
-// deviceTaken() says so. Without a session bus nothing is reserved.
+// take, or the platform's end. A program that asks for the card gets it
+// when its claim is higher than ours, or at any claim while no unit on the
+// card plays (paused or idle): the card's units are closed under their
+// owner first, deviceTaken() says so, and the next take asks for the card
+// again. Without a session bus nothing is reserved.
+//
+// With a desktop sound server in front of the cards, the default device is
+// the hardware PCM its default sink plays to (asked with libpulse).
 class AlsaAudioPlatform : public AudioPlatform
 {
     Q_OBJECT
@@ -35,7 +40,7 @@ public:
                                const QString &deviceDirectory = QStringLiteral("/dev/snd"));
     ~AlsaAudioPlatform() override;
 
-    QList<PlaybackDevice> devices() override;
+    std::optional<QList<PlaybackDevice>> devices() override;
     std::optional<quint32> defaultOutputDevice() override;
     bool takeExclusiveUse(quint32 deviceId) override;
     void giveUpExclusiveUse(quint32 deviceId) override;
@@ -70,6 +75,7 @@ private:
     void retryPendingOpen();
     void finishPendingTake(bool mayTake);
     void closeCardUnits(int card);
+    bool cardPlays(int card) const;
 
     QList<AlsaPcm> m_pcms;
     QSet<quint32> m_held;

@@ -50,7 +50,7 @@ void appendCardPcms(int card, QList<AlsaPcm> &out)
         const QByteArray pcmName = "hw:CARD=" + identity->first + ",DEV=" + QByteArray::number(device);
         const QString name = identity->second + QStringLiteral(", ")
                              + QString::fromUtf8(snd_pcm_info_get_name(info));
-        out.append({{deviceIdForPcm(pcmName), name, true}, pcmName, card});
+        out.append({{deviceIdForPcm(pcmName), name, true}, pcmName, card, device});
     }
 }
 
@@ -125,42 +125,42 @@ std::optional<AlsaPcm> configuredPcm(const void *hint)
     return AlsaPcm{{deviceIdForPcm(name), shown, true}, name, card};
 }
 
-void appendConfiguredPcms(QList<AlsaPcm> &out)
+bool appendConfiguredPcms(QList<AlsaPcm> &out)
 {
     void **hints = nullptr;
     if (snd_config_update() < 0 || snd_device_name_hint(-1, "pcm", &hints) < 0)
-        return;
+        return false;
     for (void **hint = hints; *hint; ++hint)
         if (const auto pcm = configuredPcm(*hint))
             out.append(*pcm);
     snd_device_name_free_hint(hints);
+    return true;
 }
 
 } // namespace
 
-QList<AlsaPcm> enumerateAlsaPcms()
+std::optional<QList<AlsaPcm>> enumerateAlsaPcms()
 {
     QList<AlsaPcm> out;
     int card = -1;
-    while (snd_card_next(&card) >= 0 && card >= 0)
+    int status = 0;
+    while ((status = snd_card_next(&card)) >= 0 && card >= 0)
         appendCardPcms(card, out);
-    appendConfiguredPcms(out);
+    if (status < 0 || !appendConfiguredPcms(out))
+        return std::nullopt;
     return out;
 }
 
-std::optional<quint32> alsaDefaultDevice(const QList<AlsaPcm> &pcms)
+std::optional<int> alsaDefaultCard()
 {
-    // The default control names the default card unless a sound server
-    // stands in front of it; then there is no hardware default.
     CtlHandle ctl = openCtl("default");
-    const auto identity = ctl ? cardIdentity(ctl.get()) : std::nullopt;
-    if (!identity)
+    if (!ctl)
         return std::nullopt;
-    const quint32 id = deviceIdForPcm("hw:CARD=" + identity->first + ",DEV=0");
-    for (const AlsaPcm &pcm : pcms)
-        if (pcm.device.id == id)
-            return id;
-    return std::nullopt;
+    snd_ctl_card_info_t *info;
+    snd_ctl_card_info_alloca(&info);
+    if (snd_ctl_card_info(ctl.get(), info) < 0)
+        return std::nullopt;
+    return snd_ctl_card_info_get_card(info);
 }
 
 quint32 deviceIdForPcm(const QByteArray &pcmName)

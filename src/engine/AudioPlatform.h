@@ -98,9 +98,10 @@ class AudioPlatform : public QObject
 public:
     using QObject::QObject;
 
-    // Every playback-capable device known now; empty when enumeration fails.
-    virtual QList<PlaybackDevice> devices() = 0;
-    // The system's default output device, when it is among devices().
+    // Every playback-capable device known now; nothing when the enumeration
+    // itself fails (which is not the same as finding no device).
+    virtual std::optional<QList<PlaybackDevice>> devices() = 0;
+    // The device the desktop plays to by default, when it is among devices().
     virtual std::optional<quint32> defaultOutputDevice() = 0;
     // Takes the device for this process alone. Idempotent: taking a device
     // already held keeps it held. False when the device is unknown or taken;
@@ -123,8 +124,9 @@ public:
     virtual std::unique_ptr<OutputUnit> createOutputUnit(quint32 deviceId,
                                                          const StreamFormat &trackFormat,
                                                          RenderSource &source) = 0;
-    // Playback has stopped for good (stop, quit) and the device's unit is
-    // gone: other programs may have the device again. Nothing when not held.
+    // Playback has ended (stop, quit, the end of the queue, a failure) and
+    // the device's unit is gone: other programs may have the device again.
+    // Nothing when not held.
     virtual void releaseDevice(quint32 deviceId) { Q_UNUSED(deviceId); }
     // Why the last takeExclusiveUse() or createOutputUnit() failed; None
     // after one succeeded.

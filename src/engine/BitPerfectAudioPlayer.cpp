@@ -16,6 +16,10 @@ enum RenderNews : int {
 };
 
 constexpr auto kFailedOutputGrace = std::chrono::milliseconds(500);
+// Playback that ended is given a moment before the card goes back to other
+// programs: the queue's next start comes within a turn of the event loop,
+// and a sound server must not grab the card between two tracks.
+constexpr auto kReleaseGrace = std::chrono::milliseconds(300);
 // The longest a load may take before it counts as hung: far beyond what the
 // largest track the block can hold (4 GiB of float) takes to decode on a busy
 // machine, since giving up on a real track is worse than waiting for it.
@@ -43,6 +47,9 @@ BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode m
     m_failedOutputGrace.setSingleShot(true);
     m_failedOutputGrace.setInterval(kFailedOutputGrace);
     connect(&m_failedOutputGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::onOutputFailed);
+    m_releaseGrace.setSingleShot(true);
+    m_releaseGrace.setInterval(kReleaseGrace);
+    connect(&m_releaseGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::giveDeviceBackIfIdle);
     connect(&m_platform, &AudioPlatform::deviceReady, this, &BitPerfectAudioPlayer::onDeviceReady);
     connect(&m_platform, &AudioPlatform::deviceTaken, this, &BitPerfectAudioPlayer::onDeviceTaken);
     m_loads = new TrackLoadWorker(
@@ -124,22 +131,12 @@ bool BitPerfectAudioPlayer::playFromMemory(const QUrl &url, double startFraction
     const FileStamp stamp = fileStampOf(url.toLocalFile());
     if (m_track && m_track->url == url && m_track->stamp == stamp) {
         const qint64 frame = startFrameFor(startFraction);
-        if (m_unit && m_isPlaying && !m_unitEnded) {
+        if (m_unit && m_isPlaying && !m_unitEnded)
             postSeek(frame);
-        } else if (m_unit && m_isPaused) {
-            m_currentFrame.store(frame, std::memory_order_relaxed);
-            m_renderRanDry = false;
-            if (!m_unit->start()) {
-                becomeIdleAfterFailure();
-                return true;
-            }
-        } else if (!restartOutput(frame)) {
-            becomeIdleAfterFailure();
+        else if (!continueAt(frame, true))
             return true;
-        }
-        setPlaying(true);
-        setPaused(false);
-        emit started();
+        if (m_isPlaying)
+            emit started();
         return true;
     }
     if (!m_preloaded || m_preloaded->url != url || m_preloaded->stamp != stamp)
@@ -148,11 +145,8 @@ bool BitPerfectAudioPlayer::playFromMemory(const QUrl &url, double startFraction
     if (m_preloaded) // the render thread may have gone on into it meanwhile
         m_track = std::move(m_preloaded);
     publishTrack(*m_track);
-    if (!startOutput(startFrameFor(startFraction))) {
-        becomeIdleAfterFailure();
-        return true;
-    }
-    emit started();
+    if (restartAt(startFrameFor(startFraction), true) && m_isPlaying)
+        emit started();
     return true;
 }
 
@@ -180,15 +174,41 @@ void BitPerfectAudioPlayer::pause()
 void BitPerfectAudioPlayer::resume()
 {
     collectRenderNews(Announce::Yes);
-    if (!m_unit || !m_isPaused)
-        return;
-    m_renderRanDry = false;
-    if (!m_unit->start()) {
-        becomeIdleAfterFailure();
-        return;
+    if (m_isPaused && m_track)
+        continueAt(m_currentFrame.load(std::memory_order_relaxed), false);
+}
+
+// The paused unit goes on when it is still on the device selected now and
+// its device takes it back; anything else opens the selected device anew.
+bool BitPerfectAudioPlayer::continueAt(qint64 frame, bool announce)
+{
+    if (m_unit && m_isPaused && selectedDevice() == m_deviceId) {
+        m_currentFrame.store(frame, std::memory_order_relaxed);
+        m_renderRanDry = false;
+        if (m_unit->start()) {
+            setPlaying(true);
+            setPaused(false);
+            return true;
+        }
     }
-    setPlaying(true);
-    setPaused(false);
+    return restartAt(frame, announce);
+}
+
+// A start that waits for another program to let the card go shows as
+// loading; `announce` says whether started() follows once it sounds.
+bool BitPerfectAudioPlayer::restartAt(qint64 frame, bool announce)
+{
+    switch (restartOutput(frame)) {
+    case Start::Started:
+        return true;
+    case Start::Waiting:
+        m_announceWhenReady = announce;
+        return true;
+    case Start::Failed:
+        break;
+    }
+    becomeIdleAfterFailure();
+    return false;
 }
 
 void BitPerfectAudioPlayer::stop()
@@ -197,6 +217,7 @@ void BitPerfectAudioPlayer::stop()
     dropPreload();
     stopUnit();
     // Stopped for good: other programs may have the device again.
+    m_releaseGrace.stop();
     if (m_deviceId != 0)
         m_platform.releaseDevice(m_deviceId);
     freeTracks();
@@ -209,13 +230,15 @@ void BitPerfectAudioPlayer::stop()
 void BitPerfectAudioPlayer::seek(double seconds)
 {
     collectRenderNews(Announce::Yes);
-    if (m_isLoading) {
+    if (m_isLoading && !m_waitingForDevice) {
         m_seekWhileLoading = seconds;
         return;
     }
     if (!m_track || !(seconds >= 0.0 && seconds <= m_duration))
         return;
     const auto frame = std::min(qint64(seconds * m_track->format.sampleRate), m_track->totalFrames);
+    if (m_waitingForDevice)
+        m_waitingFrame = frame; // the track starts there once the card is ours
     if (m_unit && m_isPlaying && !m_unitEnded)
         postSeek(frame);
     else
@@ -231,6 +254,14 @@ void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
     if (!moves && !failed)
         return;
     dropPreload();
+    if (m_waitingForDevice && m_track && m_deviceId != deviceId) {
+        // A start waiting for another card goes to this one instead.
+        m_waitingForDevice = false;
+        const bool announce = m_announceWhenReady;
+        if (!restartAt(m_waitingFrame, announce) && !announce)
+            emit outputFailed();
+        return;
+    }
     if (!m_unit || !m_isPlaying || !m_track)
         return;
     m_failedOutputGrace.stop();
@@ -240,10 +271,8 @@ void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
     if (!m_unit || !m_track)
         return;
     const qint64 frame = std::max<qint64>(m_currentFrame.load(std::memory_order_relaxed) - unplayed, 0);
-    if (!restartOutput(frame)) {
-        becomeIdleAfterFailure();
+    if (!restartAt(frame, false))
         emit outputFailed();
-    }
 }
 
 void BitPerfectAudioPlayer::preloadNext(const QUrl &url)
@@ -331,7 +360,8 @@ void BitPerfectAudioPlayer::startTrack(std::unique_ptr<Track> track)
     const std::optional<double> seconds = std::exchange(m_seekWhileLoading, std::nullopt);
     if (seconds && *seconds >= 0.0 && *seconds <= m_duration)
         frame = std::min(qint64(*seconds * m_track->format.sampleRate), m_track->totalFrames);
-    if (!startOutput(frame) && !m_waitingForDevice)
+    m_announceWhenReady = true;
+    if (startOutput(frame) == Start::Failed)
         becomeIdleAfterFailure();
 }
 
@@ -377,24 +407,26 @@ void BitPerfectAudioPlayer::offerPreloadToRenderThread()
 
 // --- Output ---------------------------------------------------------------
 
-bool BitPerfectAudioPlayer::startOutput(qint64 frame)
+std::optional<quint32> BitPerfectAudioPlayer::selectedDevice() const
 {
-    const std::optional<quint32> device =
-        m_preferredDeviceId ? m_preferredDeviceId : m_platform.defaultOutputDevice();
+    return m_preferredDeviceId ? m_preferredDeviceId : m_platform.defaultOutputDevice();
+}
+
+BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::startOutput(qint64 frame)
+{
+    const std::optional<quint32> device = selectedDevice();
     if (!device || !m_track)
-        return fail(PlaybackFailure::NoDevice), false;
+        return fail(PlaybackFailure::NoDevice), Start::Failed;
     m_deviceId = *device;
+    m_releaseGrace.stop();
     if (!m_platform.takeExclusiveUse(m_deviceId)) {
-        // Another program was asked for the device; a track being started
-        // waits for its answer (deviceReady()).
-        m_waitingForDevice = m_isLoading && m_platform.lastRefusal() == DeviceRefusal::Waiting;
-        m_waitingFrame = frame;
-        if (!m_waitingForDevice)
-            fail(failureOf(m_platform.lastRefusal()));
-        return false;
+        if (m_platform.lastRefusal() != DeviceRefusal::Waiting)
+            return fail(failureOf(m_platform.lastRefusal())), Start::Failed;
+        waitForDevice(frame);
+        return Start::Waiting;
     }
     if (!m_platform.setNominalSampleRate(m_deviceId, m_track->format.sampleRate))
-        return fail(PlaybackFailure::DeviceGone), false;
+        return fail(PlaybackFailure::DeviceGone), Start::Failed;
     // Everything the render thread reads is in place before it starts.
     m_renderTrack.store(m_track.get(), std::memory_order_release);
     m_currentFrame.store(std::clamp<qint64>(frame, 0, m_track->totalFrames), std::memory_order_relaxed);
@@ -403,18 +435,30 @@ bool BitPerfectAudioPlayer::startOutput(qint64 frame)
     m_unitEnded = false;
     auto unit = m_platform.createOutputUnit(m_deviceId, m_track->format, *this);
     if (!unit)
-        return fail(failureOf(m_platform.lastRefusal())), false;
+        return fail(failureOf(m_platform.lastRefusal())), Start::Failed;
     if (!unit->start())
-        return fail(PlaybackFailure::DeviceGone), false;
+        return fail(PlaybackFailure::DeviceGone), Start::Failed;
     m_unit = std::move(unit);
     m_signalPath.set(m_track->format, m_unit->deviceFormat(), m_unit->acceptedSettings());
     offerPreloadToRenderThread();
     setPlaying(true);
     setPaused(false);
-    return true;
+    return Start::Started;
 }
 
-bool BitPerfectAudioPlayer::restartOutput(qint64 frame)
+// Another program was asked for the device: the track waits in memory for
+// its answer (deviceReady()), shown as loading.
+void BitPerfectAudioPlayer::waitForDevice(qint64 frame)
+{
+    m_waitingForDevice = true;
+    m_waitingFrame = std::clamp<qint64>(frame, 0, m_track->totalFrames);
+    m_currentFrame.store(m_waitingFrame, std::memory_order_relaxed);
+    setPlaying(false);
+    setPaused(false);
+    setLoading(true);
+}
+
+BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::restartOutput(qint64 frame)
 {
     stopUnit();
     return startOutput(frame);
@@ -455,10 +499,26 @@ void BitPerfectAudioPlayer::becomeIdleAfterFailure()
 {
     stopUnit();
     m_track.reset();
+    m_waitingForDevice = false;
     setPlaying(false);
     setPaused(false);
+    setLoading(false);
     setDuration(0.0);
     setSampleRate(0.0);
+    releaseDeviceSoon();
+}
+
+void BitPerfectAudioPlayer::releaseDeviceSoon()
+{
+    m_releaseGrace.start();
+}
+
+// Nothing sounds and nothing waits to: the card goes back to the desktop.
+void BitPerfectAudioPlayer::giveDeviceBackIfIdle()
+{
+    if (m_unit || m_isLoading || m_waitingForDevice || m_deviceId == 0)
+        return;
+    m_platform.releaseDevice(m_deviceId);
 }
 
 void BitPerfectAudioPlayer::postSeek(qint64 frame)
@@ -505,14 +565,14 @@ void BitPerfectAudioPlayer::onPlayedOut()
     // A seek that came once the track had run dry still plays, from memory.
     const quint64 seek = m_seekRequest.exchange(0);
     if (m_track && seek != 0 && quint32(seek >> 32) == m_track->serial) {
-        if (!restartOutput(qint64(seek & 0xFFFFFFFF)))
-            becomeIdleAfterFailure();
+        restartAt(qint64(seek & 0xFFFFFFFF), false);
         return;
     }
     stopUnit();
     m_track.reset();
     setPlaying(false);
     setPaused(false);
+    releaseDeviceSoon();
 }
 
 void BitPerfectAudioPlayer::onOutputFailed()
@@ -529,7 +589,7 @@ void BitPerfectAudioPlayer::fail(PlaybackFailure why)
     m_failure = why;
     QString name;
     if (why != PlaybackFailure::None && m_deviceId != 0) {
-        for (const PlaybackDevice &device : m_platform.devices())
+        for (const PlaybackDevice &device : m_platform.devices().value_or(QList<PlaybackDevice>{}))
             if (device.id == m_deviceId)
                 name = device.name;
     }
@@ -547,14 +607,18 @@ void BitPerfectAudioPlayer::onDeviceReady(quint32 deviceId, bool mayTake)
     if (!m_waitingForDevice || deviceId != m_deviceId)
         return;
     m_waitingForDevice = false;
-    if (!mayTake) {
+    const bool announce = std::exchange(m_announceWhenReady, false);
+    if (!mayTake)
         fail(PlaybackFailure::DeviceBusy);
+    if (!mayTake || startOutput(m_waitingFrame) == Start::Failed) {
         becomeIdleAfterFailure();
-    } else if (!startOutput(m_waitingFrame) && !m_waitingForDevice) {
-        becomeIdleAfterFailure();
+        // A move that cannot go on is no end of the track.
+        if (!announce)
+            emit outputFailed();
+        return;
     }
     setLoading(m_waitingForDevice);
-    if (m_isPlaying)
+    if (m_isPlaying && announce)
         emit started();
 }
 
@@ -564,6 +628,11 @@ void BitPerfectAudioPlayer::onDeviceTaken(quint32 deviceId)
 {
     if (deviceId != m_deviceId || !m_unit)
         return;
+    if (m_isPaused) {
+        // Given away while silent: the next start asks for it again.
+        stopUnit();
+        return;
+    }
     fail(PlaybackFailure::DeviceTaken);
     becomeIdleAfterFailure();
     emit outputFailed();

@@ -33,6 +33,11 @@ class QSocketNotifier;
 // leaves the player Idle (isPlaying and isPaused false, duration and
 // sampleRate 0), and the published properties say so. Properties change, and
 // their signals fire, on the GUI thread only and only on a real change.
+//
+// The device is the player's only while a unit on it is open or a start on
+// it waits: once playback ends for any reason (the last track played out, a
+// failed start, a lost device, stop) it goes back to other programs, after a
+// moment that lets the queue's next track start without a gap in ownership.
 class BitPerfectAudioPlayer : public QObject, private RenderSource
 {
     Q_OBJECT
@@ -68,7 +73,8 @@ public:
     double sampleRate() const { return m_sampleRate; }
     // True from a playBitPerfect call that must read its file until that
     // load has started or failed, or was superseded or stopped; also while
-    // the loaded track waits for another program to let the device go.
+    // a track in memory (loaded, moved to another device, resumed) waits
+    // for another program to let the device go.
     bool isLoading() const { return m_isLoading; }
     // Why the last start failed, or why playback stopped on its own (the
     // device taken over or gone), as one short line; cleared by the next
@@ -94,8 +100,11 @@ public:
     // position (the first frame that did not sound). Nothing otherwise,
     // loading included.
     Q_INVOKABLE void pause();
-    // GUI thread. Paused only: continues at the same frame; Idle if the
-    // device refuses. Nothing otherwise, loading included.
+    // GUI thread. Paused only: continues at the same frame on the device
+    // selected now (the paused one, or a new one when the selection moved,
+    // the paused device vanished or it was given to another program, which
+    // may wait for the device as a load does); Idle, with the reason, if
+    // the device refuses. Nothing otherwise, loading included.
     Q_INVOKABLE void resume();
     // GUI thread. Any state: drops loads in flight and the preloaded track,
     // tears the output down, frees the track; Idle, duration 0. Cannot fail.
@@ -103,12 +112,15 @@ public:
     // GUI thread. Moves the position to `seconds` when 0 <= seconds <=
     // duration; anything else (NaN included) is ignored. While loading, the
     // last such call is kept and replaces the start fraction when it lies
-    // within the loaded track, and is ignored otherwise.
+    // within the loaded track, and is ignored otherwise; while the track
+    // waits for its device, the start moves there.
     Q_INVOKABLE void seek(double seconds);
     // GUI thread. Routes output to `deviceId`: a playing track moves there at
-    // once from the frame that last sounded, a loading one starts there, a
-    // paused one stays on its device until its next start. The preloaded
-    // track is dropped. A device that refuses leaves the player Idle.
+    // once from the frame that last sounded (waiting, shown as loading,
+    // when another program is asked to let the device go), a loading or
+    // waiting one starts there, a paused one moves there at its next start.
+    // The preloaded track is dropped. A device that refuses leaves the
+    // player Idle, with outputFailed().
     Q_INVOKABLE void setOutputDevice(quint32 deviceId);
 
     // GUI thread. Reads `url` into memory ahead of time, so that it can
@@ -180,8 +192,15 @@ private:
     void dropPendingLoad();
     void dropPreload();
     void offerPreloadToRenderThread();
-    bool startOutput(qint64 frame);
-    bool restartOutput(qint64 frame);
+    enum class Start { Started, Waiting, Failed };
+    std::optional<quint32> selectedDevice() const;
+    Start startOutput(qint64 frame);
+    Start restartOutput(qint64 frame);
+    void waitForDevice(qint64 frame);
+    bool continueAt(qint64 frame, bool announce);
+    bool restartAt(qint64 frame, bool announce);
+    void releaseDeviceSoon();
+    void giveDeviceBackIfIdle();
     void stopUnit();
     void freeTracks();
     void becomeIdleAfterFailure();
@@ -242,10 +261,14 @@ private:
 
     quint32 m_deviceId = 0;
     std::optional<quint32> m_preferredDeviceId;
-    // A loaded track waits for the platform's deviceReady() to start at
-    // this frame.
+    // A track in memory waits for the platform's deviceReady() to start at
+    // this frame; started() follows only for a start the caller awaits (a
+    // load, a click), not for a move or a resume.
     bool m_waitingForDevice = false;
     qint64 m_waitingFrame = 0;
+    bool m_announceWhenReady = false;
+    // Once nothing plays or waits to, the device goes back to other programs.
+    QTimer m_releaseGrace;
     PlaybackFailure m_failure = PlaybackFailure::None;
     QString m_failureReason;
     SignalPath m_signalPath;

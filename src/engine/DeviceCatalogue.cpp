@@ -61,7 +61,10 @@ void DeviceCatalogue::setIsDevicePickerPresented(bool presented)
 void DeviceCatalogue::loadAudioDevices()
 {
     const std::optional<AudioDevice> previous = m_selected;
-    const QList<AudioDevice> devices = sortedOutputDevices();
+    const std::optional<QList<AudioDevice>> listed = sortedOutputDevices();
+    if (!listed)
+        return; // a failed query says nothing about the devices
+    const QList<AudioDevice> &devices = *listed;
     replaceDevices(devices);
     const std::optional<AudioDevice> next = chooseSelection(devices);
     const bool changed = setSelected(next);
@@ -89,10 +92,13 @@ void DeviceCatalogue::selectDevice(int row)
     setIsDevicePickerPresented(false);
 }
 
-QList<AudioDevice> DeviceCatalogue::sortedOutputDevices() const
+std::optional<QList<AudioDevice>> DeviceCatalogue::sortedOutputDevices() const
 {
+    const std::optional<QList<PlaybackDevice>> listed = m_platform.devices();
+    if (!listed)
+        return std::nullopt;
     QList<AudioDevice> devices;
-    for (const PlaybackDevice &device : m_platform.devices()) {
+    for (const PlaybackDevice &device : *listed) {
         if (device.hasOutput && !device.name.isNull())
             devices.append({device.id, device.name});
     }

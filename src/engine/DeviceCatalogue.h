@@ -70,7 +70,7 @@ signals:
     void selectionMoved(quint32 deviceId);
 
 private:
-    QList<AudioDevice> sortedOutputDevices() const;
+    std::optional<QList<AudioDevice>> sortedOutputDevices() const;
     std::optional<AudioDevice> chooseSelection(const QList<AudioDevice> &devices) const;
     void replaceDevices(const QList<AudioDevice> &devices);
     bool setSelected(const std::optional<AudioDevice> &device);

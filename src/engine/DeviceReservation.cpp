@@ -43,10 +43,12 @@ private:
     DeviceReservation *m_reservation;
 };
 
-DeviceReservation::DeviceReservation(const QDBusConnection &bus, int card, QObject *parent)
+DeviceReservation::DeviceReservation(const QDBusConnection &bus, int card, std::function<bool()> isPlaying,
+                                     QObject *parent)
     : QObject(parent)
     , m_bus(bus)
     , m_card(card)
+    , m_isPlaying(std::move(isPlaying))
 {
     new ReserveDeviceAdaptor(this);
     m_registered = m_bus.registerObject(objectPath(), this, QDBusConnection::ExportAdaptors);
@@ -137,7 +139,7 @@ void DeviceReservation::release()
 
 bool DeviceReservation::answerReleaseRequest(int priority)
 {
-    if (!m_held || priority <= kPriority)
+    if (!m_held || (priority <= kPriority && m_isPlaying && m_isPlaying()))
         return false;
     // The caller takes the name over once we answer (should it not, stop
     // or quit gives it up); the card must be closed before the answer.

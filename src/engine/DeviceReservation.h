@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 // One audio card reserved on the session bus with the freedesktop device
 // reservation protocol (org.freedesktop.ReserveDevice1): whoever owns the
@@ -27,7 +28,10 @@ public:
     // below a program that asks for more.
     static constexpr int kPriority = 10;
 
-    DeviceReservation(const QDBusConnection &bus, int card, QObject *parent = nullptr);
+    // `isPlaying` says whether the card sounds now: only then is it kept
+    // from a claim no higher than ours.
+    DeviceReservation(const QDBusConnection &bus, int card, std::function<bool()> isPlaying,
+                      QObject *parent = nullptr);
     // Gives the name up (the owner of the card must have closed it by now).
     ~DeviceReservation() override;
 
@@ -39,9 +43,11 @@ public:
     int card() const { return m_card; }
     QString serviceName() const;
 
-    // Called over the bus by a program that wants the card. True, once the
-    // card is closed, for a strictly higher priority than ours; the caller
-    // then takes the name over.
+    // Called over the bus by a program that wants the card. While the card
+    // plays, true only for a strictly higher priority than ours; while it is
+    // paused or idle, true for any: a card we do not sound on is not kept
+    // from the desktop. True comes once the card is closed; the caller then
+    // takes the name over.
     bool answerReleaseRequest(int priority);
 
 signals:
@@ -64,6 +70,7 @@ private:
 
     QDBusConnection m_bus;
     int m_card;
+    std::function<bool()> m_isPlaying;
     bool m_held = false;  // the card may be opened
     bool m_owned = false; // the bus has the name as ours (also after a grant)
     bool m_asking = false;

@@ -138,8 +138,10 @@ std::optional<double> SimulatedAudioPlatform::nominalSampleRate(quint32 id) cons
     return it == m_nominalRates.end() ? std::nullopt : std::optional<double>(*it);
 }
 
-QList<PlaybackDevice> SimulatedAudioPlatform::devices()
+std::optional<QList<PlaybackDevice>> SimulatedAudioPlatform::devices()
 {
+    if (m_enumerationFails)
+        return std::nullopt;
     QList<PlaybackDevice> list;
     for (const SimulatedDevice &d : std::as_const(m_devices))
         list.append({d.id, d.name, d.hasOutput});

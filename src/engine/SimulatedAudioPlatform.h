@@ -52,6 +52,8 @@ public:
     void renameDevice(quint32 id, const QString &name);
     void setDefaultOutputDevice(std::optional<quint32> id);
     void setBusy(quint32 id, bool busy);
+    // While set, the device query fails as a broken audio server's does.
+    void setEnumerationFails(bool fails) { m_enumerationFails = fails; }
 
     // Observation.
     bool holdsExclusiveUse(quint32 id) const { return m_exclusive.contains(id); }
@@ -81,7 +83,7 @@ public:
     qint64 renderToEnd(quint32 framesPerCall = 512, qint64 maxCalls = 100'000'000);
 
     // AudioPlatform
-    QList<PlaybackDevice> devices() override;
+    std::optional<QList<PlaybackDevice>> devices() override;
     std::optional<quint32> defaultOutputDevice() override { return m_default; }
     bool takeExclusiveUse(quint32 deviceId) override;
     void giveUpExclusiveUse(quint32 deviceId) override;
@@ -103,6 +105,7 @@ private:
     QHash<quint32, double> m_nominalRates;
     QHash<quint32, QByteArray> m_captured;
     bool m_captureEnabled = true;
+    bool m_enumerationFails = false;
     QHash<quint32, StreamFormat> m_openedLayouts;
     QList<SimulatedOutputUnit *> m_units;
     QStringList m_events;

@@ -39,6 +39,8 @@ QByteArray configuration(const QByteArray &dir, Devices devices)
                 "record \"" + dir + "/card-received.raw\" card " + QByteArray::number(kReservedCard)
                     + " lock \"" + dir + "/card.lock\"",
                 "/dev/null");
+    c += dacPcm("quorvel_dac_card_unplug", "Quorvel card DAC unplugged",
+                "card " + QByteArray::number(kReservedCard) + " fail_after 4800", "/dev/null");
     c += dacPcm("quorvel_dac_s16", "Quorvel 16-bit DAC", "formats \"S16_LE\"", "/dev/null");
     c += dacPcm("quorvel_dac_busy", "Quorvel busy DAC", "busy true", "/dev/null");
     c += dacPcm("quorvel_dac_unplug", "Quorvel unplugged DAC", "fail_after 4800", "/dev/null");

@@ -22,6 +22,7 @@
 //                        kReservedCard (so reserved on the session bus
 //                        before it opens), open to one user at a time like
 //                        a hw PCM; records to <dir>/card-received.raw
+//   quorvel_dac_card_unplug  the same card's DAC, vanishing after 4,800 frames
 //   quorvel_dac_s16      the DAC taking S16_LE alone
 //   quorvel_dac_busy     the DAC, refusing to open with -EBUSY
 //   quorvel_dac_unplug   the DAC, vanishing (-ENODEV) after 4,800 frames

@@ -3,6 +3,7 @@
 // playing track to another device is checked in tst_engine_player and, through
 // the catalogue, in tst_mainscreen.
 #include "BitPerfectAudioPlayer.h"
+#include "DefaultDevice.h"
 #include "DeviceCatalogue.h"
 #include "SimulatedAudioPlatform.h"
 
@@ -22,6 +23,8 @@ struct CatalogueRig
 };
 } // namespace
 
+Q_DECLARE_METATYPE(ServerDefault)
+
 class DeviceCatalogueTest : public QObject
 {
     Q_OBJECT
@@ -29,6 +32,8 @@ class DeviceCatalogueTest : public QObject
 private slots:
     void listsOutputDevicesByScalarValue();
     void selectionRules();
+    void theListenersOwnDeviceComesFirst_data();
+    void theListenersOwnDeviceComesFirst();
     void followsThePlatformOnceListening();
 };
 
@@ -79,6 +84,52 @@ void DeviceCatalogueTest::selectionRules()
     rig.platform.removeDevice(30);
     rig.catalogue.loadAudioDevices();
     QCOMPARE(rig.selectedId(), 20u); // default gone too: the first
+
+    // A query that fails says nothing about the devices: all stays.
+    rig.platform.setEnumerationFails(true);
+    rig.platform.removeDevice(20);
+    rig.catalogue.loadAudioDevices();
+    QCOMPARE(rig.catalogue.count(), 2);
+    QCOMPARE(rig.selectedId(), 20u);
+}
+
+// Which device a desktop plays to first, from what its sound server (or,
+// without one, ALSA) says.
+void DeviceCatalogueTest::theListenersOwnDeviceComesFirst_data()
+{
+    QTest::addColumn<QList<AlsaPcm>>("pcms");
+    QTest::addColumn<ServerDefault>("server");
+    QTest::addColumn<int>("alsaDefaultCard"); // -1: none
+    QTest::addColumn<QString>("chosen");      // empty: none
+    const auto pcm = [](const char *name, int card, int device) {
+        const QByteArray pcmName = QByteArray("hw:") + QByteArray::number(card) + "," + QByteArray::number(device);
+        return AlsaPcm{{deviceIdForPcm(pcmName), QString::fromLatin1(name), true}, pcmName, card, device};
+    };
+    const QList<AlsaPcm> desktop{pcm("GPU, HDMI 0", 2, 3), pcm("PCH, ALC892 Analog", 0, 0),
+                                pcm("PCH, ALC892 Digital", 0, 1), pcm("USB DAC, USB Audio", 1, 0)};
+    QTest::newRow("server plays to the USB DAC") << desktop << ServerDefault{true, 1, 0} << -1 << "USB DAC, USB Audio";
+    QTest::newRow("server plays to HDMI") << desktop << ServerDefault{true, 2, 3} << -1 << "GPU, HDMI 0";
+    QTest::newRow("server's sink names no device") << desktop << ServerDefault{true, 1, -1} << -1 << "USB DAC, USB Audio";
+    QTest::newRow("server's sink on no card") << desktop << ServerDefault{true, -1, -1} << 1 << "PCH, ALC892 Analog";
+    QTest::newRow("no server: ALSA's default card") << desktop << ServerDefault{} << 1 << "USB DAC, USB Audio";
+    QTest::newRow("no server, no default") << desktop << ServerDefault{} << -1 << "PCH, ALC892 Analog";
+    QTest::newRow("only HDMI") << QList<AlsaPcm>{desktop[0]} << ServerDefault{} << -1 << "GPU, HDMI 0";
+    QTest::newRow("nothing") << QList<AlsaPcm>{} << ServerDefault{true, 1, 0} << 1 << "";
+}
+
+void DeviceCatalogueTest::theListenersOwnDeviceComesFirst()
+{
+    QFETCH(QList<AlsaPcm>, pcms);
+    QFETCH(ServerDefault, server);
+    QFETCH(int, alsaDefaultCard);
+    QFETCH(QString, chosen);
+    const std::optional<quint32> id =
+        chooseDefaultDevice(pcms, server, alsaDefaultCard < 0 ? std::nullopt : std::optional<int>(alsaDefaultCard));
+    QString name;
+    for (const AlsaPcm &pcm : pcms)
+        if (id == pcm.device.id)
+            name = pcm.device.name;
+    QCOMPARE(name, chosen);
 }
 
 void DeviceCatalogueTest::followsThePlatformOnceListening()

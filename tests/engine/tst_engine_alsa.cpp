@@ -118,14 +118,38 @@ public:
         QDBusConnection::disconnectFromBus(QStringLiteral("holder"));
     }
 
-    bool hold(bool openPcm)
+    // Takes the name (over from its owner, after a granted request, with
+    // `replace`) and opens the card.
+    bool hold(bool openPcm, bool replace = false)
     {
         if (openPcm && snd_pcm_open(&m_pcm, "quorvel_dac_card", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
             return false;
-        return m_bus.registerObject(kReservationPath, this, QDBusConnection::ExportAllSlots)
-               && m_bus.interface()->registerService(kReservation, QDBusConnectionInterface::DontQueueService,
-                                                     QDBusConnectionInterface::AllowReplacement)
-                      == QDBusConnectionInterface::ServiceRegistered;
+        m_bus.registerObject(kReservationPath, this, QDBusConnection::ExportAllSlots);
+        const auto how = replace ? QDBusConnectionInterface::ReplaceExistingService
+                                 : QDBusConnectionInterface::DontQueueService;
+        return m_bus.interface()->registerService(kReservation, how, QDBusConnectionInterface::AllowReplacement)
+               == QDBusConnectionInterface::ServiceRegistered;
+    }
+    // Asks the name's owner for the card as a program with `priority` does;
+    // the owner's answer, and whether the card was closed when it came.
+    std::pair<bool, bool> askForCard(int priority)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(kReservation, kReservationPath,
+                                                           "org.freedesktop.ReserveDevice1", "RequestRelease");
+        call << priority;
+        QDBusPendingCallWatcher answer(m_bus.asyncCall(call));
+        bool answered = false, closedBeforeAnswer = false;
+        connect(&answer, &QDBusPendingCallWatcher::finished, this, [&] {
+            answered = true;
+            snd_pcm_t *pcm = nullptr;
+            closedBeforeAnswer = snd_pcm_open(&pcm, "quorvel_dac_card", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) == 0;
+            if (pcm)
+                snd_pcm_close(pcm);
+        });
+        if (!QTest::qWaitFor([&] { return answered; }))
+            return {false, false};
+        const QDBusPendingReply<bool> reply = answer;
+        return {reply.isValid() && reply.value(), closedBeforeAnswer};
     }
     QDBusConnection &bus() { return m_bus; }
     QList<int> requests() const { return m_requests; }
@@ -153,7 +177,7 @@ private:
     QList<int> m_requests;
 };
 
-// Whose the reservation name is now, by unique name.
+// Whose the reservation name is now, by unique name; empty when nobody's.
 static QString reservationOwner()
 {
     return QDBusConnection::sessionBus().interface()->serviceOwner(kReservation).value();
@@ -177,6 +201,11 @@ private slots:
     void renderThreadAllocatesNothing();
     void cardIsReservedOnTheSessionBus_data();
     void cardIsReservedOnTheSessionBus();
+    void theCardGoesBackWhenPlaybackEnds_data();
+    void theCardGoesBackWhenPlaybackEnds();
+    void aPausedPlayerLetsTheCardGoAndTakesItBack();
+    void aMoveOntoAHeldCardWaitsThenGoesOn_data();
+    void aMoveOntoAHeldCardWaitsThenGoesOn();
     void reportsDeviceNodeChanges();
     void aCardPlaysWithoutASessionBus();
 
@@ -223,7 +252,9 @@ void AlsaTest::listsOnlyPcmsThatKeepSamples()
 {
     AlsaAudioPlatform platform(nullptr, m_dir->filePath("snd"));
     QStringList names;
-    for (const PlaybackDevice &d : platform.devices())
+    const std::optional<QList<PlaybackDevice>> listed = platform.devices();
+    QVERIFY(listed);
+    for (const PlaybackDevice &d : *listed)
         names << d.name;
     for (const char *expected : {"Quorvel capture", "Quorvel test DAC", "Quorvel hw alias"})
         QVERIFY2(names.contains(expected), qPrintable(names.join(", ")));
@@ -506,21 +537,8 @@ void AlsaTest::cardIsReservedOnTheSessionBus()
     QVERIFY(player.isPlaying());
     QCOMPARE(reservationOwner(), ours);
     for (int priority : {DeviceReservation::kPriority, 100}) {
-        QDBusMessage call = QDBusMessage::createMethodCall(kReservation, kReservationPath,
-                                                           "org.freedesktop.ReserveDevice1", "RequestRelease");
-        call << priority;
-        QDBusPendingCallWatcher answer(holder->bus().asyncCall(call));
-        bool answered = false, closedBeforeAnswer = false;
-        connect(&answer, &QDBusPendingCallWatcher::finished, this, [&] {
-            answered = true;
-            snd_pcm_t *pcm = nullptr;
-            closedBeforeAnswer = snd_pcm_open(&pcm, "quorvel_dac_card", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) == 0;
-            if (pcm)
-                snd_pcm_close(pcm);
-        });
-        QTRY_VERIFY(answered);
-        const QDBusPendingReply<bool> reply = answer;
-        QCOMPARE(reply.value(), priority > DeviceReservation::kPriority);
+        const auto [granted, closedBeforeAnswer] = holder->askForCard(priority);
+        QCOMPARE(granted, priority > DeviceReservation::kPriority);
         QCOMPARE(closedBeforeAnswer, priority > DeviceReservation::kPriority);
         QCOMPARE(player.isPlaying(), priority <= DeviceReservation::kPriority);
     }
@@ -529,6 +547,105 @@ void AlsaTest::cardIsReservedOnTheSessionBus()
                                                        QDBusConnectionInterface::AllowReplacement).value(),
              QDBusConnectionInterface::ServiceRegistered);
     QCOMPARE(player.failure(), PlaybackFailure::DeviceTaken);
+}
+
+// However playback ends, the card goes back to the desktop while the
+// program stays up.
+void AlsaTest::theCardGoesBackWhenPlaybackEnds_data()
+{
+    QTest::addColumn<QString>("pcm");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<PlaybackFailure>("failure");
+    QTest::newRow("the last track played out") << "quorvel_dac_card" << 48000 << 4800 << PlaybackFailure::None;
+    QTest::newRow("a start the card refuses") << "quorvel_dac_card" << 22050 << 4800 << PlaybackFailure::RateRefused;
+    QTest::newRow("the card lost mid-track") << "quorvel_dac_card_unplug" << 48000 << 48000 << PlaybackFailure::DeviceLost;
+}
+
+void AlsaTest::theCardGoesBackWhenPlaybackEnds()
+{
+    QFETCH(QString, pcm);
+    QFETCH(int, rate);
+    QFETCH(int, frames);
+    QFETCH(PlaybackFailure, failure);
+    const QString path = m_dir->filePath("ends.wav");
+    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, frames});
+    Rig rig(m_dir->path(), pcm);
+    rig.player.playBitPerfect(QUrl::fromLocalFile(path));
+    QCOMPARE(reservationOwner(), QDBusConnection::sessionBus().baseService());
+    QTRY_VERIFY(!rig.player.isPlaying() && !rig.player.isLoading());
+    QCOMPARE(rig.player.failure(), failure);
+    QTRY_VERIFY(reservationOwner().isEmpty());
+}
+
+// Paused, the card goes to a sound server that asks for it at a claim below
+// ours, closed before the answer; the resume asks for it back and goes on at
+// the paused frame.
+void AlsaTest::aPausedPlayerLetsTheCardGoAndTakesItBack()
+{
+    const QString path = m_dir->filePath("paused.wav");
+    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 2, testaudio::Signal::Noise});
+    const QString record = m_dir->filePath("card-received.raw");
+    QFile::remove(record);
+    Rig rig(m_dir->path(), "quorvel_dac_card");
+    BitPerfectAudioPlayer &player = rig.player;
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QTRY_VERIFY(QFileInfo(record).size() >= 48000);
+    player.pause();
+    const qint64 pausedAt = player.currentFrame();
+
+    const auto holder = std::make_unique<StandInHolder>(m_busAddress, true);
+    QCOMPARE(holder->askForCard(0), std::make_pair(true, true));
+    QVERIFY(holder->hold(true, true));
+    QVERIFY(player.isPaused());
+
+    player.resume();
+    QVERIFY(player.isLoading()); // waiting for the sound server to let go
+    QTRY_VERIFY(player.isPlaying());
+    QCOMPARE(holder->requests(), QList<int>{DeviceReservation::kPriority});
+    QVERIFY(!holder->pcmOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 10000);
+    QVERIFY2(testfiles::readAll(record).startsWith(testaudio::rawData(path).mid(pausedAt * 4)),
+             "the resume did not go on at the paused frame");
+}
+
+// Chosen while a track plays elsewhere, a card a sound server holds is asked
+// for; the track waits, shown as loading, and goes on there exactly where
+// the sound stopped, or where a seek made meanwhile points.
+void AlsaTest::aMoveOntoAHeldCardWaitsThenGoesOn_data()
+{
+    QTest::addColumn<bool>("seekWhileWaiting");
+    QTest::newRow("from the frame that last sounded") << false;
+    QTest::newRow("a seek made while waiting") << true;
+}
+
+void AlsaTest::aMoveOntoAHeldCardWaitsThenGoesOn()
+{
+    QFETCH(bool, seekWhileWaiting);
+    const QString path = m_dir->filePath("move.wav");
+    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 2, testaudio::Signal::Noise});
+    const QString before = m_dir->filePath("dac-received.raw"), after = m_dir->filePath("card-received.raw");
+    QFile::remove(after);
+    const auto holder = std::make_unique<StandInHolder>(m_busAddress, true);
+    QVERIFY(holder->hold(true));
+    Rig rig(m_dir->path(), "quorvel_dac");
+    BitPerfectAudioPlayer &player = rig.player;
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QTRY_VERIFY(QFileInfo(before).size() >= 48000);
+
+    player.setOutputDevice(deviceIdForPcm("quorvel_dac_card"));
+    QVERIFY(player.isLoading() && !player.isPlaying());
+    qint64 from = player.currentFrame();
+    QVERIFY(from > 0 && from <= QFileInfo(before).size() / 4);
+    if (seekWhileWaiting) {
+        player.seek(1.5);
+        from = 72000;
+    }
+    QTRY_VERIFY(player.isPlaying());
+    QVERIFY(!holder->pcmOpen());
+    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 10000);
+    QVERIFY2(testfiles::readAll(after).startsWith(testaudio::rawData(path).mid(from * 4)),
+             "the card did not go on where the track was");
 }
 
 void AlsaTest::reportsDeviceNodeChanges()

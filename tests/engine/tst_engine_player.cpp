@@ -64,7 +64,8 @@ private slots:
     void aLoadIsOvertakenByALaterRequest();
     void failedPlayLeavesIdle_data();
     void failedPlayLeavesIdle();
-    void aChosenDeviceTakesOverWhereTheTrackWas();
+    void aPausedTrackResumesOnTheDeviceSelectedNow_data();
+    void aPausedTrackResumesOnTheDeviceSelectedNow();
     void destroyingThePlayerDuringALongLoad();
 
 private:
@@ -263,10 +264,24 @@ void PlayerTest::failedPlayLeavesIdle()
 }
 
 // Chosen while playing, a device goes on from the first frame the old one did
-// not play, and the old one is let go. Chosen while paused, it waits for the
-// next start: the resume carries on where the sound is.
-void PlayerTest::aChosenDeviceTakesOverWhereTheTrackWas()
+// not play, and the old one is let go. A paused track starts on the device
+// selected when it resumes, at the paused frame, also when its own device
+// vanished meanwhile; with nothing to move to it ends Idle and says why.
+void PlayerTest::aPausedTrackResumesOnTheDeviceSelectedNow_data()
 {
+    QTest::addColumn<bool>("dacUnplugged");
+    QTest::addColumn<quint32>("selected"); // while paused
+    QTest::addColumn<PlaybackFailure>("failure");
+    QTest::newRow("another device chosen") << false << kSpeakers << PlaybackFailure::None;
+    QTest::newRow("unplugged, another chosen") << true << kSpeakers << PlaybackFailure::None;
+    QTest::newRow("unplugged, nothing else") << true << kDac << PlaybackFailure::DeviceGone;
+}
+
+void PlayerTest::aPausedTrackResumesOnTheDeviceSelectedNow()
+{
+    QFETCH(bool, dacUnplugged);
+    QFETCH(quint32, selected);
+    QFETCH(PlaybackFailure, failure);
     makePlayer(LoadMode::Inline);
     const QUrl url = track("t.wav", 4410);
     const QByteArray data = testaudio::rawData(url.toLocalFile());
@@ -277,13 +292,21 @@ void PlayerTest::aChosenDeviceTakesOverWhereTheTrackWas()
     QVERIFY(!m_platform->holdsExclusiveUse(kSpeakers));
     QCOMPARE(m_platform->renderStep(1000), 1000);
     m_player->pause();
-    m_player->setOutputDevice(kSpeakers);
+    if (dacUnplugged)
+        m_platform->removeDevice(kDac);
+    m_player->setOutputDevice(selected);
     QVERIFY(m_player->isPaused());
     m_player->resume();
+    QCOMPARE(m_player->failure(), failure);
+    QCOMPARE(m_platform->captured(kDac), data.mid(1000 * kBytesPerFrame, 1000 * kBytesPerFrame));
+    if (failure != PlaybackFailure::None) {
+        QVERIFY(!m_player->isPlaying() && !m_player->isPaused());
+        QVERIFY(!m_player->failureReason().isEmpty());
+        return;
+    }
     QCOMPARE(m_platform->renderToEnd(), 4410 - 2000);
-    QCOMPARE(m_platform->captured(kSpeakers), data.left(1000 * kBytesPerFrame));
-    QVERIFY(m_platform->captured(kDac).startsWith(data.mid(1000 * kBytesPerFrame)));
-
+    QVERIFY(m_platform->captured(kSpeakers).startsWith(data.left(1000 * kBytesPerFrame)
+                                                       + data.mid(2000 * kBytesPerFrame)));
     m_player->playBitPerfect(url);
     QCOMPARE(m_player->deviceId(), kSpeakers);
 }

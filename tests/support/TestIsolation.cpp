@@ -33,6 +33,9 @@ public:
         makeDirectory("XDG_STATE_HOME", "/state");
         makeDirectory("XDG_RUNTIME_DIR", "/runtime");
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        // The host's sound server is never asked (the runtime folder above
+        // already hides its socket).
+        unsetenv("PULSE_SERVER");
         setenv("LC_ALL", "C.UTF-8", 1);
         unsetenv("LANGUAGE");
 
