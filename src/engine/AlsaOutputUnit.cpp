@@ -16,8 +16,8 @@
 namespace {
 
 // The buffer is long enough to ride out scheduling hiccups, short enough that
-// a pause or a stop loses little. A seek reaches the device with the next
-// period the render thread writes, so periods are short.
+// a pause or a stop loses little. A seek takes back what the buffer holds and
+// reaches the device with the next period the render thread writes.
 constexpr unsigned kBufferMicroseconds = 200'000;
 constexpr unsigned kPeriodMicroseconds = 20'000;
 // The longest the render thread waits on the PCM's descriptors before it
@@ -299,6 +299,8 @@ void AlsaOutputUnit::run() noexcept
     pthread_setname_np(pthread_self(), "quorvel-render");
     const auto frames = quint32(m_periodFrames);
     while (!stopRequested()) {
+        if (m_source.applyPendingSeek())
+            takeBackQueued();
         if (m_pipe->pull(m_period.data(), frames) == 0) {
             // The source ran dry; its last frames are written.
             if (playOut()) {
@@ -338,6 +340,23 @@ bool AlsaOutputUnit::writePeriod(quint32 frames) noexcept
         }
     }
     return true;
+}
+
+// After a seek, what the device holds of the old position has not sounded
+// and never should: it is rewound where the PCM allows, else dropped (the
+// stream restarts once the render thread has refilled the buffer, which it
+// does from memory at once).
+void AlsaOutputUnit::takeBackQueued() noexcept
+{
+    snd_pcm_sframes_t queued = 0;
+    if (snd_pcm_delay(m_pcm, &queued) < 0 || queued <= snd_pcm_sframes_t(m_periodFrames))
+        return; // nothing worth taking back, or not running yet
+    const snd_pcm_sframes_t rewindable = snd_pcm_rewindable(m_pcm);
+    if (rewindable >= queued - snd_pcm_sframes_t(m_periodFrames)
+        && snd_pcm_rewind(m_pcm, snd_pcm_uframes_t(rewindable)) >= 0)
+        return;
+    snd_pcm_drop(m_pcm);
+    snd_pcm_prepare(m_pcm);
 }
 
 // Lets the frames in the device buffer sound, like a blocking drain, but

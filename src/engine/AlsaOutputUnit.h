@@ -49,6 +49,7 @@ private:
                    snd_pcm_uframes_t periodFrames, int wakeFd);
     void run() noexcept;
     bool writePeriod(quint32 frames) noexcept;
+    void takeBackQueued() noexcept;
     bool playOut() noexcept;
     void waitForDevice() noexcept;
     void sleepUnlessWoken(int milliseconds) noexcept;

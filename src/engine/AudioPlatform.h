@@ -59,6 +59,11 @@ public:
     // that writes nothing ends the stream. Must not allocate, lock or do I/O;
     // never fails.
     virtual quint32 render(std::byte *out, quint32 frames) noexcept = 0;
+    // Render thread, before each render() of a period: moves to a seek made
+    // since the last call and says whether it did, so that the unit first
+    // takes back what the device holds of the old position (a seek is heard
+    // at once, not after the buffer). Must not allocate, lock or do I/O.
+    virtual bool applyPendingSeek() noexcept = 0;
     // Render thread, at most once per start: the stream ended by itself. After
     // PlayedOut the device is idle; nothing is rendered after either.
     virtual void renderStopped(RenderEnd why) noexcept = 0;

@@ -645,7 +645,6 @@ quint32 BitPerfectAudioPlayer::render(std::byte *out, quint32 frames) noexcept
     Track *track = m_renderTrack.load(std::memory_order_acquire);
     if (!out || !track || m_renderRanDry)
         return 0;
-    applySeekRequest(*track);
     const std::size_t frameBytes = track->format.bytesPerFrame();
     quint32 written = 0;
     while (written < frames) {
@@ -673,15 +672,24 @@ quint32 BitPerfectAudioPlayer::render(std::byte *out, quint32 frames) noexcept
     return written;
 }
 
-void BitPerfectAudioPlayer::applySeekRequest(const Track &track) noexcept
+// A track that ran dry keeps its seek for the GUI thread, which restarts
+// the output from memory.
+bool BitPerfectAudioPlayer::applyPendingSeek() noexcept
+{
+    const Track *track = m_renderTrack.load(std::memory_order_acquire);
+    return track && !m_renderRanDry && applySeekRequest(*track);
+}
+
+bool BitPerfectAudioPlayer::applySeekRequest(const Track &track) noexcept
 {
     quint64 request = m_seekRequest.load(std::memory_order_relaxed);
     if (request == 0 || !m_seekRequest.compare_exchange_strong(request, 0))
-        return;
+        return false;
     // A seek meant for the track before a move on is dropped.
-    if (quint32(request >> 32) == track.serial)
-        m_currentFrame.store(std::min(qint64(request & 0xFFFFFFFF), track.totalFrames),
-                             std::memory_order_relaxed);
+    if (quint32(request >> 32) != track.serial)
+        return false;
+    m_currentFrame.store(std::min(qint64(request & 0xFFFFFFFF), track.totalFrames), std::memory_order_relaxed);
+    return true;
 }
 
 void BitPerfectAudioPlayer::renderStopped(RenderEnd why) noexcept

@@ -173,8 +173,9 @@ private:
     };
 
     quint32 render(std::byte *out, quint32 frames) noexcept override;
+    bool applyPendingSeek() noexcept override;
     void renderStopped(RenderEnd why) noexcept override;
-    void applySeekRequest(const Track &track) noexcept;
+    bool applySeekRequest(const Track &track) noexcept;
     void notifyGuiThread(int news) noexcept;
 
     enum class Announce { Yes, No };

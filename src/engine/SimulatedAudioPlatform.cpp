@@ -58,6 +58,7 @@ public:
         const qsizetype bytes = qsizetype(frames) * m_pipe.deviceFormat().bytesPerFrame();
         if (m_scratch.size() < bytes)
             m_scratch.resize(bytes);
+        m_source.applyPendingSeek(); // no device buffer to take back
         const quint32 written = m_pipe.pull(reinterpret_cast<std::byte *>(m_scratch.data()), frames);
         if (written == 0) {
             // No device buffer to play out: the end is at once, and the

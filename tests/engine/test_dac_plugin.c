@@ -37,6 +37,7 @@ typedef struct {
     FILE *record;
     long long fail_after;     /* frames; negative: never */
     long long received;       /* frames handed to transfer since open */
+    long long record_base;    /* frames recorded before the current start */
     long long consumed_base;  /* frames consumed before the current start */
     struct timespec started;
     int running;
@@ -108,8 +109,14 @@ static snd_pcm_sframes_t dac_transfer(snd_pcm_ioplug_t *io, const snd_pcm_channe
         return -ENODEV;
     const size_t frame_bytes = (size_t)snd_pcm_format_physical_width(io->format) / 8 * io->channels;
     const char *data = (const char *)areas[0].addr + (areas[0].first + offset * areas[0].step) / 8;
-    if (dac->record)
-        fwrite(data, frame_bytes, size, dac->record);
+    if (dac->record) {
+        /* Frames the player took back (a rewind) were never heard: the
+         * record keeps the stream as it sounds, so new ones overwrite them. */
+        const off_t at = (off_t)(dac->record_base + (long long)io->appl_ptr) * (off_t)frame_bytes;
+        fflush(dac->record);
+        if (ftruncate(fileno(dac->record), at) == 0 && fseeko(dac->record, at, SEEK_SET) == 0)
+            fwrite(data, frame_bytes, size, dac->record);
+    }
     dac->received += (long long)size;
     return (snd_pcm_sframes_t)size;
 }
@@ -119,6 +126,11 @@ static int dac_prepare(snd_pcm_ioplug_t *io)
     test_dac *dac = io->private_data;
     dac->consumed_base = 0;
     dac->running = 0;
+    if (dac->record) {
+        const size_t frame_bytes = (size_t)snd_pcm_format_physical_width(io->format) / 8 * io->channels;
+        fseeko(dac->record, 0, SEEK_END);
+        dac->record_base = (long long)ftello(dac->record) / (long long)frame_bytes;
+    }
     return dac->gone ? -ENODEV : 0;
 }
 
@@ -129,6 +141,7 @@ static int dac_hw_params(snd_pcm_ioplug_t *io, snd_pcm_hw_params_t *params)
     if (dac->record)
         fclose(dac->record);
     dac->record = dac->record_path ? fopen(dac->record_path, "wb") : NULL;
+    dac->record_base = 0;
     if (dac->record)
         setvbuf(dac->record, NULL, _IONBF, 0); /* the test reads it while playing */
     return 0;

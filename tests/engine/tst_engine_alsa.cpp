@@ -198,6 +198,7 @@ private slots:
     void aRefusedOrLostDeviceLeavesIdle_data();
     void aRefusedOrLostDeviceLeavesIdle();
     void pauseResumesWhereTheSoundStopped();
+    void aSeekIsHeardAtOnce();
     void renderThreadAllocatesNothing();
     void cardIsReservedOnTheSessionBus_data();
     void cardIsReservedOnTheSessionBus();
@@ -459,6 +460,32 @@ void AlsaTest::pauseResumesWhereTheSoundStopped()
     QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 5000);
     const QByteArray raw = testaudio::rawData(path);
     QCOMPARE(testfiles::readAll(record).mid(received * 4, raw.size() - resumeAt * 4), raw.mid(resumeAt * 4));
+}
+
+// A seek takes back what the device still holds of the old position: the
+// DAC plays the track up to where the sound was, then the seek's target.
+void AlsaTest::aSeekIsHeardAtOnce()
+{
+    const QString path = m_dir->filePath("seek.wav");
+    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 3, testaudio::Signal::Noise});
+    const QString record = m_dir->filePath("dac-received.raw");
+    Rig rig(m_dir->path(), "quorvel_dac");
+    BitPerfectAudioPlayer &player = rig.player;
+    player.playBitPerfect(QUrl::fromLocalFile(path));
+    QTRY_VERIFY(QFileInfo(record).size() >= 48000 * 4 / 2);
+    const qint64 rendered = player.currentFrame();
+    player.seek(2.0);
+    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 10000);
+
+    const QByteArray heard = testfiles::readAll(record), raw = testaudio::rawData(path);
+    const QByteArray target = raw.mid(96000 * 4);
+    const qsizetype jump = heard.indexOf(target.left(4096));
+    QVERIFY(jump > 0 && jump % 4 == 0);
+    QVERIFY2(heard.left(jump) == raw.left(jump), "the DAC played other frames before the seek");
+    QVERIFY2(heard.mid(jump).startsWith(target), "the DAC did not go on from the seek's target");
+    // More than a period of what was queued when the seek came never sounded.
+    QVERIFY2(jump / 4 + 48000 / 50 < rendered, qPrintable(QStringLiteral("jumped at %1 of %2 frames rendered")
+                                                              .arg(jump / 4).arg(rendered)));
 }
 
 void AlsaTest::renderThreadAllocatesNothing()
