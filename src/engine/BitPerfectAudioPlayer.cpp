@@ -58,6 +58,10 @@ BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode m
             onLoadFinished(ticket, std::move(result));
         },
         kLoadPatience, this);
+    if (m_loadMode == LoadMode::Background)
+        m_loads->setFormatProbe(loadedFormatOf, [this](quint64 ticket, const StreamFormat &format) {
+            prepareOutput(ticket, format);
+        });
 }
 
 BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
@@ -254,6 +258,7 @@ void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
     if (!moves && !failed)
         return;
     dropPreload();
+    m_readyUnit.reset();
     if (m_waitingForDevice && m_track && m_deviceId != deviceId) {
         // A start waiting for another card goes to this one instead.
         m_waitingForDevice = false;
@@ -433,17 +438,57 @@ BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::startOutput(qint64 frame)
     m_seekRequest.store(0);
     m_renderRanDry = false;
     m_unitEnded = false;
-    auto unit = m_platform.createOutputUnit(m_deviceId, m_track->format, *this);
+    std::unique_ptr<OutputUnit> unit = openUnit();
     if (!unit)
-        return fail(failureOf(m_platform.lastRefusal())), Start::Failed;
-    if (!unit->start())
-        return fail(PlaybackFailure::DeviceGone), Start::Failed;
+        return Start::Failed;
     m_unit = std::move(unit);
     m_signalPath.set(m_track->format, m_unit->deviceFormat(), m_unit->acceptedSettings());
     offerPreloadToRenderThread();
     setPlaying(true);
     setPaused(false);
     return Start::Started;
+}
+
+// The unit made ready while the track decoded, when it is for this device
+// and format and still starts (its card may have been given away since);
+// else a new one. Null, with the reason, when the device refuses.
+std::unique_ptr<OutputUnit> BitPerfectAudioPlayer::openUnit()
+{
+    std::unique_ptr<OutputUnit> unit = readyUnitFor(m_deviceId, m_track->format);
+    if (unit && unit->start())
+        return unit;
+    unit.reset();
+    unit = m_platform.createOutputUnit(m_deviceId, m_track->format, *this);
+    if (!unit)
+        return fail(failureOf(m_platform.lastRefusal())), nullptr;
+    if (!unit->start())
+        return fail(PlaybackFailure::DeviceGone), nullptr;
+    return unit;
+}
+
+std::unique_ptr<OutputUnit> BitPerfectAudioPlayer::readyUnitFor(quint32 deviceId, const StreamFormat &format)
+{
+    std::unique_ptr<OutputUnit> unit = std::move(m_readyUnit);
+    if (unit && (m_readyDeviceId != deviceId || !(m_readyFormat == format)))
+        unit.reset();
+    return unit;
+}
+
+// The header gave the track's format while it still decodes: the device is
+// taken (asking a sound server to let it go, if need be) and configured now,
+// so that it starts the moment the block is complete. What fails here is
+// tried again then, and reported then.
+void BitPerfectAudioPlayer::prepareOutput(quint64 ticket, const StreamFormat &format)
+{
+    const std::optional<quint32> device = selectedDevice();
+    if (ticket != m_playTicket || m_readyUnit || !device)
+        return;
+    m_deviceId = *device; // what is taken here is given back with it
+    if (!m_platform.takeExclusiveUse(m_deviceId) || !m_platform.setNominalSampleRate(m_deviceId, format.sampleRate))
+        return;
+    m_readyUnit = m_platform.createOutputUnit(m_deviceId, format, *this);
+    m_readyDeviceId = m_deviceId;
+    m_readyFormat = format;
 }
 
 // Another program was asked for the device: the track waits in memory for
@@ -466,6 +511,7 @@ BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::restartOutput(qint64 frame)
 
 void BitPerfectAudioPlayer::stopUnit()
 {
+    m_readyUnit.reset();
     if (m_unit) {
         m_unit->stop();
         m_unit.reset();

@@ -199,6 +199,9 @@ private:
     Start restartOutput(qint64 frame);
     void waitForDevice(qint64 frame);
     bool continueAt(qint64 frame, bool announce);
+    void prepareOutput(quint64 ticket, const StreamFormat &format);
+    std::unique_ptr<OutputUnit> readyUnitFor(quint32 deviceId, const StreamFormat &format);
+    std::unique_ptr<OutputUnit> openUnit();
     bool restartAt(qint64 frame, bool announce);
     void releaseDeviceSoon();
     void giveDeviceBackIfIdle();
@@ -229,6 +232,11 @@ private:
     double m_sampleRate = 0.0;
 
     std::unique_ptr<OutputUnit> m_unit;
+    // Opened and configured, not started, while the track to play decodes:
+    // for this device and format.
+    std::unique_ptr<OutputUnit> m_readyUnit;
+    quint32 m_readyDeviceId = 0;
+    StreamFormat m_readyFormat;
     // The track the GUI thread considers current, and the next one ready.
     std::unique_ptr<Track> m_track;
     std::unique_ptr<Track> m_preloaded;

@@ -29,6 +29,7 @@ struct TrackLoadWorker::Lane
     };
 
     LoadFunction load;
+    ProbeFunction probe; // under the mutex
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<Job> waiting;
@@ -52,6 +53,7 @@ struct TrackLoadWorker::Lane
             running = job;
             runningSince = Clock::now();
             lock.unlock();
+            announceFormat(job);
             auto result = std::make_shared<Result>();
             result->stamp = fileStampOf(job.path);
             if (!job.stop.stop_requested())
@@ -70,6 +72,27 @@ struct TrackLoadWorker::Lane
         exited = true;
         wake.notify_all();
         Q_UNUSED(self);
+    }
+
+    // Worker thread, unlocked.
+    void announceFormat(const Job &job)
+    {
+        ProbeFunction read;
+        {
+            std::lock_guard lock(mutex);
+            if (job.priority != Priority::Play || !receiver)
+                return;
+            read = probe;
+        }
+        const std::optional<StreamFormat> format = read ? read(job.path) : std::nullopt;
+        std::lock_guard lock(mutex);
+        if (!format || job.stop.stop_requested() || !receiver)
+            return;
+        TrackLoadWorker *to = receiver;
+        const quint64 ticket = job.ticket;
+        const StreamFormat known = *format;
+        QMetaObject::invokeMethod(
+            to, handover::Queued([to, ticket, known] { to->m_onFormat(ticket, known); }), Qt::QueuedConnection);
     }
 };
 
@@ -103,6 +126,7 @@ void TrackLoadWorker::startLane()
 {
     m_lane = std::make_shared<Lane>();
     m_lane->load = m_load;
+    m_lane->probe = m_probe;
     m_lane->receiver = this;
     std::shared_ptr<Lane> lane = m_lane;
     try {
@@ -157,6 +181,14 @@ void TrackLoadWorker::cancelWhere(const std::function<bool(Priority)> &which)
     std::erase_if(m_lane->waiting, [&](const Lane::Job &job) { return which(job.priority); });
     if (m_lane->running && which(m_lane->running->priority))
         m_lane->running->stop.request_stop();
+}
+
+void TrackLoadWorker::setFormatProbe(ProbeFunction probe, FormatHandler onFormat)
+{
+    m_probe = probe;
+    m_onFormat = std::move(onFormat);
+    std::lock_guard lock(m_lane->mutex);
+    m_lane->probe = std::move(probe);
 }
 
 void TrackLoadWorker::deliver(quint64 ticket, Result result)

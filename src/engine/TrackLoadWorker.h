@@ -38,6 +38,8 @@ public:
         FileStamp stamp; // the file as it was when its load began
     };
     using FinishedHandler = std::function<void(quint64 ticket, Result result)>;
+    using ProbeFunction = std::function<std::optional<StreamFormat>(const QString &)>;
+    using FormatHandler = std::function<void(quint64 ticket, const StreamFormat &format)>;
 
     explicit TrackLoadWorker(LoadFunction load, FinishedHandler onFinished,
                              std::chrono::milliseconds patience = std::chrono::seconds(30),
@@ -51,6 +53,11 @@ public:
     void promote(quint64 ticket);
     // The request is forgotten: stopped if it runs, dropped if it waits.
     void cancel(quint64 ticket);
+    // From now on, before a load to play runs, `probe` reads from the file's
+    // header the format the track will have, and `onFormat` hears of it on
+    // the GUI thread (never for a cancelled ticket): the device can be made
+    // ready while the track decodes.
+    void setFormatProbe(ProbeFunction probe, FormatHandler onFormat);
 
 private:
     struct Lane;
@@ -61,6 +68,8 @@ private:
 
     LoadFunction m_load;
     FinishedHandler m_onFinished;
+    ProbeFunction m_probe;
+    FormatHandler m_onFormat;
     std::chrono::milliseconds m_patience;
     std::shared_ptr<Lane> m_lane;
     quint64 m_lastTicket = 0;

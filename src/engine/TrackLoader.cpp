@@ -303,12 +303,28 @@ std::optional<LoadedTrack> loadDecoded(const QString &path, const CheckedAudioFi
 
 } // namespace
 
+namespace {
+bool isDecoded(const CheckedAudioFile &file)
+{
+    return file.family() == AudioFamily::Flac || file.family() == AudioFamily::Mp3;
+}
+} // namespace
+
 std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop)
 {
     auto opened = CheckedAudioFile::open(path);
     const auto *file = std::get_if<CheckedAudioFile>(&opened);
     if (!file || stop.stop_requested())
         return std::nullopt;
-    const bool decode = file->family() == AudioFamily::Flac || file->family() == AudioFamily::Mp3;
-    return decode ? loadDecoded(path, *file, stop) : loadRaw(*file, stop);
+    return isDecoded(*file) ? loadDecoded(path, *file, stop) : loadRaw(*file, stop);
+}
+
+std::optional<StreamFormat> loadedFormatOf(const QString &path)
+{
+    auto opened = CheckedAudioFile::open(path);
+    const auto *file = std::get_if<CheckedAudioFile>(&opened);
+    if (!file)
+        return std::nullopt;
+    const StreamFormat format = isDecoded(*file) ? decodedFormat(file->info()) : rawFormat(file->get(), file->info());
+    return format.isValid() ? std::optional<StreamFormat>(format) : std::nullopt;
 }

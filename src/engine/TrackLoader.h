@@ -38,3 +38,8 @@ inline constexpr quint64 kMaxTrackBytes = 0xFFFFFFFFull;
 // Once `stop` is requested it returns nothing within one read of at most
 // 65,536 frames, its memory already freed.
 std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop = {});
+
+// Any thread. The format loadTrack() gives `path`, read from its header
+// alone; nothing when the file would be refused at once. The load itself
+// still decides: a file that changes meanwhile may load otherwise or not.
+std::optional<StreamFormat> loadedFormatOf(const QString &path);

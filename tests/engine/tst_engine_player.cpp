@@ -10,6 +10,8 @@
 #include <QTest>
 #include <cmath>
 #include <functional>
+#include <thread>
+#include <QRegularExpression>
 
 namespace {
 
@@ -66,6 +68,7 @@ private slots:
     void failedPlayLeavesIdle();
     void aPausedTrackResumesOnTheDeviceSelectedNow_data();
     void aPausedTrackResumesOnTheDeviceSelectedNow();
+    void theDeviceIsReadyWhenTheDecodeEnds();
     void destroyingThePlayerDuringALongLoad();
 
 private:
@@ -309,6 +312,28 @@ void PlayerTest::aPausedTrackResumesOnTheDeviceSelectedNow()
                                                        + data.mid(2000 * kBytesPerFrame)));
     m_player->playBitPerfect(url);
     QCOMPARE(m_player->deviceId(), kSpeakers);
+}
+
+// While the track decodes, the device is taken and configured for the
+// format its header gives; the block's arrival only starts it.
+void PlayerTest::theDeviceIsReadyWhenTheDecodeEnds()
+{
+    std::atomic<bool> decoded{false};
+    m_player = std::make_unique<BitPerfectAudioPlayer>(
+        *m_platform, LoadMode::Background, [&](const QString &path, std::stop_token stop) {
+            while (!decoded.load() && !stop.stop_requested())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return loadTrack(path, stop);
+        });
+    const QUrl url = track("ready.flac", 4410, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    m_platform->clearEvents();
+    m_player->playBitPerfect(url);
+    QTRY_VERIFY(m_platform->events().contains("open 1"));
+    QVERIFY(m_player->isLoading() && !m_platform->isRendering());
+    decoded.store(true);
+    QTRY_VERIFY(m_player->isPlaying());
+    QCOMPARE(m_platform->events().filter(QRegularExpression("^(open|start)")), (QStringList{"open 1", "start 1"}));
+    QCOMPARE(m_platform->renderToEnd(), 4410);
 }
 
 // Under the address sanitizer: the worker must neither write into a freed
