@@ -23,11 +23,28 @@ QString trackPositionLabel(qint64 currentIndex, qint64 count)
     return QString::asprintf("%02lld / %02lld", currentIndex + 1, count);
 }
 
+QString displayFileName(const QUrl &url)
+{
+    // Invalid UTF-8 arrives as U+FFFD already (TrackPath.h).
+    QString name = url.fileName(QUrl::FullyDecoded);
+    for (QChar &c : name) {
+        // A control character shows as its picture (a line feed as U+240A), so
+        // the name stays one line and no byte of it goes unseen.
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7f)
+            c = QChar(0x2421);
+        else if (c.unicode() == 0x2028 || c.unicode() == 0x2029)
+            c = QChar(QChar::ReplacementCharacter);
+    }
+    return name;
+}
+
 QString currentTrackTitle(const std::optional<QUrl> &url)
 {
     if (!url)
         return QStringLiteral("No track selected");
-    return url->fileName(QUrl::FullyDecoded);
+    return displayFileName(*url);
 }
 
 PlayPauseLook playPauseLook(bool isPlaying, bool isLoading)

@@ -4,8 +4,10 @@
 #include "ContentView.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
+#include "WaveformLoader.h"
 #include "WindowSize.h"
 
+#include <QFile>
 #include <QMimeData>
 #include <functional>
 #include <QQuickItem>
@@ -16,6 +18,8 @@
 #include <QSettings>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
+#include <cstdio>
+#include <unistd.h>
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
@@ -165,6 +169,42 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
     QVERIFY(screen.item("queuePanel")->isVisible());
     QVERIFY(!screen.item("emptyState")->isVisible());
     QCOMPARE(screen.text("currentTrackTitle"), "track00000.wav");
+    QCOMPARE(screen.item("closeWindowButton")->findChild<QObject *>("closeTip")->property("text"),
+             "Quit QuorvelPlayer (Ctrl+Q)");
+
+    // Names that are not UTF-8 (Latin-1, CP1251), one with markup and a line
+    // break, dropped as a file manager spells them: their bytes as %XX. Each
+    // plays byte for byte, its name shown on one line as plain text.
+    const QByteArray folder = QFile::encodeName(screen.dir->path()) + '/';
+    const QList<QByteArray> names{"<b>\xcf\xf0\xe8\xe2\xe5\xf2\n.wav", "caf\xe9.wav"};
+    QList<QByteArray> played;
+    const auto removeNames = qScopeGuard([&] { // QTemporaryDir removes only names a QString can hold
+        for (const QByteArray &name : names)
+            ::unlink((folder + name).constData());
+    });
+    QMimeData odd;
+    QByteArray uriList;
+    for (const QByteArray &name : names) {
+        const QString written = testaudio::writeTrack(screen.dir->filePath("w.wav"),
+                                                      {.signal = testaudio::Signal::Noise, .seed = quint32(played.size() + 5)})
+                                    .toLocalFile();
+        played << testaudio::rawData(written);
+        QCOMPARE(::rename(QFile::encodeName(written).constData(), (folder + name).constData()), 0);
+        uriList += "file://" + (folder + name).toPercentEncoding("/") + "\r\n";
+    }
+    odd.setData(QStringLiteral("text/uri-list"), uriList);
+    QVERIFY(targets(odd, true));
+    QTRY_COMPARE(screen.content.queue()->count(), 2);
+    QCOMPARE(screen.text("currentTrackTitle"), QString::fromUtf8("<b>\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\u240A.wav"));
+    QCOMPARE(screen.item("currentTrackTitle")->property("lineCount"), 1);
+    QCOMPARE(screen.item("currentTrackTitle")->property("textFormat").toInt(), int(Qt::PlainText));
+    for (qint64 i = 0; i < played.size(); ++i) {
+        screen.content.transport()->playTrack(i, 0.0);
+        QTRY_VERIFY(screen.content.player()->isPlaying());
+        screen.platform.clearCaptured();
+        screen.platform.renderToEnd();
+        QCOMPARE(screen.platform.captured(screen.content.player()->deviceId()).left(played.at(i).size()), played.at(i));
+    }
 }
 
 void MainScreenTest::tracksGivenAtLaunchAreQueuedAndPlayed()
@@ -253,7 +293,10 @@ void MainScreenTest::aHugeQueueBuildsOnlyVisibleRows()
 {
     Screen screen;
     QVERIFY(screen.exposed);
-    screen.content.intake()->loadPlaylist(screen.tracks(10000));
+    WaveformLoader *waveforms = screen.content.waveforms();
+    waveforms->holdWorkers(true); // the order in which waveforms wait stays to be read
+    const QList<QUrl> urls = screen.tracks(10000);
+    screen.content.intake()->loadPlaylist(urls);
     QQuickItem *list = screen.item("trackListView");
     QTRY_VERIFY(list->height() > 0);
     const auto built = [&] { return list->property("contentItem").value<QQuickItem *>()->childItems().size(); };
@@ -265,6 +308,23 @@ void MainScreenTest::aHugeQueueBuildsOnlyVisibleRows()
     QMetaObject::invokeMethod(list, "positionViewAtEnd");
     QTRY_VERIFY(rowAt(list, 9999));
     QVERIFY2(built() < 40, qPrintable(QString::number(built())));
+
+    // A click on a far row: its waveform comes first, then the rows in view,
+    // then the head of the queue; no row scrolled past waits any more.
+    QQuickItem *surface = rowAt(list, 9997)->findChild<QQuickItem *>("rowSeekSurface");
+    drag(screen.window, surface, {10, 14}, {10, 14});
+    QCOMPARE(screen.content.queue()->currentIndex(), 9997);
+    const QList<QUrl> queued = waveforms->queuedURLs();
+    QCOMPARE(queued.value(0), urls.at(9997));
+    qsizetype lastInView = 0;
+    for (qsizetype at = 1; at < queued.size(); ++at) {
+        const qsizetype row = urls.indexOf(queued.at(at));
+        QVERIFY2(row < 5 || (row > 9950 && rowAt(list, int(row))), qPrintable(QString::number(row)));
+        if (row > 9950)
+            lastInView = at;
+    }
+    QCOMPARE(queued.mid(lastInView + 1), urls.mid(0, 5));
+    waveforms->holdWorkers(false);
 }
 
 void MainScreenTest::theOpenPanelsQueueWhatIsChosen_data()
