@@ -335,6 +335,8 @@ LoadProblem problemOf(const FileRefusal &refusal)
 
 TrackLoad loadTrack(const QByteArray &path, std::stop_token stop)
 {
+    if (path.isEmpty()) // no local file at all: a web link, say
+        return LoadProblem::Unreadable;
     auto opened = CheckedAudioFile::open(path);
     if (const auto *refusal = std::get_if<FileRefusal>(&opened))
         return problemOf(*refusal);

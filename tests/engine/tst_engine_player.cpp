@@ -209,7 +209,7 @@ void PlayerTest::failedPlayLeavesIdle_data()
     QTest::addColumn<PlaybackFailure>("failure");
     using F = PlaybackFailure;
     const LoadMode bg = LoadMode::Background, inl = LoadMode::Inline;
-    QTest::newRow("missing file") << bg << "missing" << kSpeakers << F::UnreadableFile;
+    QTest::newRow("missing file") << bg << "missing" << kSpeakers << F::FileNotFound;
     QTest::newRow("empty file") << inl << "empty" << kSpeakers << F::UnreadableFile;
     QTest::newRow("not a local file") << bg << "remote" << kSpeakers << F::UnreadableFile;
     QTest::newRow("input-only device") << inl << "good" << kMicrophone << F::DeviceGone;
