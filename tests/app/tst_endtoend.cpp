@@ -17,11 +17,20 @@ class EndToEndTest : public QObject
     Q_OBJECT
 
 private slots:
+    void theProgramPlaysAFolderGivenOnItsCommandLine_data();
     void theProgramPlaysAFolderGivenOnItsCommandLine();
 };
 
+void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine_data()
+{
+    QTest::addColumn<bool>("oneByOne"); // its files, as a shell's glob passes their bytes, else the folder
+    QTest::newRow("the folder") << false;
+    QTest::newRow("its files, relative") << true;
+}
+
 void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
 {
+    QFETCH(bool, oneByOne);
     const auto dir = testaudio::makeTempDir();
     QString error;
     QVERIFY2(alsarig::install(dir->path(), &error, alsarig::Devices::CaptureOnly), qPrintable(error));
@@ -58,7 +67,10 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
     // It dies with the test, also when the test crashes, so that no player
     // outlives it holding its output open.
     player.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {album});
+    if (oneByOne) // exec: the shell's process becomes the player's
+        player.start("/bin/sh", {"-c", "cd \"$1\" && exec \"$0\" *", QStringLiteral(QUORVEL_PLAYER_BINARY), album});
+    else
+        player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {album});
     QVERIFY(player.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(dir->path()).join().size() >= bytes, 30000);
     QCOMPARE(player.state(), QProcess::Running);
