@@ -182,33 +182,47 @@ void WaveformLoader::loadWaveform(const QUrl &url, Priority priority)
 {
     if (m_samples.contains(url))
         return;
-    std::shared_ptr<Task> task = m_loading.contains(url) ? m_tasks.value(url) : nullptr;
-    if (!task && !m_loading.contains(url)) {
-        setLoading(url, true);
-        task = std::make_shared<Task>(url);
-        // A handle left over from before a reset belongs to a task nobody
-        // could cancel any more once replaced.
-        if (const auto previous = m_tasks.value(url))
-            previous->cancelled = true;
-        m_tasks.insert(url, task);
+    if (const std::shared_ptr<Task> task = waitingOrNewTask(url))
+        prioritise(task, priority);
+    // Also for a request that adds nothing: a worker that could not be
+    // started before is tried again.
+    startWorkers();
+}
+
+// The URL's task, queued now unless one is loading already; none while a
+// cancelled task of the URL still runs out before a reset.
+std::shared_ptr<WaveformLoader::Task> WaveformLoader::waitingOrNewTask(const QUrl &url)
+{
+    if (m_loading.contains(url))
+        return m_tasks.value(url);
+    setLoading(url, true);
+    auto task = std::make_shared<Task>(url);
+    // A handle left over from before a reset belongs to a task nobody could
+    // cancel any more once replaced.
+    if (const auto previous = m_tasks.value(url))
+        previous->cancelled = true;
+    m_tasks.insert(url, task);
+    std::lock_guard lock(m_pool->mutex);
+    m_pool->queue.push_back(task);
+    return task;
+}
+
+void WaveformLoader::prioritise(const std::shared_ptr<Task> &task, Priority priority)
+{
+    {
         std::lock_guard lock(m_pool->mutex);
-        m_pool->queue.push_back(task);
-    }
-    if (task) {
-        std::lock_guard lock(m_pool->mutex);
+        // One track plays at a time: the one before waits with the head of
+        // the queue.
         if (priority == Priority::Playing && m_playing && m_playing != task)
             m_playing->priority = std::max(m_playing->priority, Priority::Prefetch);
         if (task->order == 0) // among equals, the first asked goes first
             task->order = ++m_pool->lastOrder;
         task->priority = std::min(task->priority, priority);
     }
-    if (task && priority == Priority::Prefetch)
+    if (priority == Priority::Prefetch)
         task->prefetched = true;
     if (priority == Priority::Playing)
         m_playing = task;
-    // Also for a request that adds nothing: a worker that could not be
-    // started before is tried again.
-    startWorkers();
 }
 
 void WaveformLoader::rowShown(const QUrl &url)

@@ -93,6 +93,8 @@ private:
     void store(const QUrl &url, const LoadedWaveform &waveform);
     void setLoading(const QUrl &url, bool loading);
     void dropWaiting(const QUrl &url);
+    std::shared_ptr<Task> waitingOrNewTask(const QUrl &url);
+    void prioritise(const std::shared_ptr<Task> &task, Priority priority);
 
     Extractor m_extractor;
     QHash<QUrl, QList<double>> m_samples;
