@@ -25,16 +25,12 @@ QString trackPositionLabel(qint64 currentIndex, qint64 count)
 
 QString displayFileName(const QUrl &url)
 {
-    // Invalid UTF-8 arrives as U+FFFD already (TrackPath.h).
+    // Invalid UTF-8 arrives as U+FFFD already (TrackPath.h). A control
+    // character or line separator is shown the same way, so the name stays
+    // one line and no byte of it goes unseen.
     QString name = url.fileName(QUrl::FullyDecoded);
     for (QChar &c : name) {
-        // A control character shows as its picture (a line feed as U+240A), so
-        // the name stays one line and no byte of it goes unseen.
-        if (c.unicode() < 0x20)
-            c = QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7f)
-            c = QChar(0x2421);
-        else if (c.unicode() == 0x2028 || c.unicode() == 0x2029)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
             c = QChar(QChar::ReplacementCharacter);
     }
     return name;
