@@ -143,7 +143,8 @@ void benchLoad(const QString &dir)
         const bool raw = *m.reference == 0;
         std::vector<std::function<void()>> tasks{
             [&] {
-                const auto track = loadTrack(path);
+                const TrackLoad loaded = loadTrack(QFile::encodeName(path));
+                const auto *track = std::get_if<LoadedTrack>(&loaded);
                 frames = track ? track->totalFrames : 0;
             },
             [&] { plainRead(path); }};

@@ -81,7 +81,7 @@ int main(int argc, char **argv)
 
     QElapsedTimer t;
     t.start();
-    const auto entries = listDirectory(dir.path(), nullptr, audiofilerule::isSupportedAudioFileName);
+    const auto entries = listDirectory(QFile::encodeName(dir.path()), nullptr, audiofilerule::isSupportedAudioFileName);
     const double listing = millis(t);
     t.restart();
     const QList<QUrl> accepted = audiofilerule::apply(*entries);

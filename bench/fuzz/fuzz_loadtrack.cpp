@@ -5,6 +5,8 @@
 #include "MemoryBudget.h"
 #include "TrackLoader.h"
 
+#include <QFile>
+
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -16,7 +18,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const auto track = loadTrack(writeFuzzInput(data, size));
+    const TrackLoad loaded = loadTrack(QFile::encodeName(writeFuzzInput(data, size)));
+    const auto *track = std::get_if<LoadedTrack>(&loaded);
     if (!track)
         return 0;
     const std::size_t bytes = std::size_t(track->totalFrames) * track->format.bytesPerFrame();

@@ -15,6 +15,15 @@ WindowResizer::WindowResizer(QObject *parent)
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QSizeF available = screen ? QSizeF(screen->availableSize()) : QSizeF(qInf(), qInf());
     m_initialSize = windowsize::usableSize(m_size, available);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(settleMs);
+    connect(&m_settle, &QTimer::timeout, this, &WindowResizer::flush);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &WindowResizer::flush);
+}
+
+WindowResizer::~WindowResizer()
+{
+    flush();
 }
 
 void WindowResizer::setWindow(QWindow *window)
@@ -39,6 +48,8 @@ void WindowResizer::setWindow(QWindow *window)
 // may be set before the height), so nothing is compared or saved then.
 void WindowResizer::followWindow()
 {
+    if (m_window && !m_window->isVisible())
+        flush(); // closed: the last size is written now
     if (!m_window || !m_window->isVisible())
         return;
     const QSize actual = m_window->size();
@@ -61,9 +72,19 @@ void WindowResizer::observeWindowSize(QSizeF actual)
     if (std::abs(m_size.width() - actual.width()) <= 1 && std::abs(m_size.height() - actual.height()) <= 1)
         return;
     setSize(actual);
+    // A drag-resize reports every step; only where it ends is worth a write.
+    m_savePending = true;
+    m_settle.start();
+}
+
+void WindowResizer::flush()
+{
+    m_settle.stop();
+    if (!std::exchange(m_savePending, false))
+        return;
     QSettings settings;
-    windowsize::saveWindowSize(settings, actual);
-    emit saved(actual);
+    windowsize::saveWindowSize(settings, m_size);
+    emit saved(m_size);
 }
 
 void WindowResizer::setSize(QSizeF size)

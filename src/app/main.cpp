@@ -24,7 +24,7 @@ QList<QUrl> readCommandLine(int argc, char *argv[])
 {
     QCoreApplication probe(argc, argv);
     setIdentity();
-    return parseCommandLine(probe.arguments());
+    return parseCommandLine(argc, argv);
 }
 } // namespace
 

@@ -3,8 +3,6 @@
 #include "ChunkWalk.h"
 #include "SoundFileOpen.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -19,16 +17,19 @@ enum class Container { Riff, Rf64, Aiff, Aifc, Flac, Mp3 };
 
 bool isId(const uchar *p, const char (&id)[5]) { return std::memcmp(p, id, 4) == 0; }
 
-std::optional<AudioFamily> familyOfName(const QString &path)
+// The extensions are ASCII, so the name's bytes need no decoding.
+std::optional<AudioFamily> familyOfName(const QByteArray &path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("wav"))
+    const QByteArray name = path.mid(path.lastIndexOf('/') + 1);
+    const qsizetype dot = name.lastIndexOf('.');
+    const QByteArray suffix = dot <= 0 ? QByteArray() : name.mid(dot + 1).toLower();
+    if (suffix == "wav")
         return AudioFamily::Wav;
-    if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif"))
+    if (suffix == "aiff" || suffix == "aif")
         return AudioFamily::Aiff;
-    if (suffix == QLatin1String("flac"))
+    if (suffix == "flac")
         return AudioFamily::Flac;
-    if (suffix == QLatin1String("mp3"))
+    if (suffix == "mp3")
         return AudioFamily::Mp3;
     return std::nullopt;
 }
@@ -132,13 +133,12 @@ bool isPlayedPair(Container container, int format)
 FileRefusal refusalForErrno(int error)
 {
     switch (error) {
-    case ENOENT: case ENOTDIR: return {FileRefusal::Missing, {}};
-    case EACCES: case EPERM: return {FileRefusal::PermissionDenied, {}};
-    default: return {FileRefusal::Unreadable, {}};
+    case ENOENT: case ENOTDIR: return {FileRefusal::Missing, {}, {}};
+    case EACCES: case EPERM: return {FileRefusal::PermissionDenied, {}, {}};
+    default: return {FileRefusal::Unreadable, {}, {}};
     }
 }
 
-FileRefusal notPlayable(const QString &detail) { return {FileRefusal::NotPlayable, detail}; }
 
 } // namespace
 
@@ -172,28 +172,28 @@ CheckedAudioFile &CheckedAudioFile::operator=(CheckedAudioFile &&other) noexcept
     return *this;
 }
 
-std::variant<CheckedAudioFile, FileRefusal> CheckedAudioFile::open(const QString &path)
+std::variant<CheckedAudioFile, FileRefusal> CheckedAudioFile::open(const QByteArray &path)
 {
     CheckedAudioFile file;
-    file.m_fd = Fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    file.m_fd = Fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.m_fd.fd < 0)
         return refusalForErrno(errno);
     if (fstat(file.m_fd.fd, &file.m_stat) != 0)
-        return FileRefusal{FileRefusal::Unreadable, {}};
+        return FileRefusal{FileRefusal::Unreadable, {}, {}};
     if (S_ISDIR(file.m_stat.st_mode))
-        return FileRefusal{FileRefusal::Folder, {}};
+        return FileRefusal{FileRefusal::Folder, {}, {}};
     if (!S_ISREG(file.m_stat.st_mode))
-        return FileRefusal{FileRefusal::NotRegularFile, {}};
+        return FileRefusal{FileRefusal::NotRegularFile, {}, {}};
     if (file.m_stat.st_size <= 0)
-        return FileRefusal{FileRefusal::Empty, {}};
+        return FileRefusal{FileRefusal::Empty, {}, {}};
 
     const FileBytes reader(file.m_fd.fd, qint64(file.m_stat.st_size));
     const std::optional<Container> container = sniff(reader);
     const std::optional<AudioFamily> named = familyOfName(path);
     if (!container)
-        return notPlayable(QStringLiteral("its first bytes are not those of any of them"));
+        return FileRefusal{FileRefusal::NotOfItsKind, QStringLiteral("its first bytes are not those of any of them"), named};
     if (named && *named != familyOf(*container))
-        return notPlayable(QStringLiteral("its content is of another kind than its name says"));
+        return FileRefusal{FileRefusal::NotOfItsKind, QStringLiteral("its content is of another kind than its name says"), named};
     AudioDataSpan data;
     std::optional<QString> bad;
     if (*container == Container::Riff || *container == Container::Rf64)
@@ -201,16 +201,16 @@ std::variant<CheckedAudioFile, FileRefusal> CheckedAudioFile::open(const QString
     else if (*container == Container::Aiff || *container == Container::Aifc)
         bad = walkAiffChunks(reader, *container == Container::Aifc, data);
     if (bad)
-        return notPlayable(*bad);
+        return FileRefusal{FileRefusal::Damaged, *bad, named};
 
     QString reason;
     file.m_file.reset(openSoundFile(file.m_fd.fd, &file.m_info, &reason));
     if (!file.m_file)
-        return notPlayable(reason);
+        return FileRefusal{FileRefusal::Damaged, reason, named};
     if (!isPlayedPair(*container, file.m_info.format))
-        return notPlayable(QStringLiteral("it holds audio coded in a way the player does not play"));
+        return FileRefusal{FileRefusal::NotPlayable, QStringLiteral("it holds audio coded in a way the player does not play"), named};
     if (file.m_info.channels <= 0)
-        return notPlayable(QStringLiteral("it declares no audio channels"));
+        return FileRefusal{FileRefusal::Damaged, QStringLiteral("it declares no audio channels"), named};
     file.m_family = familyOf(*container);
     file.m_dataBytes = std::max<qint64>(data.bytes, 0);
     return file;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <optional>
 #include <memory>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -14,9 +16,15 @@ enum class AudioFamily { Wav, Aiff, Flac, Mp3 };
 // Why a file was not handed to a decoder.
 struct FileRefusal
 {
-    enum Kind { Missing, Folder, PermissionDenied, NotRegularFile, Empty, Unreadable, NotPlayable };
+    enum Kind {
+        Missing, Folder, PermissionDenied, NotRegularFile, Empty, Unreadable,
+        NotOfItsKind, // its first bytes are not those of the family its name says, or of any
+        Damaged,      // the right family, but its structure does not hold together
+        NotPlayable,  // a sound file coded in a way the player does not play
+    };
     Kind kind = NotPlayable;
-    QString detail; // for NotPlayable: what is wrong with the content, in a user's words
+    QString detail; // for the last three: what is wrong with the content, in a user's words
+    std::optional<AudioFamily> named; // the family the file's extension names
 };
 
 // An audio file that passed every check, open for reading with libsndfile.
@@ -37,7 +45,8 @@ class CheckedAudioFile
 {
 public:
     // Any thread; blocks on file I/O only.
-    static std::variant<CheckedAudioFile, FileRefusal> open(const QString &path);
+    // `path` is the file system's bytes (TrackPath.h).
+    static std::variant<CheckedAudioFile, FileRefusal> open(const QByteArray &path);
 
     CheckedAudioFile(CheckedAudioFile &&other) noexcept = default;
     CheckedAudioFile &operator=(CheckedAudioFile &&other) noexcept;

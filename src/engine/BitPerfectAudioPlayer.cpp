@@ -1,5 +1,7 @@
 #include "BitPerfectAudioPlayer.h"
 
+#include "TrackPath.h"
+
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cmath>
@@ -123,7 +125,7 @@ void BitPerfectAudioPlayer::playBitPerfect(const QUrl &url, double startFraction
         return;
     }
     dropPreload();
-    loadToPlay(url.isLocalFile() ? url.toLocalFile() : QString());
+    loadToPlay(trackpath::bytesOf(url));
 }
 
 // The current track, or the preloaded one, starts from memory when its file
@@ -132,7 +134,7 @@ bool BitPerfectAudioPlayer::playFromMemory(const QUrl &url, double startFraction
 {
     if (m_isLoading || !url.isLocalFile())
         return false;
-    const FileStamp stamp = fileStampOf(url.toLocalFile());
+    const FileStamp stamp = fileStampOf(trackpath::bytesOf(url));
     if (m_track && m_track->url == url && m_track->stamp == stamp) {
         const qint64 frame = startFrameFor(startFraction);
         if (m_unit && m_isPlaying && !m_unitEnded)
@@ -290,7 +292,7 @@ void BitPerfectAudioPlayer::preloadNext(const QUrl &url)
         return;
     dropPreload();
     m_preloadingURL = url;
-    const QString path = url.toLocalFile();
+    const QByteArray path = trackpath::bytesOf(url);
     if (m_loadMode == LoadMode::Inline) {
         m_preloadTicket = quint64(-1);
         onLoadFinished(m_preloadTicket, {m_load(path, {}), fileStampOf(path)});
@@ -306,7 +308,7 @@ StreamFormat BitPerfectAudioPlayer::outputFormat() const
 
 // --- Loading --------------------------------------------------------------
 
-void BitPerfectAudioPlayer::loadToPlay(const QString &path)
+void BitPerfectAudioPlayer::loadToPlay(const QByteArray &path)
 {
     if (m_loadMode == LoadMode::Inline) {
         m_playTicket = quint64(-2);
@@ -327,10 +329,11 @@ void BitPerfectAudioPlayer::onLoadFinished(quint64 ticket, TrackLoadWorker::Resu
     if (ticket == 0 || ticket != m_playTicket)
         return; // superseded: the track is freed here, unplayed
     m_playTicket = 0;
+    const LoadProblem problem = result.problem;
     if (std::unique_ptr<Track> track = makeTrack(m_currentURL, std::move(result))) {
         startTrack(std::move(track));
     } else {
-        fail(PlaybackFailure::UnreadableFile);
+        fail(failureOf(problem));
         becomeIdleAfterFailure();
     }
     const bool hasStarted = m_isPlaying;

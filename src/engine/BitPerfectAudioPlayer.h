@@ -185,7 +185,7 @@ private:
     void onOutputFailed();
 
     bool playFromMemory(const QUrl &url, double startFraction);
-    void loadToPlay(const QString &path);
+    void loadToPlay(const QByteArray &path);
     void onLoadFinished(quint64 ticket, TrackLoadWorker::Result result);
     std::unique_ptr<Track> makeTrack(const QUrl &url, TrackLoadWorker::Result result);
     void startTrack(std::unique_ptr<Track> track);

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QFile>
-#include <QString>
+#include <QByteArray>
 #include <sys/stat.h>
 
 // What tells one version of a file from the next: a track kept in memory is
@@ -15,11 +14,12 @@ struct FileStamp
     friend bool operator==(const FileStamp &, const FileStamp &) = default;
 };
 
-// Any thread. Invalid when the file cannot be looked at.
-inline FileStamp fileStampOf(const QString &path)
+// Any thread; `path` is the file system's bytes (TrackPath.h). Invalid when
+// the file cannot be looked at.
+inline FileStamp fileStampOf(const QByteArray &path)
 {
     struct stat info = {};
-    if (path.isEmpty() || stat(QFile::encodeName(path).constData(), &info) != 0)
+    if (path.isEmpty() || stat(path.constData(), &info) != 0)
         return {};
     return {qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioPlatform.h"
+#include "TrackLoader.h"
 
 #include <QString>
 
@@ -8,7 +9,13 @@
 // in one short line until the next start.
 enum class PlaybackFailure : quint8 {
     None,
-    UnreadableFile, // missing, unreadable, corrupt or empty
+    UnreadableFile, // a folder, a device node, empty, or a read error
+    FileNotFound,
+    PermissionDenied,
+    NotWav, NotAiff, NotFlac, NotMp3, NotAudio, // not what its name says
+    UnsupportedCoding,
+    DamagedFile,
+    TooLarge, // for the memory this machine can spare
     NoDevice,       // no device chosen and no system default
     DeviceBusy,     // another program holds the device and keeps it
     DeviceGone,     // unknown, unplugged, or it failed to open
@@ -20,7 +27,9 @@ enum class PlaybackFailure : quint8 {
 
 // The failure a platform's refusal to take or open a device means.
 PlaybackFailure failureOf(DeviceRefusal refusal);
+// The failure a load's refusal of a file means.
+PlaybackFailure failureOf(LoadProblem problem);
 
-// "Could not open <device>: in use by another program", "This file could not
-// be read", ...; empty for None. `sampleRate` is the track's, in Hz.
+// "Could not open <device>: in use by another program", "File not found",
+// "Not a FLAC file", ...; empty for None. `sampleRate` is the track's, in Hz.
 QString failureText(PlaybackFailure failure, const QString &deviceName, double sampleRate);

@@ -23,7 +23,7 @@ struct TrackLoadWorker::Lane
     struct Job
     {
         quint64 ticket = 0;
-        QString path;
+        QByteArray path;
         Priority priority = Priority::Play;
         std::stop_source stop;
     };
@@ -57,7 +57,7 @@ struct TrackLoadWorker::Lane
             auto result = std::make_shared<Result>();
             result->stamp = fileStampOf(job.path);
             if (!job.stop.stop_requested())
-                result->track = load(job.path, job.stop.get_token());
+                *result = Result(load(job.path, job.stop.get_token()), result->stamp);
             lock.lock();
             running.reset();
             if (job.stop.stop_requested() || !receiver)
@@ -122,6 +122,15 @@ TrackLoadWorker::~TrackLoadWorker()
     m_lane->wake.wait_for(lock, kExitGrace, [this] { return m_lane->exited; });
 }
 
+TrackLoadWorker::Result::Result(TrackLoad load, FileStamp stamp)
+    : stamp(stamp)
+{
+    if (auto *track = std::get_if<LoadedTrack>(&load))
+        this->track = std::move(*track);
+    else
+        problem = std::get<LoadProblem>(load);
+}
+
 void TrackLoadWorker::startLane()
 {
     m_lane = std::make_shared<Lane>();
@@ -137,7 +146,7 @@ void TrackLoadWorker::startLane()
     }
 }
 
-quint64 TrackLoadWorker::request(const QString &path, Priority priority)
+quint64 TrackLoadWorker::request(const QByteArray &path, Priority priority)
 {
     if (priority == Priority::Play)
         cancelWhere([](Priority) { return true; });

@@ -30,15 +30,18 @@ class TrackLoadWorker : public QObject
 {
     Q_OBJECT
 public:
-    using LoadFunction = std::function<std::optional<LoadedTrack>(const QString &, std::stop_token)>;
+    using LoadFunction = std::function<TrackLoad(const QByteArray &, std::stop_token)>;
     enum class Priority { Play, Preload };
     struct Result
     {
+        Result() = default;
+        Result(TrackLoad load, FileStamp stamp);
         std::optional<LoadedTrack> track;
         FileStamp stamp; // the file as it was when its load began
+        LoadProblem problem = LoadProblem::Unreadable; // why there is no track
     };
     using FinishedHandler = std::function<void(quint64 ticket, Result result)>;
-    using ProbeFunction = std::function<std::optional<StreamFormat>(const QString &)>;
+    using ProbeFunction = std::function<std::optional<StreamFormat>(const QByteArray &)>;
     using FormatHandler = std::function<void(quint64 ticket, const StreamFormat &format)>;
 
     explicit TrackLoadWorker(LoadFunction load, FinishedHandler onFinished,
@@ -48,7 +51,8 @@ public:
     ~TrackLoadWorker() override;
 
     // A ticket, never 0, that names the request in onFinished.
-    quint64 request(const QString &path, Priority priority);
+    // `path` is the file system's bytes (TrackPath.h).
+    quint64 request(const QByteArray &path, Priority priority);
     // A preload that is now wanted for playing: later preloads leave it be.
     void promote(quint64 ticket);
     // The request is forgotten: stopped if it runs, dropped if it waits.

@@ -4,7 +4,6 @@
 #include "FloatSampleScan.h"
 #include "MemoryBudget.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -75,39 +74,46 @@ public:
         if (before + increment <= m_ceiling && trackMemoryAllows(increment, others, before) && block.resize(bytes))
             return true;
         m_own.fetch_sub(increment, std::memory_order_relaxed);
+        m_refused.store(true, std::memory_order_relaxed);
         return false;
     }
+
+    // Whether a growth was refused: the track is too large, not damaged.
+    bool refused() const { return m_refused.load(std::memory_order_relaxed); }
 
 private:
     const quint64 m_ceiling;
     std::atomic<quint64> m_own{0};
+    std::atomic<bool> m_refused{false};
 };
 
-std::optional<LoadedTrack> loadRaw(const CheckedAudioFile &file, const std::stop_token &stop)
+TrackLoad loadRaw(const CheckedAudioFile &file, const std::stop_token &stop)
 {
     LoadedTrack track;
     track.format = rawFormat(file.get(), file.info());
     const qint64 frameBytes = track.format.bytesPerFrame();
     if (!track.format.isValid() || frameBytes <= 0)
-        return std::nullopt;
+        return LoadProblem::UnsupportedCoding;
     const qint64 frames = file.announcedDataBytes() / frameBytes;
     const qint64 bytes = frames * frameBytes;
     LoadLedger ledger(kMaxTrackBytes);
-    if (frames <= 0 || quint64(bytes) > kMaxTrackBytes || !ledger.grow(track.block, std::size_t(bytes)))
-        return std::nullopt;
+    if (frames <= 0)
+        return LoadProblem::Damaged;
+    if (quint64(bytes) > kMaxTrackBytes || !ledger.grow(track.block, std::size_t(bytes)))
+        return LoadProblem::TooLarge;
     const bool isFloat = track.format.kind == SampleKind::Float;
     // The header announced `bytes`: a file that yields fewer is cut short,
     // and no part of it plays.
     for (qint64 done = 0; done < bytes;) {
         if (stop.stop_requested())
-            return std::nullopt;
+            return LoadProblem::Unreadable;
         std::byte *at = track.block.data() + done;
         const sf_count_t want = std::min(kChunkFrames * frameBytes, bytes - done);
         if (sf_read_raw(file.get(), at, want) != want)
-            return std::nullopt;
+            return LoadProblem::Damaged;
         if (isFloat && !storedFloatsArePlausible(at, std::size_t(want), track.format.bitsPerSample,
                                                  track.format.bigEndian))
-            return std::nullopt;
+            return LoadProblem::Damaged;
         done += want;
     }
     track.totalFrames = frames;
@@ -215,7 +221,7 @@ void decodePart(SNDFILE *file, Part &part, const DecodeJob &job)
     }
 }
 
-void decodePartOf(const QString &path, const CheckedAudioFile &original, Part &part, const DecodeJob &job)
+void decodePartOf(const QByteArray &path, const CheckedAudioFile &original, Part &part, const DecodeJob &job)
 {
     auto opened = CheckedAudioFile::open(path);
     const auto *file = std::get_if<CheckedAudioFile>(&opened);
@@ -260,7 +266,7 @@ std::vector<Part> planParts(const SF_INFO &info, std::optional<qint64> frames)
     return parts;
 }
 
-void decodeAll(const QString &path, const CheckedAudioFile &file, std::vector<Part> &parts, const DecodeJob &job)
+void decodeAll(const QByteArray &path, const CheckedAudioFile &file, std::vector<Part> &parts, const DecodeJob &job)
 {
     std::vector<std::thread> workers;
     for (std::size_t p = 1; p < parts.size(); ++p) {
@@ -276,50 +282,76 @@ void decodeAll(const QString &path, const CheckedAudioFile &file, std::vector<Pa
         worker.join();
 }
 
-std::optional<LoadedTrack> loadDecoded(const QString &path, const CheckedAudioFile &file, const std::stop_token &stop)
+TrackLoad loadDecoded(const QByteArray &path, const CheckedAudioFile &file, const std::stop_token &stop)
 {
     const SF_INFO &info = file.info();
     LoadedTrack track;
     track.format = decodedFormat(info);
     const quint32 frameBytes = track.format.bytesPerFrame();
     if (!track.format.isValid())
-        return std::nullopt;
+        return LoadProblem::Damaged;
     const quint64 ceiling = std::min(kMaxTrackBytes, quint64(file.fileSize()) * kMaxExpansion + kExpansionSlack);
     const std::optional<qint64> announced = announcedFrames(info);
     // The header is trusted to refuse at once, never to reserve.
-    if (announced && (*announced == 0 || quint64(*announced) > ceiling / frameBytes
+    if (announced && *announced == 0)
+        return LoadProblem::Damaged;
+    if (announced && (quint64(*announced) > ceiling / frameBytes
                       || !trackMemoryAllows(quint64(*announced) * frameBytes, TrackBlock::heldBytes())))
-        return std::nullopt;
+        return LoadProblem::TooLarge;
     LoadLedger ledger(ceiling);
     std::vector<Part> parts = planParts(info, announced);
     decodeAll(path, file, parts, {ledger, stop, track.format.channels, ceiling});
     std::optional<TrackBlock> block = joinParts(parts, track.totalFrames);
-    if (!block || track.totalFrames <= 0 || stop.stop_requested()
-        || !block->resize(std::size_t(track.totalFrames) * frameBytes))
-        return std::nullopt;
+    if (stop.stop_requested())
+        return LoadProblem::Unreadable;
+    if (!block || track.totalFrames <= 0 || !block->resize(std::size_t(track.totalFrames) * frameBytes))
+        return ledger.refused() ? LoadProblem::TooLarge : LoadProblem::Damaged;
     track.block = std::move(*block);
     return track;
 }
 
-} // namespace
+LoadProblem problemOf(const FileRefusal &refusal)
+{
+    switch (refusal.kind) {
+    case FileRefusal::Missing: return LoadProblem::Missing;
+    case FileRefusal::PermissionDenied: return LoadProblem::PermissionDenied;
+    case FileRefusal::Damaged: return LoadProblem::Damaged;
+    case FileRefusal::NotPlayable: return LoadProblem::UnsupportedCoding;
+    case FileRefusal::NotOfItsKind: break;
+    default: return LoadProblem::Unreadable;
+    }
+    if (!refusal.named)
+        return LoadProblem::NotAudio;
+    switch (*refusal.named) {
+    case AudioFamily::Wav: return LoadProblem::NotWav;
+    case AudioFamily::Aiff: return LoadProblem::NotAiff;
+    case AudioFamily::Flac: return LoadProblem::NotFlac;
+    case AudioFamily::Mp3: return LoadProblem::NotMp3;
+    }
+    return LoadProblem::NotAudio;
+}
 
-namespace {
 bool isDecoded(const CheckedAudioFile &file)
 {
     return file.family() == AudioFamily::Flac || file.family() == AudioFamily::Mp3;
 }
+
 } // namespace
 
-std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop)
+TrackLoad loadTrack(const QByteArray &path, std::stop_token stop)
 {
+    if (path.isEmpty()) // no local file at all: a web link, say
+        return LoadProblem::Unreadable;
     auto opened = CheckedAudioFile::open(path);
+    if (const auto *refusal = std::get_if<FileRefusal>(&opened))
+        return problemOf(*refusal);
     const auto *file = std::get_if<CheckedAudioFile>(&opened);
-    if (!file || stop.stop_requested())
-        return std::nullopt;
+    if (stop.stop_requested())
+        return LoadProblem::Unreadable;
     return isDecoded(*file) ? loadDecoded(path, *file, stop) : loadRaw(*file, stop);
 }
 
-std::optional<StreamFormat> loadedFormatOf(const QString &path)
+std::optional<StreamFormat> loadedFormatOf(const QByteArray &path)
 {
     auto opened = CheckedAudioFile::open(path);
     const auto *file = std::get_if<CheckedAudioFile>(&opened);

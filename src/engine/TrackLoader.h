@@ -3,9 +3,10 @@
 #include "StreamFormat.h"
 #include "TrackBlock.h"
 
-#include <QString>
+#include <QByteArray>
 #include <optional>
 #include <stop_token>
+#include <variant>
 
 // One track read whole into memory: `totalFrames` interleaved frames laid out
 // as `format`, filling `block` exactly.
@@ -16,6 +17,21 @@ struct LoadedTrack
     qint64 totalFrames = 0;
 };
 
+// Why a track was not loaded, in the words the listener reads
+// (PlaybackFailure.h).
+enum class LoadProblem : quint8 {
+    Unreadable, // a folder, a device node, empty, a read error, or stopped
+    Missing,
+    PermissionDenied,
+    NotWav, NotAiff, NotFlac, NotMp3, // its content is not what its extension names
+    NotAudio,          // no extension of ours, and no content we know
+    UnsupportedCoding, // a container we read, coded in a way we do not play
+    Damaged,           // cut short, a broken structure, or samples that are no numbers
+    TooLarge,          // beyond kMaxTrackBytes or the memory budget
+};
+
+using TrackLoad = std::variant<LoadedTrack, LoadProblem>;
+
 // Both reads hand libsndfile 32-bit counts elsewhere; a track larger than
 // this is refused rather than played partly.
 inline constexpr quint64 kMaxTrackBytes = 0xFFFFFFFFull;
@@ -25,7 +41,7 @@ inline constexpr quint64 kMaxTrackBytes = 0xFFFFFFFFull;
 // are decoded to interleaved 32-bit float, WAV and AIFF read raw, the data
 // chunk's bytes unchanged (a partial frame at the end dropped).
 //
-// Returns nothing, having freed whatever it allocated, when the file is
+// Returns the problem, having freed whatever it allocated, when the file is
 // missing, unreadable, not a format and codec we play, shorter than its
 // header announces (WAV, AIFF), empty, holds float samples that are not
 // numbers or far beyond full scale, would take more than kMaxTrackBytes or
@@ -35,11 +51,12 @@ inline constexpr quint64 kMaxTrackBytes = 0xFFFFFFFFull;
 // at the frames really decoded, so a FLAC of unknown length loads whole and
 // one that claims too much holds no more than it has.
 //
-// Once `stop` is requested it returns nothing within one read of at most
-// 65,536 frames, its memory already freed.
-std::optional<LoadedTrack> loadTrack(const QString &path, std::stop_token stop = {});
+// Once `stop` is requested it returns Unreadable within one read of at most
+// 65,536 frames, its memory already freed. `path` is the file system's
+// bytes (TrackPath.h).
+TrackLoad loadTrack(const QByteArray &path, std::stop_token stop = {});
 
 // Any thread. The format loadTrack() gives `path`, read from its header
 // alone; nothing when the file would be refused at once. The load itself
 // still decides: a file that changes meanwhile may load otherwise or not.
-std::optional<StreamFormat> loadedFormatOf(const QString &path);
+std::optional<StreamFormat> loadedFormatOf(const QByteArray &path);

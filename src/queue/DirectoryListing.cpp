@@ -1,6 +1,7 @@
 #include "DirectoryListing.h"
 
-#include <QFile>
+#include "TrackPath.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -12,26 +13,27 @@ struct DirCloser
     void operator()(DIR *dir) const { closedir(dir); }
 };
 
-QString describe(const QString &path, int error)
+QString describe(const QByteArray &path, int error)
 {
-    return QStringLiteral("\u201C%1\u201D: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    return QStringLiteral("\u201C%1\u201D: %2")
+        .arg(trackpath::displayPath(path), QString::fromLocal8Bit(std::strerror(error)));
 }
 } // namespace
 
-std::optional<QList<QUrl>> listDirectory(const QString &path, QString *error,
+std::optional<QList<QUrl>> listDirectory(const QByteArray &path, QString *error,
                                          const std::function<bool(std::string_view)> &keep)
 {
     // readdir rather than QDir: QDir hides why a listing failed, and the reason
     // is what the user needs to read.
-    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(path).constData()));
+    std::unique_ptr<DIR, DirCloser> dir(opendir(path.constData()));
     if (!dir) {
         if (error)
             *error = describe(path, errno);
         return std::nullopt;
     }
-    QString base = path;
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
+    QByteArray base = path;
+    if (!base.endsWith('/'))
+        base += '/';
     QList<QUrl> entries;
     for (;;) {
         errno = 0; // readdir signals an error only through errno
@@ -39,7 +41,7 @@ std::optional<QList<QUrl>> listDirectory(const QString &path, QString *error,
         if (!entry)
             break;
         if (entry->d_name[0] != '.' && (!keep || keep(entry->d_name)))
-            entries.append(QUrl::fromLocalFile(base + QFile::decodeName(entry->d_name)));
+            entries.append(trackpath::urlOf(base + entry->d_name)); // the name's bytes, as they are
     }
     if (errno != 0) {
         if (error)

@@ -3,12 +3,21 @@
 #include "AudioFileRule.h"
 #include "DirectoryListing.h"
 #include "PlayQueue.h"
+#include "TrackPath.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+bool isFolder(const QByteArray &path)
+{
+    struct stat info = {};
+    return !path.isEmpty() && stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+} // namespace
 
 FileIntake::FileIntake(PlayQueue &queue, Transport &transport, WaveformLoader &waveforms,
                        QObject *parent)
@@ -30,7 +39,7 @@ void FileIntake::setIsDropTargeted(bool targeted)
 void FileIntake::dragEntered(const QList<QUrl> &urls)
 {
     setIsDropTargeted(std::any_of(urls.cbegin(), urls.cend(), [](const QUrl &url) {
-        return url.isLocalFile() && !url.toLocalFile().isEmpty();
+        return !trackpath::bytesOf(url).isEmpty();
     }));
 }
 
@@ -47,7 +56,7 @@ void FileIntake::openFileURLs(const QList<QUrl> &chosen)
 void FileIntake::openFolderURL(const QUrl &folder)
 {
     QString error;
-    const auto entries = listDirectory(folder.toLocalFile(), &error, audiofilerule::isSupportedAudioFileName);
+    const auto entries = listDirectory(trackpath::bytesOf(folder), &error, audiofilerule::isSupportedAudioFileName);
     if (!entries) {
         std::printf("Не удалось прочитать папку: %s\n", error.toUtf8().constData());
         std::fflush(stdout);
@@ -63,9 +72,9 @@ bool FileIntake::handleDrop(const QList<QUrl> &dropped)
     for (const QUrl &url : dropped) {
         // File managers drop folders without a trailing slash, so ask the file
         // system rather than the URL's spelling.
-        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isDir()) {
-            if (const auto entries = listDirectory(url.toLocalFile(), nullptr,
-                                                   audiofilerule::isSupportedAudioFileName))
+        const QByteArray path = trackpath::bytesOf(url);
+        if (isFolder(path)) {
+            if (const auto entries = listDirectory(path, nullptr, audiofilerule::isSupportedAudioFileName))
                 candidates += *entries;
         } else if (url.isLocalFile()) {
             // Only files play; a web link dropped beside them is no track.
@@ -83,7 +92,7 @@ void FileIntake::loadPlaylist(const QList<QUrl> &fileURLs)
     m_queue.replace(fileURLs);
     m_queue.setCurrentIndex(0);
     for (qsizetype i = 0; i < std::min<qsizetype>(prefetchedTrackRows, fileURLs.size()); ++i)
-        m_waveforms.loadWaveform(fileURLs.at(i));
+        m_waveforms.loadWaveform(fileURLs.at(i), WaveformLoader::Priority::Prefetch);
     m_transport.playTrack(0, 0.0);
 }
 

@@ -23,11 +23,24 @@ QString trackPositionLabel(qint64 currentIndex, qint64 count)
     return QString::asprintf("%02lld / %02lld", currentIndex + 1, count);
 }
 
+QString displayFileName(const QUrl &url)
+{
+    // Invalid UTF-8 arrives as U+FFFD already (TrackPath.h). A control
+    // character or line separator is shown the same way, so the name stays
+    // one line and no byte of it goes unseen.
+    QString name = url.fileName(QUrl::FullyDecoded);
+    for (QChar &c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QChar(QChar::ReplacementCharacter);
+    }
+    return name;
+}
+
 QString currentTrackTitle(const std::optional<QUrl> &url)
 {
     if (!url)
         return QStringLiteral("No track selected");
-    return url->fileName(QUrl::FullyDecoded);
+    return displayFileName(*url);
 }
 
 PlayPauseLook playPauseLook(bool isPlaying, bool isLoading)

@@ -17,6 +17,10 @@ QString formatTime(double seconds);
 // and the count.
 QString trackPositionLabel(qint64 currentIndex, qint64 count);
 
+// A track's file name with its extension, for the eye: one line of plain
+// text, invalid UTF-8 and control characters shown as U+FFFD.
+QString displayFileName(const QUrl &url);
+
 // The file name with its extension, or "No track selected".
 QString currentTrackTitle(const std::optional<QUrl> &url);
 

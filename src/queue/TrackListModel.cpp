@@ -44,7 +44,7 @@ QVariant TrackListModel::data(const QModelIndex &index, int role) const
     case UrlRole: return url;
     case NumberLabelRole: return trackNumberLabel(row + 1);
     case Qt::DisplayRole:
-    case TitleRole: return url.fileName();
+    case TitleRole: return displayFileName(url);
     case SamplesRole: return QVariant::fromValue(m_waveforms.samplesFor(url));
     case DurationLabelRole: return durationLabel(m_waveforms.durationFor(url));
     case IsLoadingRole: return m_waveforms.isLoading(url);
@@ -82,10 +82,22 @@ double TrackListModel::centredOffset(int row, int rows, double viewportHeight) c
     return centredScrollOffset(row, rows, viewportHeight);
 }
 
-void TrackListModel::rowShown(int row)
+void TrackListModel::rowShown(QObject *item, int row)
 {
-    if (row >= 0 && row < rowCount())
-        m_waveforms.loadWaveform(m_queue.fileURLs().at(row));
+    rowHidden(item); // a reused item leaves the row it showed first
+    if (!item || row < 0 || row >= rowCount())
+        return;
+    const QUrl &url = m_queue.fileURLs().at(row);
+    m_shownRows.insert(item, url);
+    m_waveforms.rowShown(url);
+}
+
+void TrackListModel::rowHidden(QObject *item)
+{
+    // The URL the item showed: an item of the queue before a reset names
+    // nothing any more.
+    if (m_shownRows.contains(item))
+        m_waveforms.rowHidden(m_shownRows.take(item));
 }
 
 void TrackListModel::playFromStart(int row)
@@ -103,6 +115,7 @@ void TrackListModel::resetRows()
 {
     beginResetModel();
     m_rowsByUrl.clear();
+    m_shownRows.clear();
     const QList<QUrl> &urls = m_queue.fileURLs();
     for (int row = 0; row < urls.size(); ++row)
         m_rowsByUrl.insert(urls.at(row), row);

@@ -49,8 +49,11 @@ public:
     // The scroll offset that centres `row` of `rows` in the viewport.
     Q_INVOKABLE double centredOffset(int row, int rows, double viewportHeight) const;
 
-    // A row came into view: ask for its waveform.
-    Q_INVOKABLE void rowShown(int row);
+    // The list's `item` now shows `row`: ask for its waveform. An item that
+    // leaves the view (pooled or destroyed) withdraws the request if no
+    // worker has taken it.
+    Q_INVOKABLE void rowShown(QObject *item, int row);
+    Q_INVOKABLE void rowHidden(QObject *item);
     // A click on a row's name: play that track from its beginning.
     Q_INVOKABLE void playFromStart(int row);
     // A press and release on a row's waveform, `width` wide: a click plays
@@ -68,5 +71,6 @@ private:
     Transport &m_transport;
     WaveformLoader &m_waveforms;
     QMultiHash<QUrl, int> m_rowsByUrl;
+    QHash<QObject *, QUrl> m_shownRows; // built row items and the URL each showed
     qint64 m_shownCurrent = -1;
 };

@@ -56,7 +56,7 @@ void Transport::playTrack(qint64 index, double fraction)
     fraction = fraction > 1.0 ? 1.0 : (fraction > 0.0 ? fraction : 0.0);
     const QUrl url = m_queue.fileURLs().at(index);
     m_queue.setCurrentIndex(index);
-    m_waveforms.loadWaveform(url);
+    m_waveforms.loadWaveform(url, WaveformLoader::Priority::Playing);
     // The clock starts when the sound does; the engine may load for seconds.
     m_playbackStart.reset();
     m_awaitedStart = fraction;
@@ -134,7 +134,7 @@ void Transport::followAdvance()
         return;
     }
     m_queue.setCurrentIndex(index);
-    m_waveforms.loadWaveform(url);
+    m_waveforms.loadWaveform(url, WaveformLoader::Priority::Playing);
     m_awaitedStart.reset();
     anchorAt(0.0);
     setPlaybackProgress(0.0);
@@ -219,7 +219,9 @@ void Transport::checkEndOfTrack()
     if (isPlaying == m_lastSeenIsPlaying)
         return;
     m_lastSeenIsPlaying = isPlaying;
-    if (m_isNeedToPlayNext && !isPlaying)
+    // A start that failed is no end of a track, whatever played before it:
+    // the queue stays on the track that failed, its reason on the card.
+    if (m_isNeedToPlayNext && !isPlaying && m_player.failure() == PlaybackFailure::None)
         next();
 }
 

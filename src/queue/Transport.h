@@ -20,7 +20,8 @@ class WaveformLoader;
 // background is anchored when its sound starts (the engine's started()).
 //
 // GUI thread only. No operation reports failure: a track the engine cannot
-// play leaves the engine idle and the queue where the command put it.
+// play leaves the engine idle, with its reason, and the queue where the
+// command put it; only a track that played to its end moves on by itself.
 class Transport : public QObject
 {
     Q_OBJECT

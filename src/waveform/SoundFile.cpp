@@ -11,14 +11,14 @@ QString describe(const FileRefusal &refusal)
     case FileRefusal::NotRegularFile: return QStringLiteral("it is not a regular file");
     case FileRefusal::Empty: return QStringLiteral("the file is empty");
     case FileRefusal::Unreadable: return QStringLiteral("the file cannot be read");
-    case FileRefusal::NotPlayable: break;
+    case FileRefusal::NotOfItsKind: case FileRefusal::Damaged: case FileRefusal::NotPlayable: break;
     }
     return QStringLiteral("it is not a readable WAV, AIFF, FLAC or MP3 file (%1)").arg(refusal.detail);
 }
 
 } // namespace
 
-SoundFile SoundFile::open(const QString &path, QString *reason)
+SoundFile SoundFile::open(const QByteArray &path, QString *reason)
 {
     SoundFile file;
     auto opened = CheckedAudioFile::open(path);

@@ -13,7 +13,7 @@ class SoundFile
 public:
     // Opens `path` for reading; on failure returns an invalid file and sets
     // `reason` (a clause such as "the file does not exist").
-    static SoundFile open(const QString &path, QString *reason);
+    static SoundFile open(const QByteArray &path, QString *reason);
 
     bool isOpen() const { return m_file.has_value(); }
     // The reader's announced length; an estimate for some MP3 files, and

@@ -3,8 +3,8 @@
 #include "FloatSampleScan.h"
 #include "RmsBuckets.h"
 #include "SoundFile.h"
+#include "TrackPath.h"
 
-#include <QDir>
 #include <algorithm>
 #include <limits>
 #include <optional>
@@ -17,16 +17,16 @@ constexpr qint64 maxFrames = std::numeric_limits<quint32>::max();
 // About 256 KB of decoded floats per read, whatever the channel count.
 constexpr qint64 chunkSamples = 1 << 16;
 
-WaveformError failure(const QString &path, const QString &reason)
+WaveformError failure(const QByteArray &path, const QString &reason)
 {
     return {WaveformError::Failed, QStringLiteral("Cannot make the waveform of \"%1\": %2.")
-                                       .arg(QDir::toNativeSeparators(path), reason)};
+                                       .arg(trackpath::displayPath(path), reason)};
 }
 
-WaveformError cancelled(const QString &path)
+WaveformError cancelled(const QByteArray &path)
 {
     return {WaveformError::Cancelled,
-            QStringLiteral("The waveform of \"%1\" was cancelled.").arg(QDir::toNativeSeparators(path))};
+            QStringLiteral("The waveform of \"%1\" was cancelled.").arg(trackpath::displayPath(path))};
 }
 
 struct Pass
@@ -38,7 +38,7 @@ struct Pass
 using PassResult = std::variant<Pass, WaveformError>;
 
 // One read of the file from its start, bucketing at most `limit` frames.
-PassResult bucketPass(SoundFile &file, const QString &path, qint64 limit, qint64 bucketSize,
+PassResult bucketPass(SoundFile &file, const QByteArray &path, qint64 limit, qint64 bucketSize,
                       const CancellationCheck &isCancelled)
 {
     const int channels = file.channels();
@@ -94,7 +94,7 @@ QString tooLong()
 }
 
 // Decodes the whole file once to learn how many frames it really yields.
-std::variant<qint64, WaveformError> countFrames(SoundFile &file, const QString &path,
+std::variant<qint64, WaveformError> countFrames(SoundFile &file, const QByteArray &path,
                                                 const CancellationCheck &isCancelled)
 {
     PassResult result = bucketPass(file, path, maxFrames, maxFrames, isCancelled);
@@ -110,7 +110,7 @@ std::variant<qint64, WaveformError> countFrames(SoundFile &file, const QString &
 // the count, and a decoder may yield fewer frames than announced (a truncated
 // or mis-tagged MP3), so when the real count needs another bucket size the
 // file is read again with that count: no chunk of it is ever kept.
-WaveformResult bucketFile(SoundFile file, const QString &path, qint64 expected,
+WaveformResult bucketFile(SoundFile file, const QByteArray &path, qint64 expected,
                           std::optional<qint64> readerLength, int maxSamples,
                           const CancellationCheck &isCancelled)
 {
@@ -139,8 +139,8 @@ WaveformResult bucketFile(SoundFile file, const QString &path, qint64 expected,
 WaveformResult makeWaveformData(const QUrl &url, int maxSamples, const CancellationCheck &isCancelled)
 {
     if (!url.isLocalFile())
-        return failure(url.toDisplayString(), QStringLiteral("it is not a local file"));
-    const QString path = url.toLocalFile();
+        return failure(url.toDisplayString().toUtf8(), QStringLiteral("it is not a local file"));
+    const QByteArray path = trackpath::bytesOf(url);
     QString reason;
     SoundFile file = SoundFile::open(path, &reason);
     if (!file.isOpen())

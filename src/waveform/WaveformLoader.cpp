@@ -1,9 +1,9 @@
 #include "WaveformLoader.h"
 
 #include "ThreadHandover.h"
+#include "TrackPath.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -45,6 +45,10 @@ struct WaveformLoader::Task
     std::atomic<bool> cancelled = false;
     std::atomic<qint64> lastProgress = 0; // when the extraction last polled
     bool abandoned = false;               // guarded by Pool::mutex
+    Priority priority = Priority::Prefetch; // guarded by Pool::mutex
+    quint64 order = 0;                      // among equals, first asked first; guarded by Pool::mutex
+    bool waiting = true;                    // no worker took it yet; guarded by Pool::mutex
+    bool prefetched = false;                // asked for as the head of a new queue; GUI thread
 };
 
 // What the workers share with the loader; it outlives the loader while any
@@ -69,11 +73,22 @@ struct WaveformLoader::Pool
     int workers = 0; // counted against maxWorkers; abandoned ones are not
     int idle = 0;
     bool closing = false;
+    bool held = false;
+    quint64 lastOrder = 0;
     WaveformLoader *owner = nullptr; // gone at destruction; results are posted under the mutex
 
     WaveformResult run(const std::shared_ptr<Task> &task) const;
+    // The next waiting task: lowest priority value, then first asked.
+    std::deque<std::shared_ptr<Task>>::iterator next();
     static void work(const std::shared_ptr<Pool> &pool);
 };
+
+std::deque<std::shared_ptr<WaveformLoader::Task>>::iterator WaveformLoader::Pool::next()
+{
+    return std::min_element(queue.begin(), queue.end(), [](const auto &a, const auto &b) {
+        return std::pair(a->priority, a->order) < std::pair(b->priority, b->order);
+    });
+}
 
 WaveformResult WaveformLoader::Pool::run(const std::shared_ptr<Task> &task) const
 {
@@ -99,13 +114,15 @@ void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool)
     std::unique_lock lock(pool->mutex);
     for (;;) {
         ++pool->idle;
-        const bool woken = pool->taskQueued.wait_for(lock, kIdleExit,
-                                                     [&] { return pool->closing || !pool->queue.empty(); });
+        const bool woken = pool->taskQueued.wait_for(
+            lock, kIdleExit, [&] { return pool->closing || (!pool->queue.empty() && !pool->held); });
         --pool->idle;
         if (!woken || pool->closing)
             break;
-        std::shared_ptr<Task> task = std::move(pool->queue.front());
-        pool->queue.pop_front();
+        const auto next = pool->next();
+        std::shared_ptr<Task> task = std::move(*next);
+        pool->queue.erase(next);
+        task->waiting = false;
         task->lastProgress.store(now(), std::memory_order_relaxed);
         pool->running.push_back(task);
         lock.unlock();
@@ -161,10 +178,23 @@ int WaveformLoader::maxThreadCount() const
     return m_pool->maxWorkers;
 }
 
-void WaveformLoader::loadWaveform(const QUrl &url)
+void WaveformLoader::loadWaveform(const QUrl &url, Priority priority)
 {
-    if (m_samples.contains(url) || m_loading.contains(url))
+    if (m_samples.contains(url))
         return;
+    if (const std::shared_ptr<Task> task = waitingOrNewTask(url))
+        prioritise(task, priority);
+    // Also for a request that adds nothing: a worker that could not be
+    // started before is tried again.
+    startWorkers();
+}
+
+// The URL's task, queued now unless one is loading already; none while a
+// cancelled task of the URL still runs out before a reset.
+std::shared_ptr<WaveformLoader::Task> WaveformLoader::waitingOrNewTask(const QUrl &url)
+{
+    if (m_loading.contains(url))
+        return m_tasks.value(url);
     setLoading(url, true);
     auto task = std::make_shared<Task>(url);
     // A handle left over from before a reset belongs to a task nobody could
@@ -172,11 +202,86 @@ void WaveformLoader::loadWaveform(const QUrl &url)
     if (const auto previous = m_tasks.value(url))
         previous->cancelled = true;
     m_tasks.insert(url, task);
+    std::lock_guard lock(m_pool->mutex);
+    m_pool->queue.push_back(task);
+    return task;
+}
+
+void WaveformLoader::prioritise(const std::shared_ptr<Task> &task, Priority priority)
+{
     {
         std::lock_guard lock(m_pool->mutex);
-        m_pool->queue.push_back(task);
+        // One track plays at a time: the one before waits with the head of
+        // the queue.
+        if (priority == Priority::Playing && m_playing && m_playing != task)
+            m_playing->priority = std::max(m_playing->priority, Priority::Prefetch);
+        if (task->order == 0) // among equals, the first asked goes first
+            task->order = ++m_pool->lastOrder;
+        task->priority = std::min(task->priority, priority);
+    }
+    if (priority == Priority::Prefetch)
+        task->prefetched = true;
+    if (priority == Priority::Playing)
+        m_playing = task;
+}
+
+void WaveformLoader::rowShown(const QUrl &url)
+{
+    ++m_rowsInView[url];
+    loadWaveform(url, Priority::InView);
+}
+
+void WaveformLoader::rowHidden(const QUrl &url)
+{
+    const auto it = m_rowsInView.find(url);
+    if (it == m_rowsInView.end() || --it.value() > 0)
+        return;
+    m_rowsInView.erase(it);
+    dropWaiting(url);
+}
+
+// A request nobody needs any more goes before it costs a decode; the URL is
+// then not requested, as after a failure.
+void WaveformLoader::dropWaiting(const QUrl &url)
+{
+    const std::shared_ptr<Task> task = m_tasks.value(url);
+    if (!task)
+        return;
+    {
+        std::lock_guard lock(m_pool->mutex);
+        if (!task->waiting || task->priority != Priority::InView)
+            return;
+        if (task->prefetched) { // still wanted as the head of the queue
+            task->priority = Priority::Prefetch;
+            return;
+        }
+        std::erase(m_pool->queue, task);
+    }
+    task->cancelled = true;
+    m_tasks.remove(url);
+    setLoading(url, false);
+}
+
+void WaveformLoader::holdWorkers(bool hold)
+{
+    {
+        std::lock_guard lock(m_pool->mutex);
+        m_pool->held = hold;
     }
     startWorkers();
+}
+
+QList<QUrl> WaveformLoader::queuedURLs() const
+{
+    std::lock_guard lock(m_pool->mutex);
+    std::vector<std::shared_ptr<Task>> waiting(m_pool->queue.begin(), m_pool->queue.end());
+    std::stable_sort(waiting.begin(), waiting.end(), [](const auto &a, const auto &b) {
+        return std::pair(a->priority, a->order) < std::pair(b->priority, b->order);
+    });
+    QList<QUrl> urls;
+    for (const auto &task : waiting)
+        urls.append(task->url);
+    return urls;
 }
 
 void WaveformLoader::startWorkers()
@@ -220,12 +325,12 @@ void WaveformLoader::abandonStalledTasks()
         finishTask(task, WaveformError{WaveformError::Failed,
                                        QStringLiteral("Cannot make the waveform of \"%1\": its decoder made no "
                                                       "progress for %2 s and was abandoned.")
-                                           .arg(QDir::toNativeSeparators(task->url.toLocalFile()))
+                                           .arg(trackpath::displayPath(trackpath::bytesOf(task->url)))
                                            .arg(seconds)});
         task->cancelled = true; // should the decoder ever come back
     }
-    if (!stalled.empty())
-        startWorkers();
+    // Also when no worker could be started before: tasks still wait.
+    startWorkers();
 }
 
 void WaveformLoader::cancelWaveformLoading()
@@ -237,6 +342,9 @@ void WaveformLoader::cancelWaveformLoading()
 
 void WaveformLoader::resetCaches()
 {
+    // A new queue builds its rows anew, and they say so.
+    m_rowsInView.clear();
+    m_playing.reset();
     if (m_samples.isEmpty() && m_durations.isEmpty() && m_loading.isEmpty())
         return;
     m_samples.clear();

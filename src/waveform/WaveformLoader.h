@@ -21,6 +21,11 @@
 // cancellation check is polled per decoded chunk) for `stallLimit` is
 // abandoned: its URL fails as any other, its thread is written off and
 // replaced, and nothing ever waits for it again, not even at quit.
+//
+// Waiting tasks start in the order the listener needs them: the playing (or
+// loading) track, then the rows in view, then the head of a new queue. A row
+// that leaves the view takes its waiting request with it; it asks again when
+// it comes back.
 class WaveformLoader : public QObject
 {
     Q_OBJECT
@@ -29,6 +34,8 @@ public:
     static constexpr int maxWaveformSamples = 500;
     static constexpr std::chrono::milliseconds defaultStallLimit{30000};
     using Extractor = std::function<WaveformResult(const QUrl &, int, const CancellationCheck &)>;
+    // Who asks, first served first.
+    enum class Priority { Playing, InView, Prefetch };
 
     explicit WaveformLoader(QObject *parent = nullptr);
     // For tests and benchmarks: another extraction, at most `maxThreads`
@@ -40,8 +47,14 @@ public:
     // worker stuck in a decoder is left behind.
     ~WaveformLoader() override;
 
-    // Starts a task unless the URL is loading or loaded.
-    void loadWaveform(const QUrl &url);
+    // Starts a task unless the URL is loading or loaded; a waiting one moves
+    // up to `priority`. A new Playing request sends the last one back to
+    // Prefetch.
+    void loadWaveform(const QUrl &url, Priority priority = Priority::InView);
+    // A row of `url` came into view, or left it: the last to leave drops the
+    // URL's request unless it has started or another asker holds it.
+    void rowShown(const QUrl &url);
+    void rowHidden(const QUrl &url);
     // Asks every task to stop and forgets their handles; the caches stay.
     void cancelWaveformLoading();
     // Empties both caches and the loading set, as a new queue needs.
@@ -49,6 +62,11 @@ public:
     // Blocks until every task has ended or been abandoned, then delivers
     // their completions. For tests and benchmarks; never needed in normal use.
     void waitForTasks();
+    // For tests: while held no worker takes a task, so the order in which
+    // they wait (queuedURLs) can be read.
+    void holdWorkers(bool hold);
+    // The URLs of the tasks no worker has taken, in the order they will be.
+    QList<QUrl> queuedURLs() const;
 
     const QHash<QUrl, QList<double>> &waveformSamplesByURL() const { return m_samples; }
     const QHash<QUrl, double> &waveformDurationsByURL() const { return m_durations; }
@@ -74,12 +92,17 @@ private:
     void finishTask(const std::shared_ptr<Task> &task, const WaveformResult &result);
     void store(const QUrl &url, const LoadedWaveform &waveform);
     void setLoading(const QUrl &url, bool loading);
+    void dropWaiting(const QUrl &url);
+    std::shared_ptr<Task> waitingOrNewTask(const QUrl &url);
+    void prioritise(const std::shared_ptr<Task> &task, Priority priority);
 
     Extractor m_extractor;
     QHash<QUrl, QList<double>> m_samples;
     QHash<QUrl, double> m_durations;
     QSet<QUrl> m_loading;
     QHash<QUrl, std::shared_ptr<Task>> m_tasks; // waveformTasksByURL
+    QHash<QUrl, int> m_rowsInView;              // rows showing each URL now
+    std::shared_ptr<Task> m_playing;            // the task of the last Playing request
     std::shared_ptr<Pool> m_pool;               // shared with the workers, which may outlive the loader
     QTimer m_stallCheck;
 };

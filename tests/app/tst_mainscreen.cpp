@@ -1,11 +1,15 @@
 // The whole main screen, offscreen, over the simulated audio platform: the
 // first showing, drags and drops, the picker, a device unplugged mid-track
 // and the track list's rows.
+#include "AlsaAudioPlatform.h"
+#include "AlsaTestRig.h"
 #include "ContentView.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
+#include "WaveformLoader.h"
 #include "WindowSize.h"
 
+#include <QFile>
 #include <QMimeData>
 #include <functional>
 #include <QQuickItem>
@@ -16,6 +20,8 @@
 #include <QSettings>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
+#include <cstdio>
+#include <unistd.h>
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
@@ -33,8 +39,9 @@ static void resumeLeakChecks() {}
 namespace {
 struct Screen
 {
-    explicit Screen(const QList<QUrl> &launchURLs = {})
-        : content(platform, launchURLs)
+    // Over the simulated platform, or over `other` (real ALSA).
+    explicit Screen(const QList<QUrl> &launchURLs = {}, AudioPlatform *other = nullptr)
+        : content(other ? *other : platform, launchURLs)
     {
         platform.addDevice({1, "Speakers"});
         platform.addDevice({2, "USB DAC"});
@@ -111,6 +118,7 @@ class MainScreenTest : public QObject
 private slots:
     void init();
     void theCardGivesWayToDroppedFiles();
+    void aDropOfOldNamesPlaysThroughALSA();
     void tracksGivenAtLaunchAreQueuedAndPlayed();
     void thePickerListsDevicesAndAClickSelects();
     void anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition();
@@ -165,6 +173,64 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
     QVERIFY(screen.item("queuePanel")->isVisible());
     QVERIFY(!screen.item("emptyState")->isVisible());
     QCOMPARE(screen.text("currentTrackTitle"), "track00000.wav");
+    QCOMPARE(screen.item("closeWindowButton")->findChild<QObject *>("closeTip")->property("text"),
+             "Quit QuorvelPlayer (Ctrl+Q)");
+}
+
+// Names that are not UTF-8 (Latin-1, CP1251), one with markup and a line
+// break, dropped as a file manager spells them, their bytes as %XX, beside a
+// plain one: through real ALSA into the capture PCM, every track plays byte
+// for byte in name order, each name shown on one line as plain text.
+void MainScreenTest::aDropOfOldNamesPlaysThroughALSA()
+{
+    const auto dir = testaudio::makeTempDir();
+    QString error;
+    QVERIFY2(alsarig::install(dir->path(), &error, alsarig::Devices::CaptureOnly), qPrintable(error));
+    AlsaAudioPlatform alsa;
+    Screen screen({}, &alsa);
+    QVERIFY(screen.exposed);
+    const QByteArray folder = QFile::encodeName(dir->path()) + "/album/";
+    // In name order: '<' before 'c' before 'x', and U+FFFD after all three.
+    const QList<QByteArray> names{"<b>\xcf\xf0\xe8\xe2\xe5\xf2\n.wav", "caf\xe9.wav", "x plain.wav"};
+    QList<QByteArray> tracks;
+    const auto removeNames = qScopeGuard([&] { // QTemporaryDir removes only names a QString can hold
+        for (const QByteArray &name : names)
+            ::unlink((folder + name).constData());
+    });
+    QByteArray uriList;
+    for (const QByteArray &name : names) {
+        const testaudio::Recipe recipe{.frames = 11025, .signal = testaudio::Signal::Noise, .seed = quint32(tracks.size() + 5)};
+        const QString written = testaudio::writeTrack(QFile::decodeName(folder) + "w.wav", recipe).toLocalFile();
+        tracks << testaudio::rawData(written);
+        QCOMPARE(::rename(QFile::encodeName(written).constData(), (folder + name).constData()), 0);
+        uriList += "file://" + (folder + name).toPercentEncoding("/") + "\r\n";
+    }
+    QMimeData dropped;
+    dropped.setData(QStringLiteral("text/uri-list"), uriList);
+    QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(screen.window, &enter);
+    QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(screen.window, &drop);
+    QTRY_COMPARE(screen.content.queue()->count(), 3);
+    QCOMPARE(screen.text("currentTrackTitle"), QString::fromUtf8("<b>\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD.wav"));
+    QCOMPARE(screen.item("currentTrackTitle")->property("lineCount"), 1);
+    QCOMPARE(screen.item("currentTrackTitle")->property("textFormat").toInt(), int(Qt::PlainText));
+    const auto ended = [&] {
+        const BitPerfectAudioPlayer *player = screen.content.player();
+        return screen.content.queue()->currentIndex() == 2 && !player->isPlaying() && !player->isLoading();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(ended(), 30000);
+    // Tracks of one format may reach the device as one stream or as several:
+    // joined, the captures hold every track whole and in order, with only the
+    // silence that pads a stream's last period between them.
+    const QByteArray captured = alsarig::captures(dir->path()).join();
+    qsizetype at = 0;
+    for (const QByteArray &track : std::as_const(tracks)) {
+        const qsizetype found = captured.indexOf(track, at);
+        QVERIFY(found >= 0);
+        QCOMPARE(captured.mid(at, found - at).count('\0'), found - at);
+        at = found + track.size();
+    }
 }
 
 void MainScreenTest::tracksGivenAtLaunchAreQueuedAndPlayed()
@@ -253,7 +319,10 @@ void MainScreenTest::aHugeQueueBuildsOnlyVisibleRows()
 {
     Screen screen;
     QVERIFY(screen.exposed);
-    screen.content.intake()->loadPlaylist(screen.tracks(10000));
+    WaveformLoader *waveforms = screen.content.waveforms();
+    waveforms->holdWorkers(true); // the order in which waveforms wait stays to be read
+    const QList<QUrl> urls = screen.tracks(10000);
+    screen.content.intake()->loadPlaylist(urls);
     QQuickItem *list = screen.item("trackListView");
     QTRY_VERIFY(list->height() > 0);
     const auto built = [&] { return list->property("contentItem").value<QQuickItem *>()->childItems().size(); };
@@ -265,6 +334,23 @@ void MainScreenTest::aHugeQueueBuildsOnlyVisibleRows()
     QMetaObject::invokeMethod(list, "positionViewAtEnd");
     QTRY_VERIFY(rowAt(list, 9999));
     QVERIFY2(built() < 40, qPrintable(QString::number(built())));
+
+    // A click on a far row: its waveform comes first, then the rows in view,
+    // then the head of the queue; no row scrolled past waits any more.
+    QQuickItem *surface = rowAt(list, 9997)->findChild<QQuickItem *>("rowSeekSurface");
+    drag(screen.window, surface, {10, 14}, {10, 14});
+    QCOMPARE(screen.content.queue()->currentIndex(), 9997);
+    const QList<QUrl> queued = waveforms->queuedURLs();
+    QCOMPARE(queued.value(0), urls.at(9997));
+    qsizetype lastInView = 0;
+    for (qsizetype at = 1; at < queued.size(); ++at) {
+        const qsizetype row = urls.indexOf(queued.at(at));
+        QVERIFY2(row < 5 || (row > 9950 && rowAt(list, int(row))), qPrintable(QString::number(row)));
+        if (row > 9950)
+            lastInView = at;
+    }
+    QCOMPARE(queued.mid(lastInView + 1), urls.mid(0, 5));
+    waveforms->holdWorkers(false);
 }
 
 void MainScreenTest::theOpenPanelsQueueWhatIsChosen_data()

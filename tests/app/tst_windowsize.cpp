@@ -75,7 +75,8 @@ void WindowSizeTest::usableSizeBoundsHostileValues()
 }
 
 // The size a window is set up with and opens at is no resize, nor is a move
-// under one point; a window made smaller than the minimum grows back to it,
+// under one point; a resize is written once, when it settles or the window
+// closes; a window made smaller than the minimum grows back to it,
 // whatever the window manager allows, and that is all that is remembered.
 void WindowSizeTest::followsARealWindowAndSurvivesARestart()
 {
@@ -91,14 +92,22 @@ void WindowSizeTest::followsARealWindowAndSurvivesARestart()
     resizer.observeWindowSize(QSizeF(640.5, 720));
     QCOMPARE(saved.count(), 0);
 
-    window.resize(820, 760);
-    QTRY_COMPARE(resizer.size(), QSizeF(820, 760));
-    QVERIFY(saved.count() >= 1);
+    // A drag-resize: every step is known at once, and written once it settles.
+    for (int step = 1; step <= 10; ++step)
+        resizer.observeWindowSize(QSizeF(800 + 2 * step, 740 + 2 * step));
+    QCOMPARE(resizer.size(), QSizeF(820, 760));
+    QCOMPARE(saved.count(), 0);
+    QTRY_COMPARE(saved.count(), 1);
+    QCOMPARE(saved.first().first().toSizeF(), QSizeF(820, 760));
     QCOMPARE(WindowResizer().size(), QSizeF(820, 760)); // the next run
 
     window.resize(480, 520);
     QTRY_COMPARE(window.size(), QSize(600, 700));
     QTRY_COMPARE(windowsize::loadSavedWindowSize(QSettings()), QSizeF(600, 700));
+    window.resize(700, 800);
+    QTRY_COMPARE(resizer.size(), QSizeF(700, 800));
+    window.close(); // closing writes the size that had no time to settle
+    QCOMPARE(windowsize::loadSavedWindowSize(QSettings()), QSizeF(700, 800));
     for (const QList<QVariant> &save : std::as_const(saved)) {
         const QSizeF size = save.first().toSizeF();
         QVERIFY(size.width() >= 600 && size.height() >= 700);

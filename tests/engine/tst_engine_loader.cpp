@@ -4,6 +4,7 @@
 // end in a clean refusal, without hanging, within the memory budget.
 #include "HostileFiles.h"
 #include "MemoryBudget.h"
+#include "PlaybackFailure.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TrackLoader.h"
@@ -13,6 +14,7 @@
 #include <QtEndian>
 #include <future>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,15 +26,31 @@ QByteArray blockBytes(const LoadedTrack &track)
     return QByteArray(reinterpret_cast<const char *>(track.block.data()), qsizetype(track.block.size()));
 }
 
-std::optional<LoadedTrack> load(const QString &path)
+std::optional<LoadedTrack> load(const QString &path, QString *reason = nullptr)
 {
-    return hostile::underWatchdog([path] { return loadTrack(path); });
+    TrackLoad loaded = hostile::underWatchdog([path] { return loadTrack(QFile::encodeName(path)); });
+    if (auto *track = std::get_if<LoadedTrack>(&loaded))
+        return std::move(*track);
+    if (reason) // the words the now-playing card shows
+        *reason = failureText(failureOf(std::get<LoadProblem>(loaded)), {}, 0.0);
+    return std::nullopt;
 }
 
-qint64 framesLoaded(const QString &path)
+qint64 framesLoaded(const QString &path, QString *reason = nullptr)
 {
-    const auto track = load(path);
+    const auto track = load(path, reason);
     return track ? track->totalFrames : -1;
+}
+
+// A path this user cannot open for reading: a file of mode 000, or for root
+// (who reads those) a link to a write-only attribute of the kernel, which
+// refuses a reader whoever asks.
+bool writeUnreadable(const QString &path)
+{
+    if (geteuid() != 0)
+        return testfiles::writeAll(path, "RIFF") && QFile::setPermissions(path, {});
+    const QString attribute = QStringLiteral("/sys/bus/platform/drivers_probe");
+    return QFileInfo::exists(attribute) && QFile::link(attribute, path);
 }
 
 } // namespace
@@ -114,31 +132,38 @@ void LoaderTest::badInputIsRefused_data()
 {
     using hostile::wavFile;
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content"); // or "<dir>", "<fifo>"; null: no file, or a reproducer's
+    QTest::addColumn<QByteArray>("content"); // or "<dir>", "<fifo>", "<flac>", "<unreadable>"; null: no file, or a reproducer's
     QTest::addColumn<int>("frames");         // -1: refused
+    QTest::addColumn<QString>("reason");     // checked when given
     const QByteArray pcm(400, '\1');
-    QTest::newRow("missing") << "missing.wav" << QByteArray() << -1;
-    QTest::newRow("empty") << "empty.wav" << QByteArray("") << -1;
-    QTest::newRow("garbage wav") << "garbage.wav" << QByteArray(5000, '\x5a') << -1;
-    QTest::newRow("garbage flac") << "garbage.flac" << ("fLaC" + QByteArray(5000, '\x5a')) << -1;
-    QTest::newRow("garbage mp3") << "garbage.mp3" << QByteArray(5000, '\0') << -1;
-    QTest::newRow("header cut short") << "short.wav" << wavFile(1, 2, 44100, 16, pcm).left(30) << -1;
-    QTest::newRow("data chunk longer than the file") << "cut.wav" << wavFile(1, 2, 44100, 16, pcm).chopped(300) << -1;
-    QTest::newRow("no data at all") << "nodata.wav" << wavFile(1, 2, 44100, 16, {}) << -1;
-    QTest::newRow("zero channels") << "zero-channels.wav" << wavFile(1, 0, 44100, 16, pcm) << -1;
-    QTest::newRow("zero bits") << "zero-bits.wav" << wavFile(1, 2, 44100, 0, pcm) << -1;
-    QTest::newRow("zero rate") << "zero-rate.wav" << wavFile(1, 2, 0, 16, pcm) << -1;
-    QTest::newRow("absurd rate") << "absurd-rate.wav" << wavFile(1, 2, 0xF0000000u, 16, pcm) << -1;
-    QTest::newRow("directory") << "dir.wav" << QByteArray("<dir>") << -1;
-    QTest::newRow("fifo") << "fifo.wav" << QByteArray("<fifo>") << -1;
+    const QString damaged = "The file is damaged";
+    QTest::newRow("missing") << "missing.wav" << QByteArray() << -1 << "File not found";
+    // Root reads a file of mode 000; a write-only kernel attribute it cannot.
+    QTest::newRow("permission denied") << "denied.wav" << QByteArray("<unreadable>") << -1 << "Permission denied";
+    QTest::newRow("empty") << "empty.wav" << QByteArray("") << -1 << "This file could not be read";
+    QTest::newRow("garbage wav") << "garbage.wav" << QByteArray(5000, '\x5a') << -1 << "Not a WAV file";
+    QTest::newRow("flac named aiff") << "flac.aif" << QByteArray("<flac>") << -1 << "Not an AIFF file";
+    QTest::newRow("garbage flac") << "garbage.flac" << ("fLaC" + QByteArray(5000, '\x5a')) << -1 << "Not a FLAC file";
+    QTest::newRow("wav named flac") << "wav.flac" << wavFile(1, 2, 44100, 16, pcm) << -1 << "Not a FLAC file";
+    QTest::newRow("garbage mp3") << "garbage.mp3" << QByteArray(5000, '\0') << -1 << "Not an MP3 file";
+    QTest::newRow("garbage, no extension") << "garbage" << QByteArray(5000, '\0') << -1 << "Not a WAV, AIFF, FLAC or MP3 file";
+    QTest::newRow("header cut short") << "short.wav" << wavFile(1, 2, 44100, 16, pcm).left(30) << -1 << damaged;
+    QTest::newRow("data chunk longer than the file") << "cut.wav" << wavFile(1, 2, 44100, 16, pcm).chopped(300) << -1 << damaged;
+    QTest::newRow("no data at all") << "nodata.wav" << wavFile(1, 2, 44100, 16, {}) << -1 << QString();
+    QTest::newRow("zero channels") << "zero-channels.wav" << wavFile(1, 0, 44100, 16, pcm) << -1 << damaged;
+    QTest::newRow("zero bits") << "zero-bits.wav" << wavFile(1, 2, 44100, 0, pcm) << -1 << QString();
+    QTest::newRow("zero rate") << "zero-rate.wav" << wavFile(1, 2, 0, 16, pcm) << -1 << QString();
+    QTest::newRow("absurd rate") << "absurd-rate.wav" << wavFile(1, 2, 0xF0000000u, 16, pcm) << -1 << QString();
+    QTest::newRow("directory") << "dir.wav" << QByteArray("<dir>") << -1 << "This file could not be read";
+    QTest::newRow("fifo") << "fifo.wav" << QByteArray("<fifo>") << -1 << QString();
     // 10 stereo 16-bit frames and 2 stray bytes: the partial frame is dropped.
-    QTest::newRow("partial trailing frame") << "partial.wav" << wavFile(1, 2, 44100, 16, QByteArray(42, '\x11')) << 10;
+    QTest::newRow("partial trailing frame") << "partial.wav" << wavFile(1, 2, 44100, 16, QByteArray(42, '\x11')) << 10 << QString();
     // A recorder that never closed the file left RIFF size 8 and data size 0.
     QTest::newRow("recording never closed")
         << "unclosed.wav"
-        << (wavFile(1, 2, 44100, 16, {}).replace(4, 4, QByteArray("\x08\0\0\0", 4)) + QByteArray(40, '\x11')) << 10;
+        << (wavFile(1, 2, 44100, 16, {}).replace(4, 4, QByteArray("\x08\0\0\0", 4)) + QByteArray(40, '\x11')) << 10 << QString();
     for (const hostile::Reproducer &file : hostile::reproducers())
-        QTest::newRow(file.name) << file.name << QByteArray() << int(file.loadedFrames);
+        QTest::newRow(file.name) << file.name << QByteArray() << int(file.loadedFrames) << QString();
 }
 
 void LoaderTest::badInputIsRefused()
@@ -146,6 +171,7 @@ void LoaderTest::badInputIsRefused()
     QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(int, frames);
+    QFETCH(QString, reason);
     const QString path = m_dir->filePath(name);
     const auto reproducers = hostile::reproducers();
     const auto reproducer = std::find_if(reproducers.begin(), reproducers.end(),
@@ -156,10 +182,17 @@ void LoaderTest::badInputIsRefused()
         QVERIFY(QDir(m_dir->path()).mkdir(name));
     else if (content == "<fifo>")
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else if (!content.isNull())
+    else if (content == "<flac>")
+        testaudio::writeTrack(path, {flac16});
+    else if (content == "<unreadable>" && !writeUnreadable(path))
+        QSKIP("no file here that this user cannot read");
+    else if (!content.isNull() && !content.startsWith('<'))
         QVERIFY(testfiles::writeAll(path, content));
-    const auto track = load(path);
+    QString refusal;
+    const auto track = load(path, &refusal);
     QCOMPARE(track ? track->totalFrames : -1, frames);
+    if (!reason.isEmpty())
+        QCOMPARE(refusal, reason);
     if (track && !content.isEmpty())
         QCOMPARE(blockBytes(*track), content.mid(44, frames * 4));
 }
@@ -193,7 +226,9 @@ void LoaderTest::memoryBudgetBoundsEveryLoad()
         setTrackMemoryCeiling(12u << 20);
         QCOMPARE(framesLoaded(path), 2'000'000);
         const TrackBlock held = TrackBlock::allocate(6u << 20);
-        QCOMPARE(framesLoaded(path), -1);
+        QString reason;
+        QCOMPARE(framesLoaded(path, &reason), -1);
+        QCOMPARE(reason, "Too large to hold in memory");
         QCOMPARE(TrackBlock::heldBytes(), held.size());
     }
 }
@@ -207,12 +242,12 @@ void LoaderTest::stopEndsTheLoadAndFreesItsMemory()
         std::stop_source stop;
         if (!whileDecoding)
             stop.request_stop();
-        auto pending = std::async(std::launch::async, [&] { return loadTrack(path, stop.get_token()); });
+        auto pending = std::async(std::launch::async, [&] { return loadTrack(QFile::encodeName(path), stop.get_token()); });
         // The first growth of the block shows the decoder at work.
         while (whileDecoding && TrackBlock::heldBytes() == 0)
             std::this_thread::yield();
         stop.request_stop();
-        QVERIFY(!pending.get());
+        QVERIFY(std::holds_alternative<LoadProblem>(pending.get()));
         QCOMPARE(TrackBlock::heldBytes(), 0u);
     }
 }

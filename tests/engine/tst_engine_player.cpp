@@ -213,7 +213,7 @@ void PlayerTest::failedPlayLeavesIdle_data()
     QTest::addColumn<PlaybackFailure>("failure");
     using F = PlaybackFailure;
     const LoadMode bg = LoadMode::Background, inl = LoadMode::Inline;
-    QTest::newRow("missing file") << bg << "missing" << kSpeakers << F::UnreadableFile;
+    QTest::newRow("missing file") << bg << "missing" << kSpeakers << F::FileNotFound;
     QTest::newRow("empty file") << inl << "empty" << kSpeakers << F::UnreadableFile;
     QTest::newRow("not a local file") << bg << "remote" << kSpeakers << F::UnreadableFile;
     QTest::newRow("input-only device") << inl << "good" << kMicrophone << F::DeviceGone;
@@ -320,7 +320,7 @@ void PlayerTest::theDeviceIsReadyWhenTheDecodeEnds()
 {
     std::atomic<bool> decoded{false};
     m_player = std::make_unique<BitPerfectAudioPlayer>(
-        *m_platform, LoadMode::Background, [&](const QString &path, std::stop_token stop) {
+        *m_platform, LoadMode::Background, [&](const QByteArray &path, std::stop_token stop) {
             while (!decoded.load() && !stop.stop_requested())
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             return loadTrack(path, stop);

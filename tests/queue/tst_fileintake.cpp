@@ -3,8 +3,13 @@
 #include "QueueRig.h"
 #include "StdoutCapture.h"
 
+#include "TrackPath.h"
+
 #include <QDir>
+#include <QScopeGuard>
 #include <QTest>
+#include <cstdio>
+#include <unistd.h>
 
 class FileIntakeTest : public QObject
 {
@@ -47,6 +52,31 @@ void FileIntakeTest::foldersAreListedOneLevelDeep()
     QVERIFY(rig.intake.handleDrop({album, loose, web, rig.track("other/b.flac"), loose}));
     QCOMPARE(names(rig.queue.fileURLs()), (QStringList{"10 x.mp3", "9 x.mp3", "b.flac", "c.wav", "c.wav", "live.wav"}));
     QCOMPARE(rig.queue.currentIndex(), 0);
+
+    // Two names that differ only in bytes that are not UTF-8 look alike, yet
+    // stay two tracks, each played from its own file.
+    const QByteArray old = QFile::encodeName(rig.dir->filePath("old")) + '/';
+    const QList<QByteArray> oddNames{"caf\xe8.wav", "caf\xe9.wav"};
+    QHash<QByteArray, QByteArray> dataByPath;
+    const auto removeNames = qScopeGuard([&] { // QTemporaryDir removes only names a QString can hold
+        for (const QByteArray &path : dataByPath.keys())
+            ::unlink(path.constData());
+    });
+    for (const QByteArray &name : oddNames) {
+        const QUrl written = rig.track("old/w.wav");
+        dataByPath.insert(old + name, rig.dataOf(written));
+        QCOMPARE(::rename(QFile::encodeName(written.toLocalFile()).constData(), (old + name).constData()), 0);
+    }
+    rig.intake.openFolderURL(trackpath::urlOf(old));
+    QCOMPARE(names(rig.queue.fileURLs()), QStringList(2, QString::fromUtf8("caf\uFFFD.wav")));
+    for (qint64 i = 0; i < 2; ++i) {
+        const QByteArray path = trackpath::bytesOf(rig.queue.fileURLs().at(i));
+        QVERIFY(dataByPath.contains(path) && trackpath::bytesOf(rig.queue.fileURLs().at(1 - i)) != path);
+        rig.transport.playTrack(i, 0.0);
+        rig.platform.clearCaptured();
+        rig.platform.renderToEnd();
+        QCOMPARE(rig.platform.captured(1).left(dataByPath.value(path).size()), dataByPath.value(path));
+    }
 }
 
 void FileIntakeTest::aDropOfNothingPlayableLeavesEverythingAlone()

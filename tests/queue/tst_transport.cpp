@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
+#include <functional>
 
 class TransportTest : public QObject
 {
@@ -15,9 +16,8 @@ private slots:
     void nextAndPreviousAtTheEnds();
     void pauseKeepsTheProgressAcrossAWait();
     void indicesAndFractionsOutOfRange();
-    void aTrackThatFailsWhilePlayingMovesOnOnce_data();
-    void aTrackThatFailsWhilePlayingMovesOnOnce();
-    void aFailedStartFromIdleDoesNotMoveOn();
+    void aFailedStartLeavesTheQueueOnIt_data();
+    void aFailedStartLeavesTheQueueOnIt();
     void commandsWhileATrackLoads();
     void racesAtTheEndOfATrack_data();
     void racesAtTheEndOfATrack();
@@ -132,38 +132,56 @@ void TransportTest::indicesAndFractionsOutOfRange()
     QCOMPARE(rig.platform.renderToEnd(), 4410);
 }
 
-void TransportTest::aTrackThatFailsWhilePlayingMovesOnOnce_data()
+// A start that fails, while another track plays or from idle, leaves the
+// queue on the track that failed with its reason shown; Play or a click
+// tries that same track again.
+void TransportTest::aFailedStartLeavesTheQueueOnIt_data()
 {
     QTest::addColumn<BitPerfectAudioPlayer::LoadMode>("mode");
-    QTest::newRow("inline") << BitPerfectAudioPlayer::LoadMode::Inline;
-    QTest::newRow("background") << BitPerfectAudioPlayer::LoadMode::Background;
+    QTest::addColumn<bool>("damaged"); // else a rate the device does not run at
+    QTest::addColumn<bool>("whilePlaying");
+    QTest::addColumn<QString>("reason");
+    const auto inl = BitPerfectAudioPlayer::LoadMode::Inline, bg = BitPerfectAudioPlayer::LoadMode::Background;
+    const QString damaged = "The file is damaged", rate = "Could not open DAC: does not play 192000 Hz";
+    QTest::newRow("damaged file while playing") << inl << true << true << damaged;
+    QTest::newRow("damaged file while playing, loaded in the background") << bg << true << true << damaged;
+    QTest::newRow("refused rate while playing") << bg << false << true << rate;
+    QTest::newRow("damaged file from idle") << inl << true << false << damaged;
+    QTest::newRow("refused rate from idle") << inl << false << false << rate;
 }
 
-void TransportTest::aTrackThatFailsWhilePlayingMovesOnOnce()
+void TransportTest::aFailedStartLeavesTheQueueOnIt()
 {
     QFETCH(BitPerfectAudioPlayer::LoadMode, mode);
+    QFETCH(bool, damaged);
+    QFETCH(bool, whilePlaying);
+    QFETCH(QString, reason);
     QueueRig rig(mode);
-    const QList<QUrl> tracks{rig.track("a.wav"), rig.brokenTrack("b.wav"), rig.track("c.wav"),
-                             rig.track("d.wav")};
-    rig.intake.loadPlaylist(tracks);
+    rig.platform.addDevice({2, QStringLiteral("DAC"), true, {44100.0, 96000.0}});
+    rig.player.setOutputDevice(2);
+    const QUrl bad = damaged ? rig.brokenTrack("b.wav")
+                             : testaudio::writeTrack(rig.dir->filePath("b.wav"), {.sampleRate = 192000});
+    rig.intake.loadPlaylist({rig.track("a.wav", 441000), bad, rig.track("c.wav")});
     QTRY_VERIFY(rig.player.isPlaying());
     QCoreApplication::processEvents(); // the first track has been playing for a while
-    rig.transport.playTrack(1, 0.0);
-    QVERIFY(!rig.player.isPlaying());
-    QTRY_COMPARE(rig.queue.currentIndex(), 2);
-    QTRY_VERIFY(rig.player.isPlaying());
-    QCoreApplication::processEvents();
-    QCOMPARE(rig.queue.currentIndex(), 2);
-    QCOMPARE(rig.player.currentURL(), tracks.at(2));
-}
-
-void TransportTest::aFailedStartFromIdleDoesNotMoveOn()
-{
-    QueueRig rig;
-    rig.intake.loadPlaylist({rig.brokenTrack("a.wav"), rig.track("b.wav")});
-    QVERIFY(!rig.player.isPlaying());
-    QCoreApplication::processEvents();
-    QCOMPARE(rig.queue.currentIndex(), 0);
+    if (!whilePlaying)
+        rig.transport.stopPlayback();
+    QSignalSpy reasons(&rig.player, &BitPerfectAudioPlayer::failureReasonChanged);
+    bool first = true;
+    for (const auto &retry : {std::function<void()>([&] { rig.transport.playTrack(1, 0.0); }),
+                              std::function<void()>([&] { rig.transport.togglePausePlayback(); }),
+                              std::function<void()>([&] { rig.transport.playTrack(1, 0.5); })}) {
+        reasons.clear();
+        retry();
+        QTRY_VERIFY(!rig.player.isLoading());
+        QCoreApplication::processEvents(); // a wrong move to the next track would show itself
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.queue.currentIndex(), 1);
+        QVERIFY(!rig.player.isPlaying());
+        QCOMPARE(rig.player.currentURL(), bad);
+        QCOMPARE(rig.player.failureReason(), reason);
+        QCOMPARE(reasons.count(), std::exchange(first, false) ? 1 : 2); // a retry clears it, then sets it again
+    }
 }
 
 // A long load must read neither as progress nor as the end of the track, and

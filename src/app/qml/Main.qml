@@ -30,12 +30,6 @@ Window {
     // later one.
     onFrameSwapped: root.content.firstShown()
 
-    Shortcut {
-        sequences: [StandardKey.Quit]
-        context: Qt.ApplicationShortcut
-        onActivated: Qt.quit()
-    }
-
     AppBackground {
         anchors.fill: parent
     }

@@ -10,9 +10,18 @@ Row {
 
     spacing: 8
 
+    // Closing the one window ends the player, so the close button is where
+    // a Linux user finds the quit command and its shortcut.
+    Shortcut {
+        id: quit
+        sequence: "Ctrl+Q"
+        context: Qt.ApplicationShortcut
+        onActivated: Qt.quit()
+    }
+
     Repeater {
         model: [
-            { name: "close", glyph: "\u00D7", tip: qsTr("Close") },
+            { name: "close", glyph: "\u00D7", tip: qsTr("Quit QuorvelPlayer (%1)").arg(quit.nativeText) },
             { name: "minimise", glyph: "\u2013", tip: qsTr("Minimise") },
             { name: "zoom", glyph: "+", tip: qsTr("Zoom") }
         ]
@@ -37,6 +46,7 @@ Row {
                 opacity: button.pressed ? 0.7 : (root.window.active ? 0.9 : 0.4)
             }
             HelpToolTip {
+                objectName: button.modelData.name + "Tip"
                 text: button.modelData.tip
                 visible: button.containsMouse
             }

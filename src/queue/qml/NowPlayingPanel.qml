@@ -52,6 +52,8 @@ Item {
                     font.pixelSize: 16
                     font.weight: Font.DemiBold
                     color: Theme.ink
+                    textFormat: Text.PlainText
+                    wrapMode: Text.NoWrap
                     elide: Text.ElideMiddle
                     maximumLineCount: 1
                 }

@@ -19,8 +19,10 @@ Item {
     required property real progress
     required property TrackListModel tracks
 
-    Component.onCompleted: root.tracks.rowShown(root.index)
-    ListView.onReused: root.tracks.rowShown(root.index)
+    Component.onCompleted: root.tracks.rowShown(root, root.index)
+    ListView.onReused: root.tracks.rowShown(root, root.index)
+    ListView.onPooled: root.tracks.rowHidden(root)
+    Component.onDestruction: if (root.tracks) root.tracks.rowHidden(root)
 
     // The current row's fill lies under the list (TrackList), clipped to the
     // rounded card.
@@ -86,6 +88,8 @@ Item {
                 font.pixelSize: 11
                 font.weight: Font.Medium
                 color: root.isCurrent ? Theme.ember : Theme.alpha(Theme.ink, 0.7)
+                textFormat: Text.PlainText
+                wrapMode: Text.NoWrap
                 elide: Text.ElideMiddle
                 maximumLineCount: 1
             }
