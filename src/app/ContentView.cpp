@@ -1,7 +1,6 @@
 #include "ContentView.h"
 
-#include "AudioFileRule.h"
-
+#include <QGuiApplication>
 #include <QJSEngine>
 #include <QPointer>
 
@@ -17,9 +16,23 @@ ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs,
     , m_devices(platform, m_player)
     , m_tracks(m_queue, m_transport, m_waveforms)
     , m_nowPlaying(m_queue, m_transport, m_player, m_waveforms)
+    , m_fileChooser(QDBusConnection::sessionBus())
     , m_launchURLs(launchURLs)
 {
     connect(&m_devices, &DeviceCatalogue::selectionMoved, &m_transport, &Transport::continueOnDevice);
+    connectFileChooser();
+}
+
+void ContentView::connectFileChooser()
+{
+    connect(&m_fileChooser, &FileChooserPortal::filesChosen, &m_intake, &FileIntake::openFileURLs);
+    connect(&m_fileChooser, &FileChooserPortal::folderChosen, &m_intake, &FileIntake::openFolderURL);
+    connect(&m_fileChooser, &FileChooserPortal::unavailable, this, [this](FileChooserPortal::Kind kind) {
+        if (kind == FileChooserPortal::Kind::Files)
+            emit fileDialogRequested();
+        else
+            emit folderDialogRequested();
+    });
 }
 
 ContentView::~ContentView()
@@ -42,26 +55,20 @@ ContentView *ContentView::create(QQmlEngine *, QJSEngine *)
 
 QStringList ContentView::audioFileNameFilters() const
 {
-    // "*.[fF][lL][aA][cC]": the dialog matches names case-sensitively, and
-    // "Song.Flac" is as playable as "song.flac".
-    QStringList patterns;
-    for (const QString &extension : audiofilerule::supportedAudioFileExtensions()) {
-        QString pattern = QStringLiteral("*.");
-        for (const QChar c : extension)
-            pattern += c.isLetter() ? QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper()) : QString(c);
-        patterns << pattern;
-    }
-    return {tr("Audio files (%1)").arg(patterns.join(QLatin1Char(' ')))};
+    // Qt's built-in dialog takes its globs from the filter's own text.
+    return {tr("Audio files (%1)").arg(FileChooserPortal::audioFilterGlobs().join(QLatin1Char(' ')))};
 }
 
 void ContentView::openFile()
 {
-    emit fileDialogRequested();
+    m_fileChooser.open(FileChooserPortal::Kind::Files,
+                       FileChooserPortal::parentWindowHandle(QGuiApplication::focusWindow()));
 }
 
 void ContentView::openFolder()
 {
-    emit folderDialogRequested();
+    m_fileChooser.open(FileChooserPortal::Kind::Folder,
+                       FileChooserPortal::parentWindowHandle(QGuiApplication::focusWindow()));
 }
 
 void ContentView::firstShown()

@@ -3,6 +3,7 @@
 #include "BitPerfectAudioPlayer.h"
 #include "Clock.h"
 #include "DeviceCatalogue.h"
+#include "FileChooserPortal.h"
 #include "FileIntake.h"
 #include "NowPlaying.h"
 #include "PlayQueue.h"
@@ -60,8 +61,9 @@ public:
     NowPlaying *nowPlaying() { return &m_nowPlaying; }
     QStringList audioFileNameFilters() const;
 
-    // Asks the view to show the open-file or open-folder dialog; the chosen
-    // URLs come back through the intake.
+    // Asks the desktop's file chooser for files or a folder, or, where no
+    // portal answers, the view for its built-in dialog; the chosen URLs go
+    // through the intake either way.
     Q_INVOKABLE void openFile();
     Q_INVOKABLE void openFolder();
 
@@ -74,6 +76,8 @@ signals:
     void folderDialogRequested();
 
 private:
+    void connectFileChooser();
+
     SteadyClock m_clock;
     BitPerfectAudioPlayer m_player;
     WaveformLoader m_waveforms;
@@ -83,6 +87,7 @@ private:
     DeviceCatalogue m_devices;
     TrackListModel m_tracks;
     NowPlaying m_nowPlaying;
+    FileChooserPortal m_fileChooser;
     QList<QUrl> m_launchURLs;
     bool m_wasShown = false;
 };

@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "ContentView.h"
 #include "QuitOnSignal.h"
+#include "WindowSystem.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -31,6 +32,7 @@ QList<QUrl> readCommandLine(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     const QList<QUrl> launchURLs = readCommandLine(argc, argv);
+    windowsystem::applyToProcess();
     QGuiApplication app(argc, argv);
     setIdentity();
     QGuiApplication::setApplicationDisplayName(QStringLiteral("QuorvelPlayer"));

@@ -1,14 +1,21 @@
 // The whole main screen, offscreen, over the simulated audio platform: the
-// first showing, drags and drops, the picker, a device unplugged mid-track
-// and the track list's rows.
+// first showing, drags and drops, the picker, a device unplugged mid-track,
+// the track list's rows, and the open panels, the desktop's through a
+// stand-in portal on a private session bus.
 #include "AlsaAudioPlatform.h"
 #include "AlsaTestRig.h"
 #include "ContentView.h"
+#include "PrivateBus.h"
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
 #include "WaveformLoader.h"
 #include "WindowSize.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QFile>
 #include <QMimeData>
 #include <functional>
@@ -109,13 +116,77 @@ QQuickItem *rowAt(QQuickItem *list, int index)
     QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, index));
     return row;
 }
+
+// Each filter's name followed by its patterns, from the portal's a(sa(us)).
+QList<QStringList> portalFilters(const QVariant &filters)
+{
+    const QDBusArgument in = filters.value<QDBusArgument>();
+    QList<QStringList> all;
+    in.beginArray();
+    while (!in.atEnd()) {
+        in.beginStructure();
+        all.append({qdbus_cast<QString>(in)});
+        in.beginArray();
+        while (!in.atEnd()) {
+            uint kind = 0;
+            QString pattern;
+            in.beginStructure();
+            in >> kind >> pattern;
+            in.endStructure();
+            all.last() << pattern;
+        }
+        in.endArray();
+        in.endStructure();
+    }
+    in.endArray();
+    return all;
+}
 } // namespace
+
+// The desktop portal's file chooser, standing in on the test's bus: it
+// answers every OpenFile with `uris`, or with a cancel when there are none,
+// and keeps the options of the last call.
+class StandInPortal : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.FileChooser")
+public:
+    StandInPortal(const QString &address, const QStringList &uris)
+        : m_bus(QDBusConnection::connectToBus(address, QStringLiteral("portal"))), m_uris(uris)
+    {
+        m_bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), this, QDBusConnection::ExportAllSlots);
+        m_bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    }
+    ~StandInPortal() override { QDBusConnection::disconnectFromBus(QStringLiteral("portal")); }
+
+    int calls = 0;
+    QVariantMap options;
+
+public slots:
+    QDBusObjectPath OpenFile(const QString &, const QString &, const QVariantMap &given)
+    {
+        ++calls;
+        options = given;
+        const QString sender = message().service().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+        const QString path = "/org/freedesktop/portal/desktop/request/" + sender + "/" + given["handle_token"].toString();
+        QDBusMessage response = QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
+        response << uint(m_uris.isEmpty() ? 1 : 0) << QVariantMap{{"uris", m_uris}};
+        // The answer follows the reply, as the portal's does once the listener chose.
+        QMetaObject::invokeMethod(this, [this, response] { m_bus.send(response); }, Qt::QueuedConnection);
+        return QDBusObjectPath(path);
+    }
+
+private:
+    QDBusConnection m_bus;
+    QStringList m_uris;
+};
 
 class MainScreenTest : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void theCardGivesWayToDroppedFiles();
     void aDropOfOldNamesPlaysThroughALSA();
@@ -126,7 +197,21 @@ private slots:
     void aHugeQueueBuildsOnlyVisibleRows();
     void theOpenPanelsQueueWhatIsChosen_data();
     void theOpenPanelsQueueWhatIsChosen();
+    void theDesktopsChooserQueuesWhatIsChosen_data();
+    void theDesktopsChooserQueuesWhatIsChosen();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_busDir = testaudio::makeTempDir();
+    PrivateBus m_bus;
 };
+
+// A bus without a portal: the open panels are the built-in ones unless a
+// test stands in for the desktop's.
+void MainScreenTest::initTestCase()
+{
+    QString error;
+    QVERIFY2(m_bus.start(m_busDir->path(), &error), qPrintable(error));
+}
 
 // Any complaint about our own QML or its icons (a failed binding, a missing
 // file) fails the test that caused it.
@@ -397,6 +482,58 @@ void MainScreenTest::theOpenPanelsQueueWhatIsChosen()
     }
     QTRY_COMPARE(screen.content.queue()->count(), folder ? 2 : 1);
     QCOMPARE(screen.content.player()->currentURL(), tracks.at(folder ? 0 : 1));
+}
+
+void MainScreenTest::theDesktopsChooserQueuesWhatIsChosen_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<QStringList>("chosen"); // none: the listener cancelled
+    QTest::addColumn<QStringList>("queued");
+    QTest::newRow("files, the extension in any case") << false << QStringList{"b.WAV", "a.flac", "c.txt"}
+                                                      << QStringList{"a.flac", "b.WAV"};
+    QTest::newRow("a folder") << true << QStringList{"album"} << QStringList{"1.wav", "2.wav"};
+    QTest::newRow("cancelled") << false << QStringList{} << QStringList{};
+}
+
+// Where a portal runs, "Open file" and "Open folder" ask it, and what it
+// answers goes through the same intake as the built-in panels'. A cancel
+// changes nothing and closes the request: the next click asks again.
+void MainScreenTest::theDesktopsChooserQueuesWhatIsChosen()
+{
+    QFETCH(bool, folder);
+    QFETCH(QStringList, chosen);
+    QFETCH(QStringList, queued);
+    const auto dir = testaudio::makeTempDir();
+    for (const char *name : {"album/1.wav", "album/2.wav", "b.WAV"})
+        testaudio::writeTrack(dir->filePath(name));
+    testaudio::writeTrack(dir->filePath("a.flac"), {SF_FORMAT_FLAC | SF_FORMAT_PCM_16});
+    QFile(dir->filePath("c.txt")).open(QIODevice::WriteOnly);
+    QStringList uris;
+    for (const QString &name : chosen)
+        uris << QUrl::fromLocalFile(dir->filePath(name)).toString();
+    StandInPortal portal(m_bus.address(), uris);
+    Screen screen;
+    QVERIFY(screen.exposed);
+
+    const auto ask = [&] { folder ? screen.content.openFolder() : screen.content.openFile(); };
+    ask();
+    QTRY_COMPARE(portal.calls, 1);
+    if (folder) {
+        QVERIFY(portal.options.value("directory").toBool());
+    } else {
+        QVERIFY(portal.options.value("multiple").toBool());
+        const QStringList audio{"Audio files (WAV, AIFF, AIF, FLAC, MP3)", "*.[wW][aA][vV]", "*.[aA][iI][fF]",
+                                "*.[aA][iI][fF][fF]", "*.[mM][pP]3", "*.[fF][lL][aA][cC]"};
+        QCOMPARE(portalFilters(portal.options.value("filters")), QList<QStringList>{audio});
+    }
+    QTRY_COMPARE(screen.content.queue()->count(), queued.size());
+    for (int i = 0; i < queued.size(); ++i)
+        QCOMPARE(screen.content.queue()->fileURLs().at(i).fileName(), queued.at(i));
+    ask();
+    QTRY_COMPARE(portal.calls, 2);
+    QVERIFY(!screen.findVisual(screen.window->contentItem(), [](QQuickItem *i) {
+        return i->isVisible() && i->inherits("QQuickAbstractButton") && i->property("text") == "Open";
+    }));
 }
 
 QTEST_MAIN(MainScreenTest)

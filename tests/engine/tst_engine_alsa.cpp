@@ -10,6 +10,7 @@
 #include "AlsaTestRig.h"
 #include "BitPerfectAudioPlayer.h"
 #include "DeviceReservation.h"
+#include "PrivateBus.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 
@@ -19,7 +20,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDir>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -213,8 +213,7 @@ private slots:
 private:
     bool playToEnd(const QString &pcm, const QString &path);
     std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
-    QProcess m_bus;
-    QString m_busAddress;
+    PrivateBus m_bus;
 };
 
 void AlsaTest::initTestCase()
@@ -225,20 +224,13 @@ void AlsaTest::initTestCase()
     __sanitizer_install_malloc_and_free_hooks(countRenderThreadAllocation, [](const volatile void *) {});
 #endif
     // A session bus of the test's own, before anything connects to one.
-    // It dies with the test, also when the test crashes.
-    m_bus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-    QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing (scripts/install-deps --test)");
-    QTRY_VERIFY(m_bus.canReadLine());
-    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
+    QVERIFY2(m_bus.start(m_dir->path(), &error), qPrintable(error));
     QVERIFY(QDBusConnection::sessionBus().isConnected());
 }
 
 void AlsaTest::cleanupTestCase()
 {
-    m_bus.terminate();
-    m_bus.waitForFinished();
+    m_bus.stop();
 }
 
 bool AlsaTest::playToEnd(const QString &pcm, const QString &path)
@@ -527,7 +519,7 @@ void AlsaTest::cardIsReservedOnTheSessionBus()
     const QString record = m_dir->filePath("card-received.raw");
     QFile::remove(record);
     const QString ours = QDBusConnection::sessionBus().baseService();
-    const auto holder = std::make_unique<StandInHolder>(m_busAddress, grants);
+    const auto holder = std::make_unique<StandInHolder>(m_bus.address(), grants);
     // A refusing holder leaves the PCM free, so that an open would show.
     QVERIFY(holder->hold(grants));
     QCOMPARE(reservationOwner(), holder->bus().baseService());
@@ -621,7 +613,7 @@ void AlsaTest::aPausedPlayerLetsTheCardGoAndTakesItBack()
     player.pause();
     const qint64 pausedAt = player.currentFrame();
 
-    const auto holder = std::make_unique<StandInHolder>(m_busAddress, true);
+    const auto holder = std::make_unique<StandInHolder>(m_bus.address(), true);
     QCOMPARE(holder->askForCard(0), std::make_pair(true, true));
     QVERIFY(holder->hold(true, true));
     QVERIFY(player.isPaused());
@@ -653,7 +645,7 @@ void AlsaTest::aMoveOntoAHeldCardWaitsThenGoesOn()
     testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 2, testaudio::Signal::Noise});
     const QString before = m_dir->filePath("dac-received.raw"), after = m_dir->filePath("card-received.raw");
     QFile::remove(after);
-    const auto holder = std::make_unique<StandInHolder>(m_busAddress, true);
+    const auto holder = std::make_unique<StandInHolder>(m_bus.address(), true);
     QVERIFY(holder->hold(true));
     Rig rig(m_dir->path(), "quorvel_dac");
     BitPerfectAudioPlayer &player = rig.player;
@@ -696,7 +688,7 @@ void AlsaTest::reportsDeviceNodeChanges()
 // rest of its life, so the check without one comes last, once the bus is gone.
 void AlsaTest::aCardPlaysWithoutASessionBus()
 {
-    m_bus.terminate();
+    m_bus.stop();
     QTRY_VERIFY(!QDBusConnection::sessionBus().isConnected());
     const QString path = m_dir->filePath("nobus.wav");
     testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 4800});

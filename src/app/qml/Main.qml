@@ -20,6 +20,25 @@ Window {
     color: Theme.night
     flags: Qt.Window | Qt.FramelessWindowHint
 
+    // The built-in open panels (where the desktop offers no file chooser)
+    // draw with the window's palette: dark like the rest of the window.
+    palette.window: Theme.panel
+    palette.windowText: Theme.ink
+    palette.base: Theme.night
+    palette.alternateBase: Theme.deepWine
+    palette.text: Theme.ink
+    palette.button: Theme.raisedPanel
+    palette.buttonText: Theme.ink
+    palette.light: Theme.deepWine
+    palette.midlight: Theme.raisedPanel
+    palette.mid: Theme.wine
+    palette.dark: Theme.wine
+    palette.shadow: Theme.night
+    palette.highlight: Theme.ember
+    palette.highlightedText: Theme.night
+    palette.placeholderText: Theme.muted
+    palette.brightText: Theme.gold
+
     WindowResizer {
         id: resizer
         window: root
