@@ -2,8 +2,10 @@
 
 #include "AudioFileRule.h"
 
+#include <QCoreApplication>
 #include <QJSEngine>
 #include <QPointer>
+#include <QStandardPaths>
 
 namespace {
 QPointer<ContentView> s_instance;
@@ -17,9 +19,14 @@ ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs,
     , m_devices(platform, m_player)
     , m_tracks(m_queue, m_transport, m_waveforms)
     , m_nowPlaying(m_queue, m_transport, m_player, m_waveforms)
+    , m_tags(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/covers"))
+    , m_desktopPlayer(m_queue, m_transport, m_player, m_intake, m_tags)
     , m_launchURLs(launchURLs)
 {
     connect(&m_devices, &DeviceCatalogue::selectionMoved, &m_transport, &Transport::continueOnDevice);
+    connect(&m_desktopPlayer, &DesktopPlayer::raiseRequested, this, &ContentView::raiseRequested);
+    // Queued, as Ctrl+Q is: the caller hears its answer before the window goes.
+    connect(&m_desktopPlayer, &DesktopPlayer::quitRequested, this, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 ContentView::~ContentView()

@@ -2,10 +2,12 @@
 
 #include "BitPerfectAudioPlayer.h"
 #include "Clock.h"
+#include "DesktopPlayer.h"
 #include "DeviceCatalogue.h"
 #include "FileIntake.h"
 #include "NowPlaying.h"
 #include "PlayQueue.h"
+#include "TagReader.h"
 #include "TrackListModel.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
@@ -58,6 +60,8 @@ public:
     WaveformLoader *waveforms() { return &m_waveforms; }
     TrackListModel *tracks() { return &m_tracks; }
     NowPlaying *nowPlaying() { return &m_nowPlaying; }
+    // What the desktop's media controls drive; main() puts it on the bus.
+    DesktopPlayer *desktopPlayer() { return &m_desktopPlayer; }
     QStringList audioFileNameFilters() const;
 
     // Asks the view to show the open-file or open-folder dialog; the chosen
@@ -72,6 +76,8 @@ public:
 signals:
     void fileDialogRequested();
     void folderDialogRequested();
+    // The desktop asked for the window (a media control, a second start).
+    void raiseRequested();
 
 private:
     SteadyClock m_clock;
@@ -83,6 +89,8 @@ private:
     DeviceCatalogue m_devices;
     TrackListModel m_tracks;
     NowPlaying m_nowPlaying;
+    TagReader m_tags;
+    DesktopPlayer m_desktopPlayer;
     QList<QUrl> m_launchURLs;
     bool m_wasShown = false;
 };

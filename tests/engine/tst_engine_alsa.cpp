@@ -10,6 +10,7 @@
 #include "AlsaTestRig.h"
 #include "BitPerfectAudioPlayer.h"
 #include "DeviceReservation.h"
+#include "PrivateSessionBus.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 
@@ -19,13 +20,11 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDir>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <pthread.h>
 #include <sys/prctl.h>
@@ -183,8 +182,7 @@ private slots:
 private:
     bool playToEnd(const QString &pcm, const QString &path);
     std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
-    QProcess m_bus;
-    QString m_busAddress;
+    PrivateSessionBus m_bus;
 };
 
 void AlsaTest::initTestCase()
@@ -194,21 +192,14 @@ void AlsaTest::initTestCase()
 #if defined(__SANITIZE_ADDRESS__)
     __sanitizer_install_malloc_and_free_hooks(countRenderThreadAllocation, [](const volatile void *) {});
 #endif
-    // A session bus of the test's own, before anything connects to one.
-    // It dies with the test, also when the test crashes.
-    m_bus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-    QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing (scripts/install-deps --test)");
-    QTRY_VERIFY(m_bus.canReadLine());
-    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
+    // Before anything connects to a bus.
+    QVERIFY2(m_bus.start(), "dbus-daemon is missing (scripts/install-deps --test)");
     QVERIFY(QDBusConnection::sessionBus().isConnected());
 }
 
 void AlsaTest::cleanupTestCase()
 {
-    m_bus.terminate();
-    m_bus.waitForFinished();
+    m_bus.stop();
 }
 
 bool AlsaTest::playToEnd(const QString &pcm, const QString &path)
@@ -469,7 +460,7 @@ void AlsaTest::cardIsReservedOnTheSessionBus()
     const QString record = m_dir->filePath("card-received.raw");
     QFile::remove(record);
     const QString ours = QDBusConnection::sessionBus().baseService();
-    const auto holder = std::make_unique<StandInHolder>(m_busAddress, grants);
+    const auto holder = std::make_unique<StandInHolder>(m_bus.address(), grants);
     // A refusing holder leaves the PCM free, so that an open would show.
     QVERIFY(holder->hold(grants));
     QCOMPARE(reservationOwner(), holder->bus().baseService());
@@ -552,7 +543,7 @@ void AlsaTest::reportsDeviceNodeChanges()
 // rest of its life, so the check without one comes last, once the bus is gone.
 void AlsaTest::aCardPlaysWithoutASessionBus()
 {
-    m_bus.terminate();
+    m_bus.stop();
     QTRY_VERIFY(!QDBusConnection::sessionBus().isConnected());
     const QString path = m_dir->filePath("nobus.wav");
     testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 4800});

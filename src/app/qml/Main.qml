@@ -30,6 +30,14 @@ Window {
     // later one.
     onFrameSwapped: root.content.firstShown()
 
+    Connections {
+        target: root.content
+        function onRaiseRequested() {
+            root.raise()
+            root.requestActivate()
+        }
+    }
+
     Shortcut {
         sequences: [StandardKey.Quit]
         context: Qt.ApplicationShortcut
