@@ -1,6 +1,8 @@
 // The player from the outside: the real program, started with a folder on its
-// command line, plays it through real ALSA and quits cleanly.
+// command line, plays it through real ALSA and quits cleanly; started again
+// on the same desktop, it hands the new folder to the running one.
 #include "AlsaTestRig.h"
+#include "PrivateSessionBus.h"
 #include "TestAudio.h"
 
 #include <QProcess>
@@ -14,7 +16,30 @@ class EndToEndTest : public QObject
 
 private slots:
     void theProgramPlaysAFolderGivenOnItsCommandLine();
+    void aSecondStartHandsItsFolderToTheRunningPlayer();
 };
+
+namespace {
+
+void startPlayer(QProcess &player, const QStringList &arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    player.setProcessEnvironment(env);
+    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // It dies with the test, also when the test crashes, so that no player
+    // outlives it holding its output open.
+    player.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), arguments);
+}
+
+bool quitCleanly(QProcess &player)
+{
+    ::kill(pid_t(player.processId()), SIGTERM);
+    return player.waitForFinished(20000) && player.exitStatus() == QProcess::NormalExit && player.exitCode() == 0;
+}
+
+} // namespace
 
 void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
 {
@@ -36,21 +61,11 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
     QFile(album + "/cover.txt").open(QIODevice::WriteOnly);
 
     QProcess player;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    player.setProcessEnvironment(env);
-    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // It dies with the test, also when the test crashes, so that no player
-    // outlives it holding its output open.
-    player.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {album});
+    startPlayer(player, {album});
     QVERIFY(player.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(dir->path()).join().size() >= bytes, 30000);
     QCOMPARE(player.state(), QProcess::Running);
-    ::kill(pid_t(player.processId()), SIGTERM);
-    QVERIFY(player.waitForFinished(20000));
-    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(player.exitCode(), 0);
+    QVERIFY(quitCleanly(player));
 
     // Tracks of one format may reach the device as one stream or as several,
     // as the next track was in memory in time or not: joined, the captures
@@ -65,6 +80,39 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
         at = found + track.size();
     }
     QCOMPARE(captured.mid(at).count('\0'), captured.size() - at);
+}
+
+// As a file manager's "Open with" does: the second program exits at once, and
+// the first one plays what it was given, named on the bus by its desktop file.
+void EndToEndTest::aSecondStartHandsItsFolderToTheRunningPlayer()
+{
+    PrivateSessionBus bus;
+    QVERIFY2(bus.start(), "dbus-daemon is missing (scripts/install-deps --test)");
+    const auto dir = testaudio::makeTempDir();
+    QString error;
+    QVERIFY2(alsarig::install(dir->path(), &error, alsarig::Devices::CaptureOnly), qPrintable(error));
+    QList<QByteArray> tracks;
+    for (const char *album : {"first", "second"}) {
+        testaudio::Recipe recipe{.signal = testaudio::Signal::Noise, .seed = quint32(tracks.size() + 40)};
+        tracks << testaudio::rawData(testaudio::writeTrack(dir->filePath(album + QString("/a.wav")), recipe).toLocalFile());
+    }
+
+    QProcess first;
+    startPlayer(first, {dir->filePath("first")});
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(dir->path()).join().contains(tracks[0]), 30000);
+    QProcess desktopEntry;
+    desktopEntry.start("busctl", {"--user", "get-property", "org.mpris.MediaPlayer2.quorvelplayer",
+                                  "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2", "DesktopEntry"});
+    QVERIFY(desktopEntry.waitForFinished(20000));
+    QCOMPARE(desktopEntry.readAllStandardOutput().trimmed(), "s \"" QUORVEL_DESKTOP_ENTRY "\"");
+
+    QProcess second;
+    startPlayer(second, {dir->filePath("second")});
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(dir->path()).join().contains(tracks[1]), 30000);
+    QCOMPARE(first.state(), QProcess::Running);
+    QVERIFY(quitCleanly(first));
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)
