@@ -21,11 +21,13 @@ DesktopPlayer::DesktopPlayer(PlayQueue &queue, Transport &transport, BitPerfectA
     connect(&m_queue, &PlayQueue::currentIndexChanged, this, &DesktopPlayer::onCurrentTrackMoved);
     for (auto signal : {&BitPerfectAudioPlayer::isPlayingChanged, &BitPerfectAudioPlayer::isPausedChanged,
                         &BitPerfectAudioPlayer::isLoadingChanged, &BitPerfectAudioPlayer::durationChanged,
-                        &BitPerfectAudioPlayer::currentURLChanged})
+                        &BitPerfectAudioPlayer::currentURLChanged}) {
         connect(&m_player, signal, this, &DesktopPlayer::changed);
+        connect(&m_player, signal, this, &DesktopPlayer::forgetTrackWhenIdle);
+    }
     connect(&m_player, &BitPerfectAudioPlayer::started, this, &DesktopPlayer::onStarted);
     // The transport has moved the queue on by now: it connected first.
-    connect(&m_player, &BitPerfectAudioPlayer::advancedToNext, this, [this] { m_lastStartedTrackId = trackId(); });
+    connect(&m_player, &BitPerfectAudioPlayer::advancedToNext, this, [this] { m_heldTrackId = trackId(); });
     connect(&m_transport, &Transport::canGoNextChanged, this, &DesktopPlayer::changed);
     connect(&m_tags, &TagReader::tagsRead, this, [this](const QUrl &url) {
         if (url == m_queue.currentTrackURL())
@@ -185,11 +187,18 @@ void DesktopPlayer::onCurrentTrackMoved()
     emit changed();
 }
 
-// A start of the track that started last is a jump within it.
+// A start of the track the engine holds is a jump within it; a start after
+// a stop or an end is none.
 void DesktopPlayer::onStarted()
 {
     const QString id = trackId();
-    if (id == m_lastStartedTrackId)
+    if (id == m_heldTrackId)
         emit seeked(position());
-    m_lastStartedTrackId = id;
+    m_heldTrackId = id;
+}
+
+void DesktopPlayer::forgetTrackWhenIdle()
+{
+    if (!m_player.isPlaying() && !m_player.isPaused() && !m_player.isLoading())
+        m_heldTrackId.clear();
 }

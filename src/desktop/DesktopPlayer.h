@@ -71,6 +71,7 @@ private:
     void seekTo(qint64 position);
     void onCurrentTrackMoved();
     void onStarted();
+    void forgetTrackWhenIdle();
 
     PlayQueue &m_queue;
     Transport &m_transport;
@@ -78,5 +79,6 @@ private:
     FileIntake &m_intake;
     TagReader &m_tags;
     quint64 m_queueGeneration = 0;
-    QString m_lastStartedTrackId;
+    // The track the engine holds started (playing or paused); empty when idle.
+    QString m_heldTrackId;
 };
