@@ -69,7 +69,7 @@ QVariantMap DesktopPlayer::metadata() const
 qint64 DesktopPlayer::position() const
 {
     const double rate = m_player.sampleRate();
-    if (m_player.currentURL() != m_queue.currentTrackURL() || !(rate > 0))
+    if (!holdsCurrentTrack() || !(rate > 0))
         return 0;
     return qint64(std::llround(double(m_player.currentFrame()) * 1e6 / rate));
 }
@@ -168,11 +168,17 @@ void DesktopPlayer::quit()
 // reader's estimate before.
 qint64 DesktopPlayer::length() const
 {
-    const QUrl url = m_queue.currentTrackURL();
-    if (m_player.currentURL() == url && m_player.duration() > 0)
+    if (holdsCurrentTrack() && m_player.duration() > 0)
         return qint64(std::llround(m_player.duration() * 1e6));
-    const std::optional<TrackTags> tags = m_tags.tags(url);
+    const std::optional<TrackTags> tags = m_tags.tags(m_queue.currentTrackURL());
     return tags ? tags->lengthMicroseconds : 0;
+}
+
+// While a track loads, the engine names it but still publishes the length and
+// rate of the one before.
+bool DesktopPlayer::holdsCurrentTrack() const
+{
+    return !m_player.isLoading() && m_player.currentURL() == m_queue.currentTrackURL();
 }
 
 // As a click on the waveform at that point.

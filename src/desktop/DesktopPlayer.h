@@ -68,6 +68,7 @@ signals:
 
 private:
     qint64 length() const;
+    bool holdsCurrentTrack() const;
     void seekTo(qint64 position);
     void onCurrentTrackMoved();
     void onStarted();
