@@ -9,6 +9,7 @@
 #include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
+#include <taglib/tfilestream.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
@@ -116,8 +117,10 @@ TrackTags read(const QString &path, const QString &coverFolder)
         return tags;
     QByteArray picture;
     try {
-        TagLib::FileRef ref(QFile::encodeName(path).constData(), true, TagLib::AudioProperties::Fast);
-        if (!ref.isNull()) {
+        // Read-only: tags are never written back to the user's music.
+        TagLib::FileStream stream(QFile::encodeName(path).constData(), true);
+        TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Fast);
+        if (stream.isOpen() && !ref.isNull()) {
             readTextTags(*ref.file(), tags);
             if (const TagLib::AudioProperties *audio = ref.audioProperties())
                 tags.lengthMicroseconds = qint64(std::max(0, audio->lengthInMilliseconds())) * 1000;
