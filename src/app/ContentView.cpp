@@ -1,8 +1,12 @@
 #include "ContentView.h"
 
+#include "AudioFileRule.h"
+
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QJSEngine>
 #include <QPointer>
+#include <QStandardPaths>
 
 namespace {
 QPointer<ContentView> s_instance;
@@ -17,9 +21,14 @@ ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs,
     , m_tracks(m_queue, m_transport, m_waveforms)
     , m_nowPlaying(m_queue, m_transport, m_player, m_waveforms)
     , m_fileChooser(QDBusConnection::sessionBus())
+    , m_tags(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/covers"))
+    , m_desktopPlayer(m_queue, m_transport, m_player, m_intake, m_tags)
     , m_launchURLs(launchURLs)
 {
     connect(&m_devices, &DeviceCatalogue::selectionMoved, &m_transport, &Transport::continueOnDevice);
+    connect(&m_desktopPlayer, &DesktopPlayer::raiseRequested, this, &ContentView::raiseRequested);
+    // Queued, as Ctrl+Q is: the caller hears its answer before the window goes.
+    connect(&m_desktopPlayer, &DesktopPlayer::quitRequested, this, &QCoreApplication::quit, Qt::QueuedConnection);
     connectFileChooser();
 }
 

@@ -2,11 +2,13 @@
 
 #include "BitPerfectAudioPlayer.h"
 #include "Clock.h"
+#include "DesktopPlayer.h"
 #include "DeviceCatalogue.h"
 #include "FileChooserPortal.h"
 #include "FileIntake.h"
 #include "NowPlaying.h"
 #include "PlayQueue.h"
+#include "TagReader.h"
 #include "TrackListModel.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
@@ -59,6 +61,8 @@ public:
     WaveformLoader *waveforms() { return &m_waveforms; }
     TrackListModel *tracks() { return &m_tracks; }
     NowPlaying *nowPlaying() { return &m_nowPlaying; }
+    // What the desktop's media controls drive; main() puts it on the bus.
+    DesktopPlayer *desktopPlayer() { return &m_desktopPlayer; }
     QStringList audioFileNameFilters() const;
 
     // Asks the desktop's file chooser for files or a folder, or, where no
@@ -74,6 +78,8 @@ public:
 signals:
     void fileDialogRequested();
     void folderDialogRequested();
+    // The desktop asked for the window (a media control, a second start).
+    void raiseRequested();
 
 private:
     void connectFileChooser();
@@ -88,6 +94,8 @@ private:
     TrackListModel m_tracks;
     NowPlaying m_nowPlaying;
     FileChooserPortal m_fileChooser;
+    TagReader m_tags;
+    DesktopPlayer m_desktopPlayer;
     QList<QUrl> m_launchURLs;
     bool m_wasShown = false;
 };

@@ -1,9 +1,12 @@
 #include "AlsaAudioPlatform.h"
 #include "CommandLine.h"
 #include "ContentView.h"
+#include "MprisService.h"
 #include "QuitOnSignal.h"
+#include "RunningPlayer.h"
 #include "WindowSystem.h"
 
+#include <QDBusConnection>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
@@ -36,7 +39,10 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     setIdentity();
     QGuiApplication::setApplicationDisplayName(QStringLiteral("QuorvelPlayer"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("quorvel-player"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORVEL_DESKTOP_ENTRY));
+    // One player per desktop session: a second start hands over and goes.
+    if (runningplayer::handOver(QDBusConnection::sessionBus(), launchURLs))
+        return 0;
     // Every control is drawn by the player's own styles; the basic style adds
     // nothing of a desktop theme on top.
     QQuickStyle::setStyle(QStringLiteral("Basic"));
@@ -46,6 +52,8 @@ int main(int argc, char *argv[])
     AlsaAudioPlatform platform;
     ContentView content(platform, launchURLs);
     ContentView::provide(&content);
+    MprisService mpris(*content.desktopPlayer(), QGuiApplication::desktopFileName());
+    mpris.publish(QDBusConnection::sessionBus());
 
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/"));

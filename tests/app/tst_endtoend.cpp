@@ -1,8 +1,10 @@
 // The player from the outside: the real program, started with a folder on its
 // command line, plays it through real ALSA, whatever bytes its names hold,
 // and quits cleanly, offscreen and as a native client of a headless Wayland
-// compositor with no X server.
+// compositor with no X server; started again on the same desktop, it hands
+// the new folder to the running one.
 #include "AlsaTestRig.h"
+#include "PrivateBus.h"
 #include "TestAudio.h"
 
 #include <QDir>
@@ -22,6 +24,7 @@ class EndToEndTest : public QObject
 private slots:
     void theProgramPlaysAFolderGivenOnItsCommandLine_data();
     void theProgramPlaysAFolderGivenOnItsCommandLine();
+    void aSecondStartHandsItsFolderToTheRunningPlayer();
 };
 
 namespace {
@@ -51,6 +54,30 @@ void useWeston(QProcessEnvironment &env, const QString &runtimeDir)
     // exit, some in modules unloaded by then that the leak checker cannot
     // name; the offscreen rows check the player's own for leaks.
     env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":detect_leaks=0");
+}
+// The player, or a program that becomes it (a shell's exec).
+void startPlayer(QProcess &player, const QStringList &arguments, const QProcessEnvironment &env,
+                 const QString &program = QStringLiteral(QUORVEL_PLAYER_BINARY))
+{
+    player.setProcessEnvironment(env);
+    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // It dies with the test, also when the test crashes, so that no player
+    // outlives it holding its output open.
+    player.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    player.start(program, arguments);
+}
+
+QProcessEnvironment offscreen()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
+}
+
+bool quitCleanly(QProcess &player)
+{
+    ::kill(pid_t(player.processId()), SIGTERM);
+    return player.waitForFinished(20000) && player.exitStatus() == QProcess::NormalExit && player.exitCode() == 0;
 }
 } // namespace
 
@@ -96,8 +123,7 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
     QFile(album + "/cover.txt").open(QIODevice::WriteOnly);
 
     QProcess weston;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcessEnvironment env = offscreen();
     if (wayland) {
         const QString runtimeDir = dir->filePath("runtime");
         QVERIFY(QDir().mkdir(runtimeDir)); // weston wants it private, as a session's is
@@ -106,22 +132,15 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
         useWeston(env, runtimeDir);
     }
     QProcess player;
-    player.setProcessEnvironment(env);
-    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // It dies with the test, also when the test crashes, so that no player
-    // outlives it holding its output open.
-    player.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    if (oneByOne) // exec: the shell's process becomes the player's
-        player.start("/bin/sh", {"-c", "cd \"$1\" && exec \"$0\" *", QStringLiteral(QUORVEL_PLAYER_BINARY), album});
+    if (oneByOne)
+        startPlayer(player, {"-c", "cd \"$1\" && exec \"$0\" *", QStringLiteral(QUORVEL_PLAYER_BINARY), album}, env,
+                    "/bin/sh");
     else
-        player.start(QStringLiteral(QUORVEL_PLAYER_BINARY), {album});
+        startPlayer(player, {album}, env);
     QVERIFY(player.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(dir->path()).join().size() >= bytes, 30000);
     QCOMPARE(player.state(), QProcess::Running);
-    ::kill(pid_t(player.processId()), SIGTERM);
-    QVERIFY(player.waitForFinished(20000));
-    QCOMPARE(player.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(player.exitCode(), 0);
+    QVERIFY(quitCleanly(player));
     weston.terminate();
     weston.waitForFinished();
 
@@ -138,6 +157,39 @@ void EndToEndTest::theProgramPlaysAFolderGivenOnItsCommandLine()
         at = found + track.size();
     }
     QCOMPARE(captured.mid(at).count('\0'), captured.size() - at);
+}
+
+// As a file manager's "Open with" does: the second program exits at once, and
+// the first one plays what it was given, named on the bus by its desktop file.
+void EndToEndTest::aSecondStartHandsItsFolderToTheRunningPlayer()
+{
+    const auto dir = testaudio::makeTempDir();
+    QString error;
+    PrivateBus bus;
+    QVERIFY2(bus.start(dir->path(), &error), qPrintable(error));
+    QVERIFY2(alsarig::install(dir->path(), &error, alsarig::Devices::CaptureOnly), qPrintable(error));
+    QList<QByteArray> tracks;
+    for (const char *album : {"first", "second"}) {
+        testaudio::Recipe recipe{.signal = testaudio::Signal::Noise, .seed = quint32(tracks.size() + 40)};
+        tracks << testaudio::rawData(testaudio::writeTrack(dir->filePath(album + QString("/a.wav")), recipe).toLocalFile());
+    }
+
+    QProcess first;
+    startPlayer(first, {dir->filePath("first")}, offscreen());
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(dir->path()).join().contains(tracks[0]), 30000);
+    QProcess desktopEntry;
+    desktopEntry.start("busctl", {"--user", "get-property", "org.mpris.MediaPlayer2.quorvelplayer",
+                                  "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2", "DesktopEntry"});
+    QVERIFY(desktopEntry.waitForFinished(20000));
+    QCOMPARE(desktopEntry.readAllStandardOutput().trimmed(), "s \"" QUORVEL_DESKTOP_ENTRY "\"");
+
+    QProcess second;
+    startPlayer(second, {dir->filePath("second")}, offscreen());
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(alsarig::captures(dir->path()).join().contains(tracks[1]), 30000);
+    QCOMPARE(first.state(), QProcess::Running);
+    QVERIFY(quitCleanly(first));
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

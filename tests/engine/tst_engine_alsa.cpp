@@ -25,7 +25,6 @@
 #include <QTimer>
 #include <QtEndian>
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <pthread.h>
 #include <sys/prctl.h>

@@ -49,6 +49,14 @@ Window {
     // later one.
     onFrameSwapped: root.content.firstShown()
 
+    Connections {
+        target: root.content
+        function onRaiseRequested() {
+            root.raise()
+            root.requestActivate()
+        }
+    }
+
     AppBackground {
         anchors.fill: parent
     }
