@@ -14,6 +14,7 @@ struct LoadedTrack
     TrackBlock block;
     StreamFormat format;
     qint64 totalFrames = 0;
+    unsigned decodedParts = 0; // decoders that ran at once (0: read raw), for tests and benchmarks
 };
 
 // Both reads hand libsndfile 32-bit counts elsewhere; a track larger than
