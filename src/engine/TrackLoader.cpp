@@ -185,6 +185,8 @@ struct DecodeJob
     quint32 channels;
     quint64 ceiling;
     bool leadIn; // MP3: a part is entered through a lead-in
+    // FLAC: integers scaled to [-1, 1) by the decoder, plausible by construction.
+    bool integerSource;
 };
 
 // Grows the part's block to hold `frames` frames: double what it has, or
@@ -223,7 +225,7 @@ void decodePart(SNDFILE *file, Part &part, const DecodeJob &job)
         }
         float *at = reinterpret_cast<float *>(part.block.data()) + part.frames * job.channels;
         const qint64 got = std::max<sf_count_t>(sf_readf_float(file, at, chunk), 0);
-        if (!floatSamplesArePlausible(at, std::size_t(got) * job.channels)) {
+        if (!job.integerSource && !floatSamplesArePlausible(at, std::size_t(got) * job.channels)) {
             part.refused = true;
             return;
         }
@@ -321,7 +323,7 @@ std::vector<Part> decodeInParts(const QString &path, const CheckedAudioFile &fil
     parts.clear();
     parts.emplace_back().wanted = announced;
     LoadLedger ledger(job.ceiling); // the parts given up hold nothing any more
-    decodePartOf(path, file, parts.front(), {ledger, job.stop, job.channels, job.ceiling, false});
+    decodePartOf(path, file, parts.front(), {ledger, job.stop, job.channels, job.ceiling, false, false});
     return parts;
 }
 
@@ -340,7 +342,8 @@ std::optional<LoadedTrack> loadDecoded(const QString &path, const CheckedAudioFi
                       || !trackMemoryAllows(quint64(*announced) * frameBytes, TrackBlock::heldBytes())))
         return std::nullopt;
     LoadLedger ledger(ceiling);
-    const DecodeJob job{ledger, stop, track.format.channels, ceiling, isMp3(info)};
+    const bool integerSource = track.format.integerSourceBits > 0;
+    const DecodeJob job{ledger, stop, track.format.channels, ceiling, isMp3(info), integerSource};
     std::vector<Part> parts = decodeInParts(path, file, announced, job);
     std::optional<TrackBlock> block = joinParts(parts, track.totalFrames);
     if (!block || track.totalFrames <= 0 || stop.stop_requested()
