@@ -3,6 +3,7 @@
 #include "AudioFileCheck.h"
 #include "FloatSampleScan.h"
 #include "MemoryBudget.h"
+#include "Mp3LeadIn.h"
 
 #include <algorithm>
 #include <atomic>
@@ -152,14 +153,20 @@ std::optional<qint64> announcedFrames(const SF_INFO &info)
     return info.frames;
 }
 
-// FLAC frames decode independently and seek exactly, so a long FLAC track
-// is decoded in parts, one decoder per core; below this many frames per part
-// the threads cost more than they save.
+// A long track is decoded in parts, one decoder per core: FLAC frames
+// decode independently and seek exactly, MP3 frames after a lead-in
+// (Mp3LeadIn.h). Below this many frames per part the threads cost more than
+// they save.
 constexpr qint64 kMinFramesPerPart = 1 << 18;
+
+bool isMp3(const SF_INFO &info)
+{
+    return (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+}
 
 unsigned partsFor(const SF_INFO &info, std::optional<qint64> frames)
 {
-    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC || !frames)
+    if (((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC && !isMp3(info)) || !frames)
         return 1;
     const auto cores = qint64(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
     return unsigned(std::clamp<qint64>(*frames / kMinFramesPerPart, 1, cores));
@@ -174,6 +181,7 @@ struct Part
     TrackBlock block;
     qint64 frames = 0;
     bool refused = false; // stopped, over budget, or implausible samples
+    std::vector<float> leadIn; // MP3: decoded before `first`, then discarded
 };
 
 struct DecodeJob
@@ -182,6 +190,9 @@ struct DecodeJob
     const std::stop_token &stop;
     quint32 channels;
     quint64 ceiling;
+    bool leadIn; // MP3: a part is entered through a lead-in
+    // FLAC: integers scaled to [-1, 1) by the decoder, plausible by construction.
+    bool integerSource;
 };
 
 // Grows the part's block to hold `frames` frames: double what it has, or
@@ -199,9 +210,18 @@ bool makeRoom(Part &part, const DecodeJob &job, qint64 frames)
     return job.ledger.grow(part.block, doubled) || job.ledger.grow(part.block, need);
 }
 
+bool enterPart(SNDFILE *file, Part &part, const DecodeJob &job)
+{
+    if (part.first == 0)
+        return true;
+    if (job.leadIn)
+        return mp3leadin::enter(file, part.first, job.channels, part.leadIn);
+    return sf_seek(file, part.first, SEEK_SET) == part.first;
+}
+
 void decodePart(SNDFILE *file, Part &part, const DecodeJob &job)
 {
-    if (part.first > 0 && sf_seek(file, part.first, SEEK_SET) != part.first)
+    if (!enterPart(file, part, job))
         return; // a header that claims more than the stream holds
     while (!part.wanted || part.frames < *part.wanted) {
         const qint64 chunk = part.wanted ? std::min(kChunkFrames, *part.wanted - part.frames) : kChunkFrames;
@@ -211,7 +231,7 @@ void decodePart(SNDFILE *file, Part &part, const DecodeJob &job)
         }
         float *at = reinterpret_cast<float *>(part.block.data()) + part.frames * job.channels;
         const qint64 got = std::max<sf_count_t>(sf_readf_float(file, at, chunk), 0);
-        if (!floatSamplesArePlausible(at, std::size_t(got) * job.channels)) {
+        if (!job.integerSource && !floatSamplesArePlausible(at, std::size_t(got) * job.channels)) {
             part.refused = true;
             return;
         }
@@ -282,6 +302,37 @@ void decodeAll(const QByteArray &path, const CheckedAudioFile &file, std::vector
         worker.join();
 }
 
+// MP3 parts stand for one pass only when every part but the last came out
+// whole and every lead-in ended as the part before it did. Otherwise (a
+// stream shorter than its header, a position the decoder could not reach,
+// a reservoir deeper than the lead-in) the track is decoded again in one
+// pass, which is what the parts stand in for.
+bool partsJoinExactly(const std::vector<Part> &parts, quint32 channels)
+{
+    for (std::size_t p = 1; p < parts.size(); ++p) {
+        const Part &before = parts[p - 1];
+        const auto *end = reinterpret_cast<const float *>(before.block.data());
+        if (before.frames != before.wanted || !mp3leadin::continues(parts[p].leadIn, end, before.frames, channels))
+            return false;
+    }
+    return true;
+}
+
+std::vector<Part> decodeInParts(const QByteArray &path, const CheckedAudioFile &file, std::optional<qint64> announced,
+                                const DecodeJob &job)
+{
+    std::vector<Part> parts = planParts(file.info(), announced);
+    decodeAll(path, file, parts, job);
+    const bool refused = std::any_of(parts.begin(), parts.end(), [](const Part &part) { return part.refused; });
+    if (!job.leadIn || parts.size() == 1 || refused || partsJoinExactly(parts, job.channels))
+        return parts;
+    parts.clear();
+    parts.emplace_back().wanted = announced;
+    LoadLedger ledger(job.ceiling); // the parts given up hold nothing any more
+    decodePartOf(path, file, parts.front(), {ledger, job.stop, job.channels, job.ceiling, false, false});
+    return parts;
+}
+
 TrackLoad loadDecoded(const QByteArray &path, const CheckedAudioFile &file, const std::stop_token &stop)
 {
     const SF_INFO &info = file.info();
@@ -299,14 +350,16 @@ TrackLoad loadDecoded(const QByteArray &path, const CheckedAudioFile &file, cons
                       || !trackMemoryAllows(quint64(*announced) * frameBytes, TrackBlock::heldBytes())))
         return LoadProblem::TooLarge;
     LoadLedger ledger(ceiling);
-    std::vector<Part> parts = planParts(info, announced);
-    decodeAll(path, file, parts, {ledger, stop, track.format.channels, ceiling});
+    const bool integerSource = track.format.integerSourceBits > 0;
+    const DecodeJob job{ledger, stop, track.format.channels, ceiling, isMp3(info), integerSource};
+    std::vector<Part> parts = decodeInParts(path, file, announced, job);
     std::optional<TrackBlock> block = joinParts(parts, track.totalFrames);
     if (stop.stop_requested())
         return LoadProblem::Unreadable;
     if (!block || track.totalFrames <= 0 || !block->resize(std::size_t(track.totalFrames) * frameBytes))
         return ledger.refused() ? LoadProblem::TooLarge : LoadProblem::Damaged;
     track.block = std::move(*block);
+    track.decodedParts = unsigned(parts.size());
     return track;
 }
 

@@ -15,6 +15,7 @@ struct LoadedTrack
     TrackBlock block;
     StreamFormat format;
     qint64 totalFrames = 0;
+    unsigned decodedParts = 0; // decoders that ran at once (0: read raw), for tests and benchmarks
 };
 
 // Why a track was not loaded, in the words the listener reads

@@ -92,6 +92,24 @@ bool setFlacTotalFrames(const QString &path, quint64 total)
     return testfiles::writeAll(path, bytes);
 }
 
+bool dropXingFrame(const QString &path)
+{
+    QByteArray bytes = testfiles::readAll(path);
+    if (bytes.size() < 4)
+        return false;
+    const quint32 header = qFromBigEndian<quint32>(bytes.constData());
+    static const int kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int rates[4] = {44100, 48000, 32000, 0};
+    // Frame sync, MPEG-1, layer III.
+    if ((header & 0xFFFE0000u) != 0xFFFA0000u || kbps[(header >> 12) & 15] == 0 || rates[(header >> 10) & 3] == 0)
+        return false;
+    const int length = 144000 * kbps[(header >> 12) & 15] / rates[(header >> 10) & 3] + int((header >> 9) & 1);
+    const QByteArray frame = bytes.left(length);
+    if (!frame.contains("Xing") && !frame.contains("Info"))
+        return false;
+    return testfiles::writeAll(path, bytes.mid(length));
+}
+
 std::vector<Reproducer> reproducers()
 {
     const QByteArray pcm(40, '\x01');

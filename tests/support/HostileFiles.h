@@ -31,6 +31,9 @@ QByteArray wavFile(quint16 formatTag, quint16 channels, quint32 rate, quint16 bi
                    const QByteArray &chunks = {});
 // Rewrites STREAMINFO's 36-bit total sample count (0 is "unknown").
 bool setFlacTotalFrames(const QString &path, quint64 total);
+// Removes the MPEG-1 layer III frame at the start of the file when it holds
+// the encoder's Xing/Info header, leaving a stream without a frame count.
+bool dropXingFrame(const QString &path);
 
 // Runs `work` on a thread of its own: a call still running after a generous
 // time ends the test run with a message at once, instead of stalling it

@@ -41,6 +41,12 @@ QUrl writeTrack(const QString &path, const Recipe &recipe)
     // Full scale is +1.0, which integer formats cannot hold: clip it to the
     // largest value instead of letting it wrap to the most negative one.
     file.command(SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    int mode = recipe.mp3BitrateMode;
+    double level = recipe.mp3Level;
+    if (mode >= 0)
+        file.command(SFC_SET_BITRATE_MODE, &mode, sizeof mode);
+    if (level >= 0)
+        file.command(SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
     const auto data = samples(recipe);
     if (!file.rawHandle() || file.writef(data.data(), recipe.frames) != recipe.frames)
         qFatal("cannot write the test track %s: %s", qPrintable(path), file.strError());

@@ -28,6 +28,8 @@ struct Recipe
     Signal signal = Signal::Tone;
     double frequency = 1000.0;
     std::uint32_t seed = 1;
+    int mp3BitrateMode = -1; // SF_BITRATE_MODE_*; -1 leaves libsndfile's choice
+    double mp3Level = -1;    // 0.0 (highest bitrate) to 1.0 (lowest); -1 leaves libsndfile's
 };
 
 // Writes `recipe` to `path` through libsndfile, creating the path's folder,
