@@ -1,7 +1,6 @@
-// The player as the desktop's media controls see it, on a private session
-// bus, through the clients a desktop uses: playerctl for what media keys and
-// the shell's player do, busctl for the exact types on the wire. Tags and
-// covers are written by TagLib itself into tracks of every format.
+// The player as the desktop's media controls see it on a private session bus:
+// playerctl as media keys and the shell use it, busctl for the types on the
+// wire. TagLib itself writes the tags and covers.
 #include "DesktopPlayer.h"
 #include "MprisService.h"
 #include "PrivateBus.h"
@@ -52,12 +51,10 @@ void embedCover(TagLib::File *file)
     auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
     frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
     frame->setPicture(bytes(kCover));
-    if (auto *mp3 = dynamic_cast<TagLib::MPEG::File *>(file))
-        mp3->ID3v2Tag(true)->addFrame(frame);
-    else if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(file))
-        wav->ID3v2Tag()->addFrame(frame);
-    else
-        dynamic_cast<TagLib::RIFF::AIFF::File &>(*file).tag()->addFrame(frame);
+    auto *mp3 = dynamic_cast<TagLib::MPEG::File *>(file);
+    auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(file);
+    (mp3 ? mp3->ID3v2Tag(true) : wav ? wav->ID3v2Tag() : dynamic_cast<TagLib::RIFF::AIFF::File &>(*file).tag())
+        ->addFrame(frame);
 }
 
 void writeTags(const QString &path, const QString &title, const QStringList &artists, Cover cover)
@@ -117,14 +114,10 @@ QString signature(const QJsonObject &dictionary)
 // The queue's rig with the desktop's player on the bus.
 struct DesktopRig : QueueRig
 {
-    DesktopRig()
-    {
-        published = service.publish(QDBusConnection::sessionBus());
-    }
     TagReader tags{dir->filePath("cache/covers")};
     DesktopPlayer desktop{queue, transport, player, intake, tags};
     MprisService service{desktop, QStringLiteral("quorvel-player")};
-    bool published = false;
+    bool published = service.publish(QDBusConnection::sessionBus());
 };
 
 class MprisTest : public QObject
@@ -251,9 +244,9 @@ QString MprisTest::heard(int *repeats) const
     return heard.value("PlaybackStatus").toString() + (heard.value("CanGoNext").toBool() ? " 1" : " 0");
 }
 
-// Each step: a command (playerctl's, busctl's, or "end": the track plays
-// out), then the status, the current row, CanGoNext and, where given, the
-// frame the device receives next, and the position announced as Seeked.
+// Each step: a command (playerctl's, busctl's, or "end": the track plays out),
+// then the status, the current row, CanGoNext and, where given, the frame the
+// device receives next and the position announced as Seeked.
 void MprisTest::commandsFollowTheTransportRules_data()
 {
     QTest::addColumn<QStringList>("steps");
