@@ -1,7 +1,6 @@
 // The loader's state machine on real files: which requests start a task, what
-// each outcome leaves in the caches, how many decoders run at once, and that a
-// decoder stuck for good costs one URL, not the pool or the quit. Where a test
-// holds a task back, it does so at a gate before the real extraction.
+// each outcome leaves in the caches, and that a decoder stuck for good costs
+// one URL, not the pool or the quit.
 #include "StdoutCapture.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
@@ -17,49 +16,40 @@
 namespace {
 
 // The real extraction behind a gate the test controls, before the decoding,
-// so the decoder sees any cancellation given meanwhile. What comes out is
-// makeWaveformData's own.
-class GatedExtraction
+// so the decoder sees any cancellation given meanwhile. Standard primitives,
+// which the thread sanitizer sees into.
+struct GatedExtraction
 {
-    template<typename F>
-    auto locked(F f)
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.notify_all();
-        return f();
-    }
-
-public:
     WaveformLoader::Extractor extractor()
     {
         return [this](const QUrl &url, int maxSamples, const CancellationCheck &isCancelled) {
-            pass(url);
+            std::unique_lock lock(mutex);
+            arrived.append(url);
+            changed.wait(lock, [this] { return permits > 0; });
+            --permits;
+            lock.unlock();
             return makeWaveformData(url, maxSamples, isCancelled);
         };
     }
 
-    // Lets every call through, now and from now on; or `count` more calls.
-    void open() { locked([&] { m_open = true; }); }
-    void release(int count) { locked([&] { m_permits += count; }); }
-
-    QList<QUrl> arrivals() { return locked([&] { return m_arrivals; }); } // the URLs that reached the gate
-
-private:
-    void pass(const QUrl &url)
+    // Lets `count` more calls through; open() lets every call through.
+    void release(int count)
     {
-        std::unique_lock lock(m_mutex);
-        m_arrivals.append(url);
-        m_changed.wait(lock, [this] { return m_open || m_permits > 0; });
-        if (!m_open)
-            --m_permits;
+        const std::lock_guard lock(mutex);
+        permits += count;
+        changed.notify_all();
+    }
+    void open() { release(1 << 20); }
+    QList<QUrl> arrivals() // the URLs that reached the gate
+    {
+        const std::lock_guard lock(mutex);
+        return arrived;
     }
 
-    // Standard primitives, which the thread sanitizer sees into.
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = false;
-    int m_permits = 0;
-    QList<QUrl> m_arrivals;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int permits = 0;
+    QList<QUrl> arrived;
 };
 
 // What the extraction itself makes of the file now.
