@@ -39,7 +39,6 @@ QByteArray floats(std::initializer_list<float> values)
 
 bool cut(const QString &path, qint64 bytes) { return QFile::resize(path, QFileInfo(path).size() - bytes); }
 
-// A track libsndfile writes (it ends the run if it cannot).
 bool audio(const QString &path, int format, int rate = 44100, int channels = 2, qint64 frames = 1000)
 {
     testaudio::writeTrack(path, {format, rate, channels, frames, testaudio::Signal::Tone});
@@ -61,7 +60,6 @@ Reproducer refused(const char *name, std::function<bool(const QString &)> write)
     return {name, std::move(write), -1, true};
 }
 
-// A file libsndfile writes in a format the loaders must refuse.
 Reproducer refused(const char *name, int format, int rate = 44100, int channels = 2)
 {
     return refused(name, [=](const QString &p) { return audio(p, format, rate, channels); });
