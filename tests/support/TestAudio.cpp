@@ -20,13 +20,10 @@ static std::vector<double> samples(const Recipe &recipe)
     for (std::size_t frame = 0; frame < static_cast<std::size_t>(recipe.frames); ++frame) {
         const double t = double(frame) / recipe.sampleRate;
         for (std::size_t c = 0; c < channels; ++c) {
-            double v = 0.0;
-            switch (recipe.signal) {
-            case Signal::Tone: v = 0.5 * std::sin(2.0 * std::numbers::pi * recipe.frequency * t); break;
-            case Signal::Noise: v = noise(rng); break;
-            case Signal::LeftSilent: v = c == 0 ? 0.0 : noise(rng); break;
-            }
-            out[frame * channels + c] = v;
+            if (recipe.signal == Signal::Tone)
+                out[frame * channels + c] = 0.5 * std::sin(2.0 * std::numbers::pi * recipe.frequency * t);
+            else if (recipe.signal == Signal::Noise || c > 0) // LeftSilent's channel 0 stays 0.0
+                out[frame * channels + c] = noise(rng);
         }
     }
     return out;
