@@ -53,8 +53,7 @@ struct Screen
         exposed = window && QTest::qWaitForWindowExposed(window);
     }
 
-    // Repeater and list delegates, and a panel's items, have no QObject
-    // parent, so walk the visual tree as well as the object tree.
+    // Delegates and a panel's items have no QObject parent: walk the visual tree too.
     QQuickItem *item(const char *name) const
     {
         if (auto *found = window->findChild<QQuickItem *>(QLatin1String(name)))
@@ -143,9 +142,8 @@ QList<QStringList> portalFilters(const QVariant &filters)
 }
 } // namespace
 
-// The desktop portal's file chooser, standing in on the test's bus: it
-// answers every OpenFile with `uris`, or with a cancel when there are none,
-// and keeps the options of the last call.
+// The desktop portal's file chooser on the test's bus: it answers every OpenFile
+// with `uris`, or a cancel when there are none, and keeps the last call's options.
 class StandInPortal : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -248,9 +246,8 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
 }
 
 // Names that are not UTF-8 (CP1251 with markup and a line break; two Latin-1
-// ones that look alike) dropped as a file manager spells them (%XX): through
-// real ALSA each track plays byte for byte from its own file, in name order,
-// each name shown as one plain line.
+// ones that look alike) dropped as %XX: through real ALSA each track plays byte
+// for byte from its own file, in name order, each name shown as one plain line.
 void MainScreenTest::aDropOfOldNamesPlaysThroughALSA()
 {
     const auto dir = testaudio::makeTempDir();
@@ -419,10 +416,9 @@ void MainScreenTest::theOpenPanelsQueueWhatIsChosen_data()
     QTest::newRow("portal, cancelled") << true << false << QStringList{} << QStringList{};
 }
 
-// In a built-in panel a path is typed after Ctrl+L: a file is chosen at once;
-// a folder's parent, where it is the only entry, selects it. Where a portal
-// runs, the open buttons ask it instead; a cancel changes nothing and closes
-// the request: the next click asks again.
+// In a built-in panel a path is typed after Ctrl+L: a file is chosen at once; a
+// folder's parent, where it is the only entry, selects it. Where a portal runs
+// it is asked instead; a cancel changes nothing and closes the request.
 void MainScreenTest::theOpenPanelsQueueWhatIsChosen()
 {
     QFETCH(bool, portal);

@@ -95,11 +95,6 @@ QJsonObject busctl(const QStringList &arguments)
     return QJsonDocument::fromJson(run(QStringLiteral("busctl"), head + arguments)).object();
 }
 
-QJsonObject getAll(const QString &interface)
-{
-    return busctl({"org.freedesktop.DBus.Properties", "GetAll", "s", interface})["data"][0].toObject();
-}
-
 // "name:type" of every entry of a dictionary as busctl shows it, in name order.
 QString signature(const QJsonObject &dictionary)
 {
@@ -209,7 +204,8 @@ void MprisTest::metadataFromTheTrackOwnTags()
     QCOMPARE(shown.value(0), damaged || title.isEmpty() ? "01 track." + testaudio::extension(format) : title);
     QCOMPARE(shown.value(1), damaged ? QString() : artists.join(", "));
 
-    const QJsonObject all = getAll("org.mpris.MediaPlayer2.Player");
+    const QJsonObject all =
+        busctl({"org.freedesktop.DBus.Properties", "GetAll", "s", "org.mpris.MediaPlayer2.Player"})["data"][0].toObject();
     QCOMPARE(all["PlaybackStatus"]["data"].toString(), "Playing");
     QCOMPARE(signature(all), "CanControl:b CanGoNext:b CanGoPrevious:b CanPause:b CanPlay:b CanSeek:b "
                              "MaximumRate:d Metadata:a{sv} MinimumRate:d PlaybackStatus:s Position:x Rate:d Volume:d");

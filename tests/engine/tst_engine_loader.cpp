@@ -23,11 +23,6 @@ namespace {
 constexpr int flac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, flac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
 constexpr int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16, mp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
 
-QByteArray blockBytes(const LoadedTrack &track)
-{
-    return QByteArray(reinterpret_cast<const char *>(track.block.data()), qsizetype(track.block.size()));
-}
-
 std::optional<LoadedTrack> load(const QString &path, QString *reason = nullptr)
 {
     TrackLoad loaded = hostile::underWatchdog([path] { return loadTrack(QFile::encodeName(path)); });
@@ -151,8 +146,7 @@ void LoaderTest::decodePathGivesFloatFrames()
         QVERIFY(track->decodedParts > 1);
 }
 
-// Damaged and hostile files, and the legal oddities that must still load;
-// last, every reproducer of HostileFiles.h, written by its own code.
+// Damaged and hostile files, legal oddities that must load, and every reproducer.
 void LoaderTest::badInputIsRefused_data()
 {
     using hostile::wavFile;
@@ -218,7 +212,8 @@ void LoaderTest::badInputIsRefused()
     if (!reason.isEmpty())
         QCOMPARE(refusal, reason);
     if (track && !content.isEmpty())
-        QCOMPARE(blockBytes(*track), content.mid(44, frames * 4));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(track->block.data()), qsizetype(track->block.size())),
+                 content.mid(44, frames * 4));
 }
 
 // A good file is refused once its header claims more than the 4 GiB a block
@@ -236,9 +231,8 @@ void LoaderTest::headerClaimingOver4GiBIsRefused()
     QCOMPARE(framesLoaded(path), -1);
 }
 
-// 8 MB tracks (raw 16-bit stereo, or float mono decoded with no length in the
-// header, so the block grows) under a 12 MiB ceiling load alone, not beside a
-// 6 MiB block still held.
+// 8 MB tracks (raw 16-bit stereo; float mono with no length in the header, so the
+// block grows) load under a 12 MiB ceiling alone, not beside a 6 MiB block held.
 void LoaderTest::memoryBudgetBoundsEveryLoad()
 {
     for (const bool decoded : {false, true}) {

@@ -126,9 +126,8 @@ void WaveformExtractionTest::matchesWholeFileReference()
     QVERIFY(count < 0 || std::get<LoadedWaveform>(result).samples.size() == count);
 }
 
-// Every bad file, under the watchdog, fails naming its path and the reason
-// given (any reason when "*"), or, with no reason given, may also give exactly
-// what the whole file gives.
+// Every bad file fails naming its path and the reason given (any when "*"), or,
+// with no reason given, may instead give exactly what the whole file gives.
 void WaveformExtractionTest::badFilesFailOrMatch_data()
 {
     QTest::addColumn<QString>("name");
