@@ -55,14 +55,9 @@ bool nanInAiff(const QString &path)
     return testfiles::writeAll(path, bytes);
 }
 
-Reproducer refused(const char *name, std::function<bool(const QString &)> write)
-{
-    return {name, std::move(write), -1, true};
-}
-
 Reproducer refused(const char *name, int format, int rate = 44100, int channels = 2)
 {
-    return refused(name, [=](const QString &p) { return audio(p, format, rate, channels); });
+    return {name, [=](const QString &p) { return audio(p, format, rate, channels); }, -1, true};
 }
 
 // A FLAC file whose STREAMINFO claims `total` frames.
@@ -134,7 +129,7 @@ std::vector<Reproducer> reproducers()
         rawWav("infinity.wav", wavFile(3, 1, 44100, 32, floats({0.0f, -inf}))),
         rawWav("far-beyond-full-scale.wav", wavFile(3, 1, 44100, 32, floats({0.25f, 1e6f}))),
         rawWav("over-full-scale.wav", wavFile(3, 1, 44100, 32, floats({1.5f, -1.5f, 0.0f})), 3),
-        refused("nan-double.aiff", nanInAiff),
+        {"nan-double.aiff", nanInAiff, -1, true},
         refused("nms-adpcm.wav", SF_FORMAT_WAV | SF_FORMAT_NMS_ADPCM_16, 8000, 1),
         refused("alac-in-caf.flac", SF_FORMAT_CAF | SF_FORMAT_ALAC_16),
         refused("vorbis-in-ogg.mp3", SF_FORMAT_OGG | SF_FORMAT_VORBIS),
@@ -142,8 +137,8 @@ std::vector<Reproducer> reproducers()
         refused("ircam.aiff", SF_FORMAT_IRCAM | SF_FORMAT_PCM_16),
         refused("ima-adpcm.aiff", SF_FORMAT_AIFF | SF_FORMAT_IMA_ADPCM),
         refused("flac-named.wav", SF_FORMAT_FLAC | SF_FORMAT_PCM_16),
-        refused("w64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_W64 | SF_FORMAT_PCM_16) && cut(p, 100); }),
-        refused("rf64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_RF64 | SF_FORMAT_PCM_16) && cut(p, 100); }),
+        {"w64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_W64 | SF_FORMAT_PCM_16) && cut(p, 100); }, -1, true},
+        {"rf64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_RF64 | SF_FORMAT_PCM_16) && cut(p, 100); }, -1, true},
         // Headers that claim gigabytes from kilobytes are refused at once;
         // the waveform, which streams, shows the frames really there.
         claiming("8ch-384k-claiming-4gib.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 384000, 8, 8192, 130'000'000, -1),
