@@ -30,11 +30,6 @@ WaveformResult extract(const QString &path, const CancellationCheck &isCancelled
     return makeWaveformData(QUrl::fromLocalFile(path), maxSamples, isCancelled);
 }
 
-QString writeFile(const QTemporaryDir &dir, const testaudio::Recipe &recipe)
-{
-    return testaudio::writeTrack(dir.filePath("track." + testaudio::extension(recipe.format)), recipe).toLocalFile();
-}
-
 // The straightforward whole-file waveform the streaming extraction must equal
 // bit for bit: decode everything into one buffer, then bucket the first
 // channel of the frames really decoded. None when libsndfile cannot open it.
@@ -120,7 +115,7 @@ void WaveformExtractionTest::matchesWholeFileReference()
     QFETCH(testaudio::Recipe, recipe);
     QFETCH(int, count);
     auto dir = testaudio::makeTempDir();
-    const QString path = writeFile(*dir, recipe);
+    const QString path = testaudio::writeTrack(dir->filePath("a." + testaudio::extension(recipe.format)), recipe).toLocalFile();
     const WaveformResult result = extract(path);
     verifyMatchesWholeFile(path, result);
     QVERIFY(count < 0 || std::get<LoadedWaveform>(result).samples.size() == count);
@@ -189,7 +184,7 @@ void WaveformExtractionTest::cancellationStopsAtOnce()
 {
     QFETCH(int, cancelAtPoll);
     auto dir = testaudio::makeTempDir();
-    const QString path = writeFile(*dir, {wav16, 44100, 1, 1000000, Signal::Noise});
+    const QString path = testaudio::writeTrack(dir->filePath("a.wav"), {wav16, 44100, 1, 1000000, Signal::Noise}).toLocalFile();
     int polls = 0;
     const auto result = extract(path, [&] { return ++polls == cancelAtPoll; });
     if (cancelAtPoll == 0)
