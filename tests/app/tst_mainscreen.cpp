@@ -1,7 +1,5 @@
-// The whole main screen, offscreen, over the simulated audio platform: the
-// first showing, drags and drops, the picker, a device unplugged mid-track,
-// the track list's rows, and the open panels, the desktop's through a
-// stand-in portal on a private session bus.
+// The whole main screen, offscreen, over the simulated audio platform; the
+// desktop's open panels through a stand-in portal on a private session bus.
 #include "AlsaAudioPlatform.h"
 #include "AlsaTestRig.h"
 #include "ContentView.h"
@@ -19,6 +17,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <functional>
+#include <optional>
 #include <QQuickItem>
 #include <QScopeGuard>
 #include <QQuickWindow>
@@ -32,23 +31,16 @@
 
 Q_IMPORT_QML_PLUGIN(QuorvelPlugin)
 
-#if defined(__SANITIZE_ADDRESS__)
-// From the sanitizer runtime (its header is not packaged with GCC here).
+#if defined(__SANITIZE_ADDRESS__) // the sanitizer runtime's calls; GCC here ships no header
 extern "C" void __lsan_disable();
 extern "C" void __lsan_enable();
-static void pauseLeakChecks() { __lsan_disable(); }
-static void resumeLeakChecks() { __lsan_enable(); }
-#else
-static void pauseLeakChecks() {}
-static void resumeLeakChecks() {}
 #endif
 
 namespace {
 struct Screen
 {
     // Over the simulated platform, or over `other` (real ALSA).
-    explicit Screen(const QList<QUrl> &launchURLs = {}, AudioPlatform *other = nullptr)
-        : content(other ? *other : platform, launchURLs)
+    explicit Screen(AudioPlatform *other = nullptr) : content(other ? *other : platform)
     {
         platform.addDevice({1, "Speakers"});
         platform.addDevice({2, "USB DAC"});
@@ -61,8 +53,7 @@ struct Screen
         exposed = window && QTest::qWaitForWindowExposed(window);
     }
 
-    // Repeater and list delegates, and a panel's items, have no QObject
-    // parent, so walk the visual tree as well as the object tree.
+    // Delegates and a panel's items have no QObject parent: walk the visual tree too.
     QQuickItem *item(const char *name) const
     {
         if (auto *found = window->findChild<QQuickItem *>(QLatin1String(name)))
@@ -102,6 +93,19 @@ struct Screen
     bool exposed = false;
 };
 
+// Drags `data` into the window and drops it or leaves: true when the window
+// took it as a drop target for as long as the drag lasted.
+bool dragOver(Screen &screen, QMimeData &data, bool drop)
+{
+    QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(screen.window, &enter);
+    const bool targeted = screen.content.intake()->isDropTargeted();
+    QDropEvent dropped(QPointF(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(screen.window, drop ? static_cast<QEvent *>(&dropped) : &leave);
+    return targeted && !screen.content.intake()->isDropTargeted();
+}
+
 // A press, a move and a release at whole points.
 void drag(QQuickWindow *window, QQuickItem *item, QPoint press, QPoint release)
 {
@@ -122,30 +126,24 @@ QList<QStringList> portalFilters(const QVariant &filters)
 {
     const QDBusArgument in = filters.value<QDBusArgument>();
     QList<QStringList> all;
-    in.beginArray();
-    while (!in.atEnd()) {
+    for (in.beginArray(); !in.atEnd(); in.endStructure()) {
         in.beginStructure();
         all.append({qdbus_cast<QString>(in)});
-        in.beginArray();
-        while (!in.atEnd()) {
+        for (in.beginArray(); !in.atEnd(); in.endStructure()) {
             uint kind = 0;
-            QString pattern;
             in.beginStructure();
-            in >> kind >> pattern;
-            in.endStructure();
-            all.last() << pattern;
+            in >> kind;
+            all.last() << qdbus_cast<QString>(in);
         }
         in.endArray();
-        in.endStructure();
     }
-    in.endArray();
+    in.endArray(); // each end frees what its begin made
     return all;
 }
 } // namespace
 
-// The desktop portal's file chooser, standing in on the test's bus: it
-// answers every OpenFile with `uris`, or with a cancel when there are none,
-// and keeps the options of the last call.
+// The desktop portal's file chooser on the test's bus: it answers every OpenFile
+// with `uris`, or a cancel when there are none, and keeps the last call's options.
 class StandInPortal : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -190,39 +188,33 @@ private slots:
     void init();
     void theCardGivesWayToDroppedFiles();
     void aDropOfOldNamesPlaysThroughALSA();
-    void tracksGivenAtLaunchAreQueuedAndPlayed();
     void thePickerListsDevicesAndAClickSelects();
     void anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition();
     void aRowClickSeeksAndTheCurrentRowIsCentred();
     void aHugeQueueBuildsOnlyVisibleRows();
     void theOpenPanelsQueueWhatIsChosen_data();
     void theOpenPanelsQueueWhatIsChosen();
-    void theDesktopsChooserQueuesWhatIsChosen_data();
-    void theDesktopsChooserQueuesWhatIsChosen();
 
 private:
     std::unique_ptr<QTemporaryDir> m_busDir = testaudio::makeTempDir();
     PrivateBus m_bus;
 };
 
-// A bus without a portal: the open panels are the built-in ones unless a
-// test stands in for the desktop's.
+// A bus without a portal: the built-in panels, unless a test stands in for the desktop's.
 void MainScreenTest::initTestCase()
 {
     QString error;
     QVERIFY2(m_bus.start(m_busDir->path(), &error), qPrintable(error));
 }
 
-// Any complaint about our own QML or its icons (a failed binding, a missing
-// file) fails the test that caused it.
+// Any complaint about our own QML or its icons fails the test that caused it.
 void MainScreenTest::init()
 {
     QTest::failOnWarning(QRegularExpression(QStringLiteral(":/Quorvel/")));
 }
 
-// Opening the window is no resize: the first launch writes no size. Drag
-// events reach the real window: only files are taken, and their drop queues
-// them, the card giving way to the panels.
+// Opening the window writes no size. Only files are taken as a drop, which
+// queues them, the card giving way to the panels.
 void MainScreenTest::theCardGivesWayToDroppedFiles()
 {
     Screen screen;
@@ -234,25 +226,16 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
     QVERIFY(!QSettings().contains(windowsize::settingsKey));
 
     const QUrl web(QStringLiteral("https://example.org/a.flac"));
-    const auto targets = [&](QMimeData &data, bool drop) {
-        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(screen.window, &enter);
-        const bool targeted = screen.content.intake()->isDropTargeted();
-        QDropEvent dropped(QPointF(300, 300), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QDragLeaveEvent leave;
-        QCoreApplication::sendEvent(screen.window, drop ? static_cast<QEvent *>(&dropped) : &leave);
-        return targeted && !screen.content.intake()->isDropTargeted();
-    };
     const QList<QUrl> tracks = screen.tracks(2);
     QMimeData text, link, linkThenFile, files;
     text.setText(QStringLiteral("just words"));
     link.setUrls({web});
     linkThenFile.setUrls({web, tracks.first()});
     files.setUrls(tracks);
-    QVERIFY(!targets(text, false));
-    QVERIFY(!targets(link, false));
-    QVERIFY(targets(linkThenFile, false));
-    QVERIFY(targets(files, true));
+    QVERIFY(!dragOver(screen, text, false));
+    QVERIFY(!dragOver(screen, link, false));
+    QVERIFY(dragOver(screen, linkThenFile, false));
+    QVERIFY(dragOver(screen, files, true));
     QTRY_VERIFY(screen.item("nowPlayingPanel")->isVisible());
     QCOMPARE(screen.content.queue()->count(), 2);
     QVERIFY(screen.item("queuePanel")->isVisible());
@@ -262,21 +245,20 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
              "Quit QuorvelPlayer (Ctrl+Q)");
 }
 
-// Names that are not UTF-8 (Latin-1, CP1251), one with markup and a line
-// break, dropped as a file manager spells them, their bytes as %XX, beside a
-// plain one: through real ALSA into the capture PCM, every track plays byte
-// for byte in name order, each name shown on one line as plain text.
+// Names that are not UTF-8 (CP1251 with markup and a line break; two Latin-1
+// ones that look alike) dropped as %XX: through real ALSA each track plays byte
+// for byte from its own file, in name order, each name shown as one plain line.
 void MainScreenTest::aDropOfOldNamesPlaysThroughALSA()
 {
     const auto dir = testaudio::makeTempDir();
     QString error;
     QVERIFY2(alsarig::install(dir->path(), &error, alsarig::Devices::CaptureOnly), qPrintable(error));
     AlsaAudioPlatform alsa;
-    Screen screen({}, &alsa);
+    Screen screen(&alsa);
     QVERIFY(screen.exposed);
     const QByteArray folder = QFile::encodeName(dir->path()) + "/album/";
-    // In name order: '<' before 'c' before 'x', and U+FFFD after all three.
-    const QList<QByteArray> names{"<b>\xcf\xf0\xe8\xe2\xe5\xf2\n.wav", "caf\xe9.wav", "x plain.wav"};
+    // In name order: '<' before 'c'; the names shown alike keep the drop's order.
+    const QList<QByteArray> names{"<b>\xcf\xf0\xe8\xe2\xe5\xf2\n.wav", "caf\xe9.wav", "caf\xe8.wav"};
     QList<QByteArray> tracks;
     const auto removeNames = qScopeGuard([&] { // QTemporaryDir removes only names a QString can hold
         for (const QByteArray &name : names)
@@ -292,22 +274,15 @@ void MainScreenTest::aDropOfOldNamesPlaysThroughALSA()
     }
     QMimeData dropped;
     dropped.setData(QStringLiteral("text/uri-list"), uriList);
-    QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(screen.window, &enter);
-    QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(screen.window, &drop);
+    QVERIFY(dragOver(screen, dropped, true));
     QTRY_COMPARE(screen.content.queue()->count(), 3);
     QCOMPARE(screen.text("currentTrackTitle"), QString::fromUtf8("<b>\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD.wav"));
     QCOMPARE(screen.item("currentTrackTitle")->property("lineCount"), 1);
     QCOMPARE(screen.item("currentTrackTitle")->property("textFormat").toInt(), int(Qt::PlainText));
-    const auto ended = [&] {
-        const BitPerfectAudioPlayer *player = screen.content.player();
-        return screen.content.queue()->currentIndex() == 2 && !player->isPlaying() && !player->isLoading();
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(ended(), 30000);
-    // Tracks of one format may reach the device as one stream or as several:
-    // joined, the captures hold every track whole and in order, with only the
-    // silence that pads a stream's last period between them.
+    const BitPerfectAudioPlayer *player = screen.content.player();
+    QTRY_VERIFY_WITH_TIMEOUT(screen.content.queue()->currentIndex() == 2 && !player->isPlaying() && !player->isLoading(),
+                             30000);
+    // One stream or several: every track whole and in order, only padding between.
     const QByteArray captured = alsarig::captures(dir->path()).join();
     qsizetype at = 0;
     for (const QByteArray &track : std::as_const(tracks)) {
@@ -316,18 +291,6 @@ void MainScreenTest::aDropOfOldNamesPlaysThroughALSA()
         QCOMPARE(captured.mid(at, found - at).count('\0'), found - at);
         at = found + track.size();
     }
-}
-
-void MainScreenTest::tracksGivenAtLaunchAreQueuedAndPlayed()
-{
-    auto album = testaudio::makeTempDir();
-    const QUrl first = testaudio::writeTrack(album->filePath("a.wav"));
-    testaudio::writeTrack(album->filePath("b.flac"), {SF_FORMAT_FLAC | SF_FORMAT_PCM_16});
-    Screen screen({QUrl::fromLocalFile(album->path())});
-    QVERIFY(screen.exposed);
-    QTRY_COMPARE(screen.content.queue()->count(), 2);
-    QCOMPARE(screen.content.player()->currentURL(), first);
-    QTRY_VERIFY(screen.item("queuePanel")->height() > 0);
 }
 
 void MainScreenTest::thePickerListsDevicesAndAClickSelects()
@@ -440,100 +403,82 @@ void MainScreenTest::aHugeQueueBuildsOnlyVisibleRows()
 
 void MainScreenTest::theOpenPanelsQueueWhatIsChosen_data()
 {
-    QTest::addColumn<bool>("folder");
-    QTest::newRow("open file") << false;
-    QTest::newRow("open folder") << true;
-}
-
-// A person clicks "Open file" or "Open folder" and types where to go in the
-// panel's path field (Ctrl+L): a file is chosen at once; typing a folder's
-// parent, where it is the only entry, selects it, and the panel is accepted.
-void MainScreenTest::theOpenPanelsQueueWhatIsChosen()
-{
-    QFETCH(bool, folder);
-    // The panels' icons stay in Qt Quick's pixmap cache for the life of the
-    // process, which the leak checker would take for a leak of this test.
-    pauseLeakChecks();
-    const auto resume = qScopeGuard([] { resumeLeakChecks(); });
-    Screen screen;
-    QVERIFY(screen.exposed);
-    const auto parent = testaudio::makeTempDir();
-    const QUrl album = QUrl::fromLocalFile(parent->filePath("album"));
-    const QList<QUrl> tracks{testaudio::writeTrack(album.toLocalFile() + "/1.wav"),
-                             testaudio::writeTrack(album.toLocalFile() + "/2.wav")};
-    const auto click = [&](QQuickItem *item) {
-        QTest::mouseClick(screen.window, Qt::LeftButton, {}, item->mapToScene({item->width() / 2, 10}).toPoint());
-    };
-    click(screen.item(folder ? "openFolderButton" : "openFileButton"));
-    // The panel shows, with its "Open" button.
-    QTRY_VERIFY(screen.findVisual(screen.window->contentItem(), [](QQuickItem *i) {
-        return i->isVisible() && i->inherits("QQuickAbstractButton") && i->property("text") == "Open";
-    }));
-    QTest::keyClick(screen.window, Qt::Key_L, Qt::ControlModifier);
-    for (const char c : (folder ? parent->path() : tracks.at(1).toLocalFile()).toLatin1())
-        QTest::keyClick(screen.window, c);
-    QTest::keyClick(screen.window, Qt::Key_Return);
-    if (folder) {
-        QObject *panel = nullptr;
-        for (QObject *child : screen.window->findChildren<QObject *>())
-            panel = child->inherits("QQuickFolderDialog") ? child : panel;
-        QTRY_COMPARE(panel->property("selectedFolder").toUrl(), album);
-        QVERIFY(QMetaObject::invokeMethod(panel, "accept"));
-    }
-    QTRY_COMPARE(screen.content.queue()->count(), folder ? 2 : 1);
-    QCOMPARE(screen.content.player()->currentURL(), tracks.at(folder ? 0 : 1));
-}
-
-void MainScreenTest::theDesktopsChooserQueuesWhatIsChosen_data()
-{
+    QTest::addColumn<bool>("portal"); // the desktop's, standing in; else the built-in panels
     QTest::addColumn<bool>("folder");
     QTest::addColumn<QStringList>("chosen"); // none: the listener cancelled
     QTest::addColumn<QStringList>("queued");
-    QTest::newRow("files, the extension in any case") << false << QStringList{"b.WAV", "a.flac", "c.txt"}
-                                                      << QStringList{"a.flac", "b.WAV"};
-    QTest::newRow("a folder") << true << QStringList{"album"} << QStringList{"1.wav", "2.wav"};
-    QTest::newRow("cancelled") << false << QStringList{} << QStringList{};
+    const QStringList album{"1.wav", "2.wav"};
+    QTest::newRow("built-in, a file") << false << false << QStringList{"music/album/2.wav"} << QStringList{"2.wav"};
+    QTest::newRow("built-in, a folder") << false << true << QStringList{"music/album"} << album;
+    QTest::newRow("portal, files, the extension in any case")
+        << true << false << QStringList{"b.WAV", "a.flac", "c.txt"} << QStringList{"a.flac", "b.WAV"};
+    QTest::newRow("portal, a folder") << true << true << QStringList{"music/album"} << album;
+    QTest::newRow("portal, cancelled") << true << false << QStringList{} << QStringList{};
 }
 
-// Where a portal runs, "Open file" and "Open folder" ask it, and what it
-// answers goes through the same intake as the built-in panels'. A cancel
-// changes nothing and closes the request: the next click asks again.
-void MainScreenTest::theDesktopsChooserQueuesWhatIsChosen()
+// In a built-in panel a path is typed after Ctrl+L: a file is chosen at once; a
+// folder's parent, where it is the only entry, selects it. Where a portal runs
+// it is asked instead; a cancel changes nothing and closes the request.
+void MainScreenTest::theOpenPanelsQueueWhatIsChosen()
 {
+    QFETCH(bool, portal);
     QFETCH(bool, folder);
     QFETCH(QStringList, chosen);
     QFETCH(QStringList, queued);
+#if defined(__SANITIZE_ADDRESS__) // the panels' icons stay in the pixmap cache for the process's life
+    __lsan_disable();
+    const auto resume = qScopeGuard([] { __lsan_enable(); });
+#endif
     const auto dir = testaudio::makeTempDir();
-    for (const char *name : {"album/1.wav", "album/2.wav", "b.WAV"})
+    for (const char *name : {"music/album/1.wav", "music/album/2.wav", "b.WAV"})
         testaudio::writeTrack(dir->filePath(name));
     testaudio::writeTrack(dir->filePath("a.flac"), {SF_FORMAT_FLAC | SF_FORMAT_PCM_16});
     QFile(dir->filePath("c.txt")).open(QIODevice::WriteOnly);
     QStringList uris;
     for (const QString &name : chosen)
         uris << QUrl::fromLocalFile(dir->filePath(name)).toString();
-    StandInPortal portal(m_bus.address(), uris);
+    std::optional<StandInPortal> standIn;
+    if (portal)
+        standIn.emplace(m_bus.address(), uris);
     Screen screen;
     QVERIFY(screen.exposed);
-
-    const auto ask = [&] { folder ? screen.content.openFolder() : screen.content.openFile(); };
-    ask();
-    QTRY_COMPARE(portal.calls, 1);
-    if (folder) {
-        QVERIFY(portal.options.value("directory").toBool());
-    } else {
-        QVERIFY(portal.options.value("multiple").toBool());
+    const auto panelShown = [&] {
+        return screen.findVisual(screen.window->contentItem(), [](QQuickItem *i) {
+            return i->isVisible() && i->inherits("QQuickAbstractButton") && i->property("text") == "Open";
+        });
+    };
+    QQuickItem *button = screen.item(folder ? "openFolderButton" : "openFileButton");
+    QTest::mouseClick(screen.window, Qt::LeftButton, {}, button->mapToScene({button->width() / 2, 10}).toPoint());
+    if (portal) {
+        QTRY_COMPARE(standIn->calls, 1);
         const QStringList audio{"Audio files (WAV, AIFF, AIF, FLAC, MP3)", "*.[wW][aA][vV]", "*.[aA][iI][fF]",
                                 "*.[aA][iI][fF][fF]", "*.[mM][pP]3", "*.[fF][lL][aA][cC]"};
-        QCOMPARE(portalFilters(portal.options.value("filters")), QList<QStringList>{audio});
+        QVERIFY(standIn->options.value(folder ? "directory" : "multiple").toBool());
+        if (!folder)
+            QCOMPARE(portalFilters(standIn->options.value("filters")), QList<QStringList>{audio});
+    } else {
+        QTRY_VERIFY(panelShown());
+        QTest::keyClick(screen.window, Qt::Key_L, Qt::ControlModifier);
+        for (const char c : dir->filePath(folder ? "music" : chosen.at(0)).toLatin1())
+            QTest::keyClick(screen.window, c);
+        QTest::keyClick(screen.window, Qt::Key_Return);
+    }
+    if (folder && !portal) {
+        QObject *panel = nullptr;
+        for (QObject *child : screen.window->findChildren<QObject *>())
+            panel = child->inherits("QQuickFolderDialog") ? child : panel;
+        QTRY_COMPARE(panel->property("selectedFolder").toUrl(), QUrl::fromLocalFile(dir->filePath(chosen.at(0))));
+        QVERIFY(QMetaObject::invokeMethod(panel, "accept"));
     }
     QTRY_COMPARE(screen.content.queue()->count(), queued.size());
     for (int i = 0; i < queued.size(); ++i)
         QCOMPARE(screen.content.queue()->fileURLs().at(i).fileName(), queued.at(i));
-    ask();
-    QTRY_COMPARE(portal.calls, 2);
-    QVERIFY(!screen.findVisual(screen.window->contentItem(), [](QQuickItem *i) {
-        return i->isVisible() && i->inherits("QQuickAbstractButton") && i->property("text") == "Open";
-    }));
+    QCOMPARE(screen.content.player()->currentURL(), screen.content.queue()->fileURLs().value(0));
+    if (portal) {
+        // Asked until the answered request has closed: an ask while one is open is ignored.
+        QTRY_VERIFY((folder ? screen.content.openFolder() : screen.content.openFile(), standIn->calls >= 2));
+        QVERIFY(!panelShown());
+    }
 }
 
 QTEST_MAIN(MainScreenTest)

@@ -1,5 +1,4 @@
-// The remembered size survives runs through the settings file; a damaged or
-// hostile record must never open an unusable window.
+// The remembered size survives runs; a damaged or hostile record never opens an unusable window.
 #include "WindowResizer.h"
 #include "WindowSize.h"
 
@@ -74,10 +73,9 @@ void WindowSizeTest::usableSizeBoundsHostileValues()
     QCOMPARE(windowsize::usableSize(remembered, QSizeF(320, 240)), QSizeF(600, 700));
 }
 
-// The size a window is set up with and opens at is no resize, nor is a move
-// under one point; a resize is written once, when it settles or the window
-// closes; a window made smaller than the minimum grows back to it,
-// whatever the window manager allows, and that is all that is remembered.
+// Opening, and a move under one point, is no resize; a resize is written
+// once, when it settles or the window closes; a window made smaller than the
+// minimum grows back to it, and that is all that is remembered.
 void WindowSizeTest::followsARealWindowAndSurvivesARestart()
 {
     QWindow window;

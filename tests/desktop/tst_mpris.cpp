@@ -1,7 +1,6 @@
-// The player as the desktop's media controls see it, on a private session
-// bus, through the clients a desktop uses: playerctl for what media keys and
-// the shell's player do, busctl for the exact types on the wire. Tags and
-// covers are written by TagLib itself into tracks of every format.
+// The player as the desktop's media controls see it on a private session bus:
+// playerctl as media keys and the shell use it, busctl for the types on the
+// wire. TagLib itself writes the tags and covers.
 #include "DesktopPlayer.h"
 #include "MprisService.h"
 #include "PrivateBus.h"
@@ -52,12 +51,10 @@ void embedCover(TagLib::File *file)
     auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
     frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
     frame->setPicture(bytes(kCover));
-    if (auto *mp3 = dynamic_cast<TagLib::MPEG::File *>(file))
-        mp3->ID3v2Tag(true)->addFrame(frame);
-    else if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(file))
-        wav->ID3v2Tag()->addFrame(frame);
-    else
-        dynamic_cast<TagLib::RIFF::AIFF::File &>(*file).tag()->addFrame(frame);
+    auto *mp3 = dynamic_cast<TagLib::MPEG::File *>(file);
+    auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(file);
+    (mp3 ? mp3->ID3v2Tag(true) : wav ? wav->ID3v2Tag() : dynamic_cast<TagLib::RIFF::AIFF::File &>(*file).tag())
+        ->addFrame(frame);
 }
 
 void writeTags(const QString &path, const QString &title, const QStringList &artists, Cover cover)
@@ -98,11 +95,6 @@ QJsonObject busctl(const QStringList &arguments)
     return QJsonDocument::fromJson(run(QStringLiteral("busctl"), head + arguments)).object();
 }
 
-QJsonObject getAll(const QString &interface)
-{
-    return busctl({"org.freedesktop.DBus.Properties", "GetAll", "s", interface})["data"][0].toObject();
-}
-
 // "name:type" of every entry of a dictionary as busctl shows it, in name order.
 QString signature(const QJsonObject &dictionary)
 {
@@ -117,14 +109,10 @@ QString signature(const QJsonObject &dictionary)
 // The queue's rig with the desktop's player on the bus.
 struct DesktopRig : QueueRig
 {
-    DesktopRig()
-    {
-        published = service.publish(QDBusConnection::sessionBus());
-    }
     TagReader tags{dir->filePath("cache/covers")};
     DesktopPlayer desktop{queue, transport, player, intake, tags};
     MprisService service{desktop, QStringLiteral("quorvel-player")};
-    bool published = false;
+    bool published = service.publish(QDBusConnection::sessionBus());
 };
 
 class MprisTest : public QObject
@@ -216,7 +204,8 @@ void MprisTest::metadataFromTheTrackOwnTags()
     QCOMPARE(shown.value(0), damaged || title.isEmpty() ? "01 track." + testaudio::extension(format) : title);
     QCOMPARE(shown.value(1), damaged ? QString() : artists.join(", "));
 
-    const QJsonObject all = getAll("org.mpris.MediaPlayer2.Player");
+    const QJsonObject all =
+        busctl({"org.freedesktop.DBus.Properties", "GetAll", "s", "org.mpris.MediaPlayer2.Player"})["data"][0].toObject();
     QCOMPARE(all["PlaybackStatus"]["data"].toString(), "Playing");
     QCOMPARE(signature(all), "CanControl:b CanGoNext:b CanGoPrevious:b CanPause:b CanPlay:b CanSeek:b "
                              "MaximumRate:d Metadata:a{sv} MinimumRate:d PlaybackStatus:s Position:x Rate:d Volume:d");
@@ -251,18 +240,21 @@ QString MprisTest::heard(int *repeats) const
     return heard.value("PlaybackStatus").toString() + (heard.value("CanGoNext").toBool() ? " 1" : " 0");
 }
 
-// Each step: a command (playerctl's, busctl's, or "end": the track plays
-// out), then the status, the current row, CanGoNext and, where given, the
-// frame the device receives next, and the position announced as Seeked.
+// Each step: a command (playerctl's, busctl's, or "end": the track plays out),
+// then the status, the current row, CanGoNext and, where given, the frame the
+// device receives next and the position announced as Seeked.
 void MprisTest::commandsFollowTheTransportRules_data()
 {
     QTest::addColumn<QStringList>("steps");
     QTest::newRow("pause, play, stop, play")
         << QStringList{"pause|Paused 0 1", "play|Playing 0 1", "play-pause|Paused 0 1",
                        "play-pause|Playing 0 1", "stop|Stopped 0 1", "play|Playing 0 1 0"};
-    QTest::newRow("next stops at the last track") << QStringList{"next|Playing 1 1", "next|Playing 2 0", "next|Playing 2 0"};
-    QTest::newRow("previous early goes back, on the first track restarts")
-        << QStringList{"next|Playing 1 1", "previous|Playing 0 1", "previous|Playing 0 1 0 0"};
+    QTest::newRow("next at the last track leaves it where it is")
+        << QStringList{"next|Playing 1 1", "next|Playing 2 0", "position 0.05+|Playing 2 0 2205 50000", "next|Playing 2 0 2717"};
+    QTest::newRow("previous early goes back, later restarts, on the first track restarts")
+        << QStringList{"next|Playing 1 1", "position 0.004|Playing 1 1 176 3991", "previous|Playing 0 1",
+                       "next|Playing 1 1", "position 0.05+|Playing 1 1 2205 50000", "previous|Playing 1 1 0 0",
+                       "previous|Playing 0 1", "previous|Playing 0 1 0 0"};
     QTest::newRow("the end of the queue stops") << QStringList{"next|Playing 1 1", "next|Playing 2 0", "end|Stopped 2 0"};
     QTest::newRow("open replaces the queue") << QStringList{"open|Playing 0 0 0"};
     QTest::newRow("seeks") << QStringList{"position 0.05+|Playing 0 1 2205 50000", "position 0.02|Playing 0 1 882 20000",

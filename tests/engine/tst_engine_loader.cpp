@@ -1,7 +1,6 @@
-// Whole-track loading (the raw path's bytes are checked through ALSA in
-// tst_engine_alsa): the decode path must give libsndfile's float
-// frames, in a block no larger than they are, and bad input of every kind must
-// end in a clean refusal, without hanging, within the memory budget.
+// Whole-track loading (the raw path's bytes: tst_engine_alsa): decoding gives
+// libsndfile's float frames in a block no larger than they are; bad input of
+// every kind ends in a clean refusal, without hanging, within the memory budget.
 #include "HostileFiles.h"
 #include "MemoryBudget.h"
 #include "PlaybackFailure.h"
@@ -17,15 +16,12 @@
 #include <unistd.h>
 #include <thread>
 
+using testaudio::Signal;
+
 namespace {
 
 constexpr int flac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, flac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-constexpr int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-
-QByteArray blockBytes(const LoadedTrack &track)
-{
-    return QByteArray(reinterpret_cast<const char *>(track.block.data()), qsizetype(track.block.size()));
-}
+constexpr int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16, mp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
 
 std::optional<LoadedTrack> load(const QString &path, QString *reason = nullptr)
 {
@@ -43,9 +39,8 @@ qint64 framesLoaded(const QString &path, QString *reason = nullptr)
     return track ? track->totalFrames : -1;
 }
 
-// A path this user cannot open for reading: a file of mode 000, or for root
-// (who reads those) a link to a write-only attribute of the kernel, which
-// refuses a reader whoever asks.
+// A path this user cannot read: a file of mode 000, or for root (who reads
+// those) a link to a write-only kernel attribute, which refuses every reader.
 bool writeUnreadable(const QString &path)
 {
     if (geteuid() != 0)
@@ -55,6 +50,8 @@ bool writeUnreadable(const QString &path)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(testaudio::Recipe)
 
 class LoaderTest : public QObject
 {
@@ -84,62 +81,53 @@ void LoaderTest::cleanup()
 void LoaderTest::decodePathGivesFloatFrames_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<int>("frames");
-    QTest::addColumn<qint64>("headerFrames"); // written into STREAMINFO; -1 leaves it
-    QTest::addColumn<double>("keep");         // the share of the file left after a cut
-    QTest::addColumn<QByteArray>("prefix");   // bytes put before the file's own
-    QTest::addColumn<int>("mp3Mode");         // SF_BITRATE_MODE_*, -1 for FLAC
-    QTest::addColumn<double>("mp3Level");     // 0.0 highest bitrate, 1.0 lowest
-    QTest::addColumn<bool>("xing");           // false: the Xing/Info frame removed
-    const int mp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, cbr = SF_BITRATE_MODE_CONSTANT;
-    const int vbr = SF_BITRATE_MODE_VARIABLE;
-    const QByteArray none, id3 = QByteArray("ID3\x04\0\0\0\0\0\x0c", 10) + QByteArray(12, '\0');
+    QTest::addColumn<testaudio::Recipe>("recipe");
+    QTest::addColumn<double>("keep");    // the share of the file left after a cut
+    QTest::addColumn<QString>("change"); // "no Xing" frame, an "ID3v2" tag put first, STREAMINFO claiming "twice"
+    // SF_BITRATE_MODE_* (-1: libsndfile's), and the level from 0.0, the highest bitrate, to 1.0.
+    const auto noise = [](int format, qint64 frames, int mode = -1, double level = 0.0) {
+        return testaudio::Recipe{format, 44100, 2, frames, Signal::Noise, 1000.0, 1, mode, level};
+    };
+    const int cbr = SF_BITRATE_MODE_CONSTANT, vbr = SF_BITRATE_MODE_VARIABLE;
     // Long enough to be decoded in parts on several threads.
-    QTest::newRow("flac 24, long") << "a.flac" << flac24 << 1'100'003 << -1LL << 1.0 << none << -1 << 0.0 << true;
-    QTest::newRow("flac announcing twice its length")
-        << "a.flac" << flac16 << 300'000 << 600'000LL << 1.0 << none << -1 << 0.0 << true;
+    QTest::newRow("flac 24, long") << "a.flac" << noise(flac24, 1'100'003) << 1.0 << "";
+    QTest::newRow("flac announcing twice its length") << "a.flac" << noise(flac16, 300'000) << 1.0 << "twice";
     // The frames decoded before the gap play; what a part after it gave does not.
-    QTest::newRow("flac cut at three quarters")
-        << "a.flac" << flac16 << 1'200'000 << -1LL << 0.75 << none << -1 << 0.0 << true;
+    QTest::newRow("flac cut at three quarters") << "a.flac" << noise(flac16, 1'200'000) << 0.75 << "";
     // MP3 decoded in parts equals one pass, sample for sample, whatever the
     // encoder did; 32 kbit/s draws its bit reservoir from several frames back.
-    QTest::newRow("mp3 cbr 320") << "a.mp3" << mp3 << 600'000 << -1LL << 1.0 << none << cbr << 0.0 << true;
-    QTest::newRow("mp3 cbr 32") << "a.mp3" << mp3 << 600'000 << -1LL << 1.0 << none << cbr << 1.0 << true;
-    QTest::newRow("mp3 vbr, Xing header") << "a.mp3" << mp3 << 600'000 << -1LL << 1.0 << none << vbr << 0.5 << true;
+    QTest::newRow("mp3 cbr 320") << "a.mp3" << noise(mp3, 600'000, cbr, 0.0) << 1.0 << "";
+    QTest::newRow("mp3 cbr 32") << "a.mp3" << noise(mp3, 600'000, cbr, 1.0) << 1.0 << "";
+    QTest::newRow("mp3 vbr, Xing header") << "a.mp3" << noise(mp3, 600'000, vbr, 0.5) << 1.0 << "";
     // Without a frame count libsndfile takes the length its first frame's
     // bitrate suggests (here about four fifths of the stream) and ends there.
-    QTest::newRow("mp3 vbr, no Xing header") << "a.mp3" << mp3 << 720'000 << -1LL << 1.0 << none << vbr << 0.0 << false;
-    QTest::newRow("mp3 behind an ID3v2 tag, mixed case")
-        << "a.Mp3" << mp3 << 600'000 << -1LL << 1.0 << id3 << cbr << 0.6 << true;
-    QTest::newRow("mp3 last frame cut") << "a.mp3" << mp3 << 600'000 << -1LL << 0.9995 << none << vbr << 0.3 << true;
+    QTest::newRow("mp3 vbr, no Xing header") << "a.mp3" << noise(mp3, 720'000, vbr, 0.0) << 1.0 << "no Xing";
+    QTest::newRow("mp3 behind an ID3v2 tag, mixed case") << "a.Mp3" << noise(mp3, 600'000, cbr, 0.6) << 1.0 << "ID3v2";
+    QTest::newRow("mp3 last frame cut") << "a.mp3" << noise(mp3, 600'000, vbr, 0.3) << 0.9995 << "";
     // Its header announces frames the stream no longer holds.
-    QTest::newRow("mp3 cut at three quarters") << "a.mp3" << mp3 << 600'000 << -1LL << 0.75 << none << vbr << 0.5 << true;
-    QTest::newRow("mp3 short") << "a.mp3" << mp3 << 4410 << -1LL << 1.0 << none << -1 << 0.0 << true;
+    QTest::newRow("mp3 cut at three quarters") << "a.mp3" << noise(mp3, 600'000, vbr, 0.5) << 0.75 << "";
+    QTest::newRow("mp3 short") << "a.mp3" << noise(mp3, 4410) << 1.0 << "";
 }
 
 void LoaderTest::decodePathGivesFloatFrames()
 {
     QFETCH(QString, name);
-    QFETCH(int, format);
-    QFETCH(int, frames);
-    QFETCH(qint64, headerFrames);
+    QFETCH(testaudio::Recipe, recipe);
     QFETCH(double, keep);
-    QFETCH(QByteArray, prefix);
-    QFETCH(int, mp3Mode);
-    QFETCH(double, mp3Level);
-    QFETCH(bool, xing);
+    QFETCH(QString, change);
     const QString path = m_dir->filePath(QTest::currentDataTag() + name);
-    testaudio::writeTrack(path, {format, 44100, 2, frames, testaudio::Signal::Noise, 1000.0, 1, mp3Mode, mp3Level});
-    QVERIFY(xing || hostile::dropXingFrame(path));
-    QVERIFY(testfiles::writeAll(path, prefix + testfiles::readAll(path)));
-    QVERIFY(headerFrames < 0 || hostile::setFlacTotalFrames(path, quint64(headerFrames)));
+    testaudio::writeTrack(path, recipe);
+    QVERIFY(change != "no Xing" || hostile::dropXingFrame(path));
+    const QByteArray id3 = QByteArray("ID3\x04\0\0\0\0\0\x0c", 10) + QByteArray(12, '\0');
+    QVERIFY(change != "ID3v2" || testfiles::writeAll(path, id3 + testfiles::readAll(path)));
+    QVERIFY(change != "twice" || hostile::setFlacTotalFrames(path, quint64(2 * recipe.frames)));
     QVERIFY(QFile::resize(path, qint64(QFileInfo(path).size() * keep)));
 
     const auto track = load(path);
     QVERIFY(track);
     const std::vector<float> sequential = testaudio::decoded<float>(path);
     const auto decoded = qint64(sequential.size() / 2);
+    const int format = recipe.format;
     const bool flac = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
     if (keep < 1.0 && flac)
         QVERIFY(track->totalFrames > 100'000 && track->totalFrames <= decoded);
@@ -150,23 +138,21 @@ void LoaderTest::decodePathGivesFloatFrames()
                                                    : flac ? 16 : 0);
     QVERIFY(std::memcmp(track->block.data(), sequential.data(), track->block.size()) == 0);
     // The parts themselves were compared, not a decode in one pass standing in for them.
-    if (keep > 0.99 && frames >= 600'000 && std::thread::hardware_concurrency() > 1)
+    if (keep > 0.99 && recipe.frames >= 600'000 && std::thread::hardware_concurrency() > 1)
         QVERIFY(track->decodedParts > 1);
 }
 
-// Damaged and hostile files, and the legal oddities that must still load;
-// last, every reproducer of HostileFiles.h, written by its own code.
+// Damaged and hostile files, legal oddities that must load, and every reproducer.
 void LoaderTest::badInputIsRefused_data()
 {
     using hostile::wavFile;
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content"); // or "<dir>", "<fifo>", "<flac>", "<unreadable>"; null: no file, or a reproducer's
+    QTest::addColumn<QByteArray>("content"); // or "<dir>", "<fifo>", "<flac>", "<unreadable>"; null: none or a reproducer
     QTest::addColumn<int>("frames");         // -1: refused
     QTest::addColumn<QString>("reason");     // checked when given
     const QByteArray pcm(400, '\1');
     const QString damaged = "The file is damaged";
     QTest::newRow("missing") << "missing.wav" << QByteArray() << -1 << "File not found";
-    // Root reads a file of mode 000; a write-only kernel attribute it cannot.
     QTest::newRow("permission denied") << "denied.wav" << QByteArray("<unreadable>") << -1 << "Permission denied";
     QTest::newRow("empty") << "empty.wav" << QByteArray("") << -1 << "This file could not be read";
     QTest::newRow("garbage wav") << "garbage.wav" << QByteArray(5000, '\x5a') << -1 << "Not a WAV file";
@@ -222,12 +208,12 @@ void LoaderTest::badInputIsRefused()
     if (!reason.isEmpty())
         QCOMPARE(refusal, reason);
     if (track && !content.isEmpty())
-        QCOMPARE(blockBytes(*track), content.mid(44, frames * 4));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(track->block.data()), qsizetype(track->block.size())),
+                 content.mid(44, frames * 4));
 }
 
-// A good file that loads is refused once its header claims more than the
-// 4 GiB a block may hold (sparse, so the data seems to be there). Headers
-// claiming more than a file holds are rows of badInputIsRefused.
+// A good file is refused once its header claims more than the 4 GiB a block
+// may hold (sparse, so the data seems to be there).
 void LoaderTest::headerClaimingOver4GiBIsRefused()
 {
     const QString path = m_dir->filePath("big.wav");
@@ -241,10 +227,8 @@ void LoaderTest::headerClaimingOver4GiBIsRefused()
     QCOMPARE(framesLoaded(path), -1);
 }
 
-// The track takes 8 MB (raw 16-bit stereo, or decoded float mono of a length
-// the header does not give, so the block grows as it decodes) and the ceiling
-// is 12 MiB: it loads alone, not beside a 6 MiB block still held. A length in
-// the header only lets the refusal come sooner.
+// 8 MB tracks (raw 16-bit stereo; float mono with no length in the header, so the
+// block grows) load under a 12 MiB ceiling alone, not beside a 6 MiB block held.
 void LoaderTest::memoryBudgetBoundsEveryLoad()
 {
     for (const bool decoded : {false, true}) {

@@ -5,7 +5,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
-#include <functional>
 
 class TransportTest : public QObject
 {
@@ -13,7 +12,6 @@ class TransportTest : public QObject
 
 private slots:
     void threeTracksPlayThroughInOrder();
-    void nextAndPreviousAtTheEnds();
     void pauseKeepsTheProgressAcrossAWait();
     void indicesAndFractionsOutOfRange();
     void aFailedStartLeavesTheQueueOnIt_data();
@@ -53,40 +51,6 @@ void TransportTest::threeTracksPlayThroughInOrder()
     QCOMPARE(rig.transport.playbackProgress(), 0.0);
 }
 
-// Next at the last track changes nothing; Previous early in a track goes to
-// the one before, later it restarts this one, and the first always restarts.
-void TransportTest::nextAndPreviousAtTheEnds()
-{
-    QueueRig rig;
-    rig.intake.loadPlaylist(rig.threeTracks());
-    const double duration = rig.player.duration();
-    rig.transport.playTrack(2, 0.5);
-    QVERIFY(!rig.transport.canGoNext());
-    rig.platform.clearEvents();
-    rig.transport.next();
-    QCOMPARE(rig.queue.currentIndex(), 2);
-    QCOMPARE(rig.transport.playbackProgress(), 0.5);
-    QVERIFY(rig.platform.events().isEmpty());
-
-    rig.transport.playTrack(1, 0.0);
-    rig.clock.advance(0.03 * duration);
-    rig.transport.tick();
-    rig.transport.prev();
-    QCOMPARE(rig.queue.currentIndex(), 0);
-
-    rig.transport.playTrack(1, 0.0);
-    rig.clock.advance(0.30 * duration);
-    rig.transport.tick();
-    rig.transport.prev();
-    QCOMPARE(rig.queue.currentIndex(), 1);
-    QCOMPARE(rig.transport.playbackProgress(), 0.0);
-
-    rig.transport.playTrack(0, 0.0);
-    rig.transport.prev();
-    QCOMPARE(rig.queue.currentIndex(), 0);
-    QVERIFY(rig.player.isPlaying());
-}
-
 // A pause is neither progress nor the end of the track.
 void TransportTest::pauseKeepsTheProgressAcrossAWait()
 {
@@ -120,21 +84,17 @@ void TransportTest::indicesAndFractionsOutOfRange()
     QCOMPARE(rig.queue.currentIndex(), 0);
     QVERIFY(rig.platform.events().isEmpty());
 
-    rig.transport.playTrack(1, 1.5);
+    rig.transport.playTrack(1, 1.5); // the frames either lands on are tst_engine_player's
     QCOMPARE(rig.transport.playbackProgress(), 1.0);
-    QCOMPARE(rig.platform.renderToEnd(), 0); // seeked to the very end
     rig.transport.playTrack(1, std::nan(""));
     QCOMPARE(rig.transport.playbackProgress(), 0.0);
-    // The wall clock runs on past the track's end before the end is heard.
-    rig.clock.advance(10.0);
+    rig.clock.advance(10.0); // the wall clock runs on past the end before the end is heard
     rig.transport.tick();
     QCOMPARE(rig.transport.playbackProgress(), 1.0);
-    QCOMPARE(rig.platform.renderToEnd(), 4410);
 }
 
-// A start that fails, while another track plays or from idle, leaves the
-// queue on the track that failed with its reason shown; Play or a click
-// tries that same track again.
+// A failed start, while another track plays or from idle, leaves the queue
+// on that track with its reason shown; Play or a click tries it again.
 void TransportTest::aFailedStartLeavesTheQueueOnIt_data()
 {
     QTest::addColumn<BitPerfectAudioPlayer::LoadMode>("mode");
@@ -167,12 +127,9 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt()
     if (!whilePlaying)
         rig.transport.stopPlayback();
     QSignalSpy reasons(&rig.player, &BitPerfectAudioPlayer::failureReasonChanged);
-    bool first = true;
-    for (const auto &retry : {std::function<void()>([&] { rig.transport.playTrack(1, 0.0); }),
-                              std::function<void()>([&] { rig.transport.togglePausePlayback(); }),
-                              std::function<void()>([&] { rig.transport.playTrack(1, 0.5); })}) {
+    for (const double click : {0.0, -1.0, 0.5}) { // a click at the start, Play, a click at the middle
         reasons.clear();
-        retry();
+        click < 0 ? rig.transport.togglePausePlayback() : rig.transport.playTrack(1, click);
         QTRY_VERIFY(!rig.player.isLoading());
         QCoreApplication::processEvents(); // a wrong move to the next track would show itself
         QCoreApplication::processEvents();
@@ -180,12 +137,11 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt()
         QVERIFY(!rig.player.isPlaying());
         QCOMPARE(rig.player.currentURL(), bad);
         QCOMPARE(rig.player.failureReason(), reason);
-        QCOMPARE(reasons.count(), std::exchange(first, false) ? 1 : 2); // a retry clears it, then sets it again
+        QCOMPARE(reasons.count(), click == 0.0 ? 1 : 2); // a retry clears it, then sets it again
     }
 }
 
-// A long load must read neither as progress nor as the end of the track, and
-// Play while it lasts would restart it from 0.
+// A long load is neither progress nor the end of the track; Play while it lasts would restart it.
 void TransportTest::commandsWhileATrackLoads()
 {
     QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
@@ -221,8 +177,8 @@ void TransportTest::commandsWhileATrackLoads()
     QCOMPARE(rig.player.currentFrame(), 0);
 }
 
-// The render thread has played the track out, but the GUI thread has not
-// heard yet when the user acts: the command wins, and the end moves nothing.
+// The track played out but the GUI thread has not heard yet when the user
+// acts: the command wins, and the end moves nothing.
 void TransportTest::racesAtTheEndOfATrack_data()
 {
     QTest::addColumn<bool>("next"); // Next pressed, else a click at the middle of the ended track
@@ -242,7 +198,6 @@ void TransportTest::racesAtTheEndOfATrack()
         rig.transport.next();
     else
         rig.transport.playTrack(0, 0.5);
-    QVERIFY(rig.player.isPlaying());
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     const qint64 index = next ? 1 : 0;
@@ -253,7 +208,8 @@ void TransportTest::racesAtTheEndOfATrack()
     QCOMPARE(rig.platform.captured(1), rig.dataOf(tracks[index]).mid(next ? 0 : 2205 * 4, 400));
 }
 
-// With no other device the track stops where it is, and that is no end.
+// With no other device the track stops where it is (the player's state after
+// it: tst_engine_alsa), and that is no end.
 void TransportTest::aVanishedDeviceStopsTheTrackAndTheQueue()
 {
     QueueRig rig;
@@ -261,12 +217,9 @@ void TransportTest::aVanishedDeviceStopsTheTrackAndTheQueue()
     QCOMPARE(rig.platform.renderStep(512), 512);
     rig.platform.removeDevice(1);
     QTRY_VERIFY(!rig.player.isPlaying());
-    QVERIFY(!rig.player.isPaused());
-    QCOMPARE(rig.player.duration(), 0.0);
     QCoreApplication::processEvents();
     QCOMPARE(rig.queue.currentIndex(), 0);
     QVERIFY(!rig.transport.isNeedToPlayNext());
-    QVERIFY(!rig.platform.isRendering());
 }
 
 void TransportTest::aDevicePluggedInWhileATrackLoadsPlaysIt()

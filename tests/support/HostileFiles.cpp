@@ -39,7 +39,7 @@ QByteArray floats(std::initializer_list<float> values)
 
 bool cut(const QString &path, qint64 bytes) { return QFile::resize(path, QFileInfo(path).size() - bytes); }
 
-bool audio(const QString &path, int format, int rate, int channels, qint64 frames)
+bool audio(const QString &path, int format, int rate = 44100, int channels = 2, qint64 frames = 1000)
 {
     testaudio::writeTrack(path, {format, rate, channels, frames, testaudio::Signal::Tone});
     return true;
@@ -48,19 +48,23 @@ bool audio(const QString &path, int format, int rate, int channels, qint64 frame
 // A stored sample of an AIFF-C double file replaced by NaN (big-endian).
 bool nanInAiff(const QString &path)
 {
-    if (!audio(path, SF_FORMAT_AIFF | SF_FORMAT_DOUBLE, 44100, 1, 100))
-        return false;
+    audio(path, SF_FORMAT_AIFF | SF_FORMAT_DOUBLE, 44100, 1, 100);
     QByteArray bytes = testfiles::readAll(path);
-    if (bytes.isEmpty())
-        return false;
     const qsizetype at = bytes.indexOf("SSND") + 16 + 8 * 10;
     qToBigEndian(std::bit_cast<quint64>(std::numeric_limits<double>::quiet_NaN()), bytes.data() + at);
     return testfiles::writeAll(path, bytes);
 }
 
-Reproducer refused(const char *name, std::function<bool(const QString &)> write)
+Reproducer refused(const char *name, int format, int rate = 44100, int channels = 2)
 {
-    return {name, std::move(write), -1, true};
+    return {name, [=](const QString &p) { return audio(p, format, rate, channels); }, -1, true};
+}
+
+// A FLAC file whose STREAMINFO claims `total` frames.
+Reproducer claiming(const char *name, int format, int rate, int channels, qint64 frames, quint64 total, qint64 loaded)
+{
+    return {name, [=](const QString &p) { return audio(p, format, rate, channels, frames) && setFlacTotalFrames(p, total); },
+            loaded, false};
 }
 
 Reproducer rawWav(const char *name, const QByteArray &bytes, qint64 frames = -1)
@@ -125,29 +129,21 @@ std::vector<Reproducer> reproducers()
         rawWav("infinity.wav", wavFile(3, 1, 44100, 32, floats({0.0f, -inf}))),
         rawWav("far-beyond-full-scale.wav", wavFile(3, 1, 44100, 32, floats({0.25f, 1e6f}))),
         rawWav("over-full-scale.wav", wavFile(3, 1, 44100, 32, floats({1.5f, -1.5f, 0.0f})), 3),
-        refused("nan-double.aiff", nanInAiff),
-        refused("nms-adpcm.wav", [](const QString &p) { return audio(p, SF_FORMAT_WAV | SF_FORMAT_NMS_ADPCM_16, 8000, 1, 1000); }),
-        refused("alac-in-caf.flac", [](const QString &p) { return audio(p, SF_FORMAT_CAF | SF_FORMAT_ALAC_16, 44100, 2, 1000); }),
-        refused("vorbis-in-ogg.mp3", [](const QString &p) { return audio(p, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 1000); }),
-        refused("vorbis-in-ogg", [](const QString &p) { return audio(p, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2, 1000); }),
-        refused("ircam.aiff", [](const QString &p) { return audio(p, SF_FORMAT_IRCAM | SF_FORMAT_PCM_16, 44100, 2, 1000); }),
-        refused("ima-adpcm.aiff", [](const QString &p) { return audio(p, SF_FORMAT_AIFF | SF_FORMAT_IMA_ADPCM, 44100, 2, 1000); }),
-        refused("flac-named.wav", [](const QString &p) { return audio(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1000); }),
-        refused("w64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_W64 | SF_FORMAT_PCM_16, 44100, 2, 1000) && cut(p, 100); }),
-        refused("rf64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 44100, 2, 1000) && cut(p, 100); }),
+        {"nan-double.aiff", nanInAiff, -1, true},
+        refused("nms-adpcm.wav", SF_FORMAT_WAV | SF_FORMAT_NMS_ADPCM_16, 8000, 1),
+        refused("alac-in-caf.flac", SF_FORMAT_CAF | SF_FORMAT_ALAC_16),
+        refused("vorbis-in-ogg.mp3", SF_FORMAT_OGG | SF_FORMAT_VORBIS),
+        refused("vorbis-in-ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS),
+        refused("ircam.aiff", SF_FORMAT_IRCAM | SF_FORMAT_PCM_16),
+        refused("ima-adpcm.aiff", SF_FORMAT_AIFF | SF_FORMAT_IMA_ADPCM),
+        refused("flac-named.wav", SF_FORMAT_FLAC | SF_FORMAT_PCM_16),
+        {"w64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_W64 | SF_FORMAT_PCM_16) && cut(p, 100); }, -1, true},
+        {"rf64-cut.wav", [](const QString &p) { return audio(p, SF_FORMAT_RF64 | SF_FORMAT_PCM_16) && cut(p, 100); }, -1, true},
         // Headers that claim gigabytes from kilobytes are refused at once;
         // the waveform, which streams, shows the frames really there.
-        {"8ch-384k-claiming-4gib.flac",
-         [](const QString &p) {
-             return audio(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 384000, 8, 8192) && setFlacTotalFrames(p, 130'000'000);
-         },
-         -1, false},
-        {"claiming-2^29-frames.flac",
-         [](const QString &p) { return audio(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1200) && setFlacTotalFrames(p, 1ull << 29); },
-         -1, false},
-        {"unknown-length.flac",
-         [](const QString &p) { return audio(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 5000) && setFlacTotalFrames(p, 0); },
-         5000, false},
+        claiming("8ch-384k-claiming-4gib.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 384000, 8, 8192, 130'000'000, -1),
+        claiming("claiming-2^29-frames.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 1200, 1ull << 29, -1),
+        claiming("unknown-length.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, 5000, 0, 5000),
     };
 }
 

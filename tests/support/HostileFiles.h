@@ -10,10 +10,8 @@
 #include <thread>
 #include <vector>
 
-// The reproducers, written by code, of every way a hostile file hurt the
-// loaders: a WAV that hung libsndfile, headers claiming gigabytes, formats
-// that must never reach libsndfile's other parsers, damaged floats, files
-// cut short, and the legal files that were wrongly refused.
+// Reproducers, written by code, of every way a hostile file hurt the loaders,
+// and of the legal files that were wrongly refused.
 namespace hostile {
 
 struct Reproducer
@@ -35,9 +33,8 @@ bool setFlacTotalFrames(const QString &path, quint64 total);
 // the encoder's Xing/Info header, leaving a stream without a frame count.
 bool dropXingFrame(const QString &path);
 
-// Runs `work` on a thread of its own: a call still running after a generous
-// time ends the test run with a message at once, instead of stalling it
-// until ctest's timeout.
+// Runs `work` on a thread of its own; still running after 30 s, it ends the
+// test run at once instead of stalling it until ctest's timeout.
 template<typename Work>
 auto underWatchdog(Work work)
 {

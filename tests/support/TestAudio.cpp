@@ -20,14 +20,10 @@ static std::vector<double> samples(const Recipe &recipe)
     for (std::size_t frame = 0; frame < static_cast<std::size_t>(recipe.frames); ++frame) {
         const double t = double(frame) / recipe.sampleRate;
         for (std::size_t c = 0; c < channels; ++c) {
-            double v = 0.0;
-            switch (recipe.signal) {
-            case Signal::FullScale: v = 1.0; break;
-            case Signal::Tone: v = 0.5 * std::sin(2.0 * std::numbers::pi * recipe.frequency * t); break;
-            case Signal::Noise: v = noise(rng); break;
-            case Signal::LeftSilent: v = c == 0 ? 0.0 : noise(rng); break;
-            }
-            out[frame * channels + c] = v;
+            if (recipe.signal == Signal::Tone)
+                out[frame * channels + c] = 0.5 * std::sin(2.0 * std::numbers::pi * recipe.frequency * t);
+            else if (recipe.signal == Signal::Noise || c > 0) // LeftSilent's channel 0 stays 0.0
+                out[frame * channels + c] = noise(rng);
         }
     }
     return out;
@@ -38,8 +34,7 @@ QUrl writeTrack(const QString &path, const Recipe &recipe)
     QDir().mkpath(QFileInfo(path).path());
     SndfileHandle file(QFile::encodeName(path).constData(), SFM_WRITE, recipe.format, recipe.channels,
                        recipe.sampleRate);
-    // Full scale is +1.0, which integer formats cannot hold: clip it to the
-    // largest value instead of letting it wrap to the most negative one.
+    // Noise near +1.0 rounds past what integer formats hold: clip it, not wrap.
     file.command(SFC_SET_CLIPPING, nullptr, SF_TRUE);
     int mode = recipe.mp3BitrateMode;
     double level = recipe.mp3Level;
@@ -87,8 +82,7 @@ QByteArray rawData(const QString &path)
     return bytes;
 }
 
-// Written with floor and a fraction so that it shares nothing with the
-// engine's rounding.
+// Floor and a fraction: it shares nothing with the engine's rounding.
 QByteArray roundedLittleEndian(const std::vector<double> &values, int bits)
 {
     const long double full = std::pow(2.0L, bits - 1);

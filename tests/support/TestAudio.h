@@ -13,7 +13,6 @@
 namespace testaudio {
 
 enum class Signal {
-    FullScale,   // every sample at +1.0 (clipped to the format's largest value)
     Tone,        // a sine of `frequency` Hz at half scale, same on every channel
     Noise,       // uniform white noise from `seed`, independent per channel
     LeftSilent,  // channel 0 silent, the others full-scale noise
@@ -33,22 +32,18 @@ struct Recipe
 };
 
 // Writes `recipe` to `path` through libsndfile, creating the path's folder,
-// and returns the file's URL. A file that cannot be written ends the test
-// run: nothing a test checks after it would mean anything.
+// and returns its URL; a file that cannot be written ends the test run.
 QUrl writeTrack(const QString &path, const Recipe &recipe = {});
 
 // The file name extension the player knows a libsndfile major format by.
 QString extension(int format);
 
-// The bytes of the file's audio data exactly as stored (libsndfile's raw read),
-// for formats with a data chunk; empty when the file cannot be read.
+// The audio data exactly as stored (libsndfile's raw read); empty when unreadable.
 QByteArray rawData(const QString &path);
 
-// The whole file as libsndfile decodes it, interleaved: float; double, exact
-// for float files and the MP3 decoder's output; or int, every PCM sample
-// shifted to the top of the word (16-bit s reads as s << 16, unsigned 8-bit u
-// as (u - 128) << 24). `info` gets what libsndfile says of the file, all zero
-// when it cannot open it.
+// The whole file as libsndfile decodes it, interleaved: float, double (exact
+// for float files and MP3), or int (every PCM sample at the top of the word).
+// `info` gets what libsndfile says of the file, all zero when it cannot open it.
 template<typename Sample>
 std::vector<Sample> decoded(const QString &path, SF_INFO *info = nullptr)
 {
@@ -64,14 +59,11 @@ std::vector<Sample> decoded(const QString &path, SF_INFO *info = nullptr)
     return out;
 }
 
-// What a true-float sample becomes on an integer device of `bits` bits, by
-// the tests' own arithmetic: v * 2^(bits-1) to the nearest integer, ties to
-// even, clipped to the signed range, NaN as 0; little-endian, bits/8 bytes
-// each.
+// A true-float sample on an integer device of `bits` bits, by the tests' own
+// arithmetic: v * 2^(bits-1) rounded half to even, clipped, NaN as 0; little-endian.
 QByteArray roundedLittleEndian(const std::vector<double> &values, int bits);
 
-// A fresh temporary directory for one test's files, kept when
-// QUORVEL_KEEP_TEST_FILES is set.
+// A fresh temporary directory for one test's files, kept when QUORVEL_KEEP_TEST_FILES is set.
 std::unique_ptr<QTemporaryDir> makeTempDir();
 
 } // namespace testaudio

@@ -1,7 +1,6 @@
 // The loader's state machine on real files: which requests start a task, what
-// each outcome leaves in the caches, how many decoders run at once, and that a
-// decoder stuck for good costs one URL, not the pool or the quit. Where a test
-// holds a task back, it does so at a gate before the real extraction.
+// each outcome leaves in the caches, and that a decoder stuck for good costs
+// one URL, not the pool or the quit.
 #include "StdoutCapture.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
@@ -16,50 +15,40 @@
 
 namespace {
 
-// The real extraction behind a gate the test controls, before the decoding,
-// so the decoder sees any cancellation given meanwhile. What comes out is
-// makeWaveformData's own.
-class GatedExtraction
+// The real extraction behind a gate before the decoding, so the decoder sees any
+// cancellation given meanwhile; standard primitives, which the thread sanitizer sees into.
+struct GatedExtraction
 {
-    template<typename F>
-    auto locked(F f)
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.notify_all();
-        return f();
-    }
-
-public:
     WaveformLoader::Extractor extractor()
     {
         return [this](const QUrl &url, int maxSamples, const CancellationCheck &isCancelled) {
-            pass(url);
+            std::unique_lock lock(mutex);
+            arrived.append(url);
+            changed.wait(lock, [this] { return permits > 0; });
+            --permits;
+            lock.unlock();
             return makeWaveformData(url, maxSamples, isCancelled);
         };
     }
 
-    // Lets every call through, now and from now on; or `count` more calls.
-    void open() { locked([&] { m_open = true; }); }
-    void release(int count) { locked([&] { m_permits += count; }); }
-
-    QList<QUrl> arrivals() { return locked([&] { return m_arrivals; }); } // the URLs that reached the gate
-
-private:
-    void pass(const QUrl &url)
+    // Lets `count` more calls through; open() lets every call through.
+    void release(int count)
     {
-        std::unique_lock lock(m_mutex);
-        m_arrivals.append(url);
-        m_changed.wait(lock, [this] { return m_open || m_permits > 0; });
-        if (!m_open)
-            --m_permits;
+        const std::lock_guard lock(mutex);
+        permits += count;
+        changed.notify_all();
+    }
+    void open() { release(1 << 20); }
+    QList<QUrl> arrivals() // the URLs that reached the gate
+    {
+        const std::lock_guard lock(mutex);
+        return arrived;
     }
 
-    // Standard primitives, which the thread sanitizer sees into.
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = false;
-    int m_permits = 0;
-    QList<QUrl> m_arrivals;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int permits = 0;
+    QList<QUrl> arrived;
 };
 
 // What the extraction itself makes of the file now.
@@ -81,8 +70,7 @@ QByteArray logOf(WaveformLoader &loader, Work work)
     return output.text();
 }
 
-// A loader whose extractions pass a gate, opened before the loader's
-// destructor waits for its tasks, so a failing check leaves no worker stuck.
+// The gate opens before the loader's destructor waits: a failing check strands no worker.
 struct GatedLoader
 {
     explicit GatedLoader(int threads) : loader(extraction.extractor(), threads) {}
@@ -110,25 +98,44 @@ class WaveformLoaderTest : public QObject
     Q_OBJECT
 
 private slots:
-    void deduplicatesRequests();
-    void staleTaskLeavesNewerRequestLoading();
+    void aURLDecodesOnceForItsNewestRequest_data();
+    void aURLDecodesOnceForItsNewestRequest();
     void cancelledQueuedTasksNeverStart();
     void stuckDecoderIsAbandoned();
 };
 
-// Further requests, queued or while the first one decodes, and one after it
-// stored, start nothing.
-void WaveformLoaderTest::deduplicatesRequests()
+// The same URL asked for again while queued, while decoding and once stored
+// starts nothing. After a reset the task from before it ends after the newer
+// request: that one stays loading and is the only one that stores.
+void WaveformLoaderTest::aURLDecodesOnceForItsNewestRequest_data()
 {
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("asked again") << false;
+    QTest::newRow("asked again after a reset") << true;
+}
+
+void WaveformLoaderTest::aURLDecodesOnceForItsNewestRequest()
+{
+    QFETCH(bool, reset);
     Files files;
     const QUrl url = files.flac("track.flac");
-    GatedLoader gated(2);
+    GatedLoader gated(reset ? 1 : 2);
     WaveformLoader &loader = gated.loader;
     QSignalSpy changed(&loader, &WaveformLoader::waveformChanged);
     loader.loadWaveform(url);
     loader.loadWaveform(url);
     QVERIFY(loader.isLoading(url));
     QTRY_COMPARE(gated.extraction.arrivals().size(), 1);
+    if (reset) {
+        loader.cancelWaveformLoading();
+        loader.resetCaches();
+        loader.loadWaveform(url);
+        gated.extraction.release(1);
+        // With one worker, the newer task reaches the gate only after the older one posted its end.
+        QTRY_COMPARE(gated.extraction.arrivals().size(), 2);
+        QCoreApplication::sendPostedEvents(&loader, QEvent::MetaCall);
+        QVERIFY(loader.isLoading(url) && !loader.hasWaveform(url));
+    }
     loader.loadWaveform(url);
     gated.extraction.open();
     loader.waitForTasks();
@@ -136,41 +143,11 @@ void WaveformLoaderTest::deduplicatesRequests()
     QCOMPARE(changed.count(), 1);
     loader.loadWaveform(url);
     loader.waitForTasks();
-    QCOMPARE(gated.extraction.arrivals().size(), 1);
+    QCOMPARE(gated.extraction.arrivals().size(), reset ? 2 : 1);
 }
 
-// A task from before a reset ends after the same URL was requested again:
-// the newer request stays loading and is the only one that stores.
-void WaveformLoaderTest::staleTaskLeavesNewerRequestLoading()
-{
-    Files files;
-    const QUrl url = files.flac("a.flac");
-    GatedLoader gated(1);
-    WaveformLoader &loader = gated.loader;
-    QSignalSpy changed(&loader, &WaveformLoader::waveformChanged);
-    loader.loadWaveform(url);
-    QTRY_COMPARE(gated.extraction.arrivals().size(), 1);
-    loader.cancelWaveformLoading();
-    loader.resetCaches();
-    loader.loadWaveform(url);
-    gated.extraction.release(1);
-    // With one worker, the newer task reaches the gate only after the older
-    // one posted its end.
-    QTRY_COMPARE(gated.extraction.arrivals().size(), 2);
-    QCoreApplication::sendPostedEvents(&loader, QEvent::MetaCall);
-    QVERIFY(loader.isLoading(url));
-    QVERIFY(!loader.hasWaveform(url));
-    loader.loadWaveform(url);
-    gated.extraction.open();
-    loader.waitForTasks();
-    QCOMPARE(gated.extraction.arrivals().size(), 2);
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(loader.samplesFor(url), samplesOf(url));
-}
-
-// Cancelling leaves the loading set alone; each task's end clears its URL,
-// and a task still waiting for a worker never reaches the decoder, so neither
-// the broken file nor the good one is ever read.
+// Cancelling leaves the loading set alone; each task's end clears its URL, and
+// a task still waiting for a worker never reaches the decoder nor reads its file.
 void WaveformLoaderTest::cancelledQueuedTasksNeverStart()
 {
     Files files;
@@ -193,9 +170,8 @@ void WaveformLoaderTest::cancelledQueuedTasksNeverStart()
 }
 
 // A decoder stuck inside a library call sees no cancellation. After the stall
-// limit its URL fails with one line, a fresh worker takes the next track
-// although the pool has one, and the loader's destruction does not wait for
-// the workers still stuck.
+// limit its URL fails with one line, a fresh worker takes the next track, and
+// the loader's destruction does not wait for the workers still stuck.
 void WaveformLoaderTest::stuckDecoderIsAbandoned()
 {
     Files files;
