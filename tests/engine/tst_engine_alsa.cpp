@@ -201,11 +201,8 @@ private slots:
     void renderThreadAllocatesNothing();
     void cardIsReservedOnTheSessionBus_data();
     void cardIsReservedOnTheSessionBus();
-    void theCardGoesBackWhenPlaybackEnds_data();
-    void theCardGoesBackWhenPlaybackEnds();
-    void aPausedPlayerLetsTheCardGoAndTakesItBack();
-    void aMoveOntoAHeldCardWaitsThenGoesOn_data();
-    void aMoveOntoAHeldCardWaitsThenGoesOn();
+    void aCardAskedForAgainGoesOnWhereTheSoundWas_data();
+    void aCardAskedForAgainGoesOnWhereTheSoundWas();
     void reportsDeviceNodeChanges();
     void aCardPlaysWithoutASessionBus();
 
@@ -397,6 +394,8 @@ void AlsaTest::albumsPlayAsOneStream()
     }
 }
 
+// However playback ends, the player is Idle and says why, and a card's
+// reservation goes back to the desktop while the program stays up.
 void AlsaTest::aRefusedOrLostDeviceLeavesIdle_data()
 {
     QTest::addColumn<QString>("pcm");
@@ -413,6 +412,9 @@ void AlsaTest::aRefusedOrLostDeviceLeavesIdle_data()
     QTest::newRow("absent hw card") << "quorvel_hw_alias" << wav16 << 48000 << F::DeviceGone;
     // With no device to take over, the player stops and says why.
     QTest::newRow("unplugged mid-track") << "quorvel_dac_unplug" << wav16 << 48000 << F::DeviceLost;
+    QTest::newRow("card: the last track played out") << "quorvel_dac_card" << wav16 << 48000 << F::None;
+    QTest::newRow("card: a rate it lacks") << "quorvel_dac_card" << wav16 << 22050 << F::RateRefused;
+    QTest::newRow("card: lost mid-track") << "quorvel_dac_card_unplug" << wav16 << 48000 << F::DeviceLost;
 }
 
 void AlsaTest::aRefusedOrLostDeviceLeavesIdle()
@@ -425,11 +427,14 @@ void AlsaTest::aRefusedOrLostDeviceLeavesIdle()
     testaudio::writeTrack(path, {format, rate, 2, rate / 2});
     Rig rig(m_dir->path(), pcm);
     rig.player.playBitPerfect(QUrl::fromLocalFile(path));
-    QTRY_VERIFY(!rig.player.isPlaying());
+    if (pcm.contains("card"))
+        QCOMPARE(reservationOwner(), QDBusConnection::sessionBus().baseService());
+    QTRY_VERIFY(!rig.player.isPlaying() && !rig.player.isLoading());
     QVERIFY(!rig.player.isPaused());
-    QCOMPARE(rig.player.sampleRate(), 0.0);
+    QCOMPARE(rig.player.sampleRate() == 0.0, failure != PlaybackFailure::None);
     QVERIFY(!rig.platform.holdsExclusiveUse(rig.id));
     QCOMPARE(rig.player.failure(), failure);
+    QTRY_VERIFY(reservationOwner().isEmpty());
 }
 
 // A pause drops what waits in the device buffer; the resume must replay it,
@@ -567,102 +572,57 @@ void AlsaTest::cardIsReservedOnTheSessionBus()
     QCOMPARE(player.failure(), PlaybackFailure::DeviceTaken);
 }
 
-// However playback ends, the card goes back to the desktop while the
-// program stays up.
-void AlsaTest::theCardGoesBackWhenPlaybackEnds_data()
+// A card a sound server holds is asked for again, the track shown as
+// loading meanwhile, and the sound goes on there exactly where it was: after
+// a pause during which the server asked for the card (a claim below ours,
+// granted while silent, the card closed before the answer), after a move
+// from another device, or where a seek made while waiting points.
+void AlsaTest::aCardAskedForAgainGoesOnWhereTheSoundWas_data()
 {
-    QTest::addColumn<QString>("pcm");
-    QTest::addColumn<int>("rate");
-    QTest::addColumn<int>("frames");
-    QTest::addColumn<PlaybackFailure>("failure");
-    QTest::newRow("the last track played out") << "quorvel_dac_card" << 48000 << 4800 << PlaybackFailure::None;
-    QTest::newRow("a start the card refuses") << "quorvel_dac_card" << 22050 << 4800 << PlaybackFailure::RateRefused;
-    QTest::newRow("the card lost mid-track") << "quorvel_dac_card_unplug" << 48000 << 48000 << PlaybackFailure::DeviceLost;
+    QTest::addColumn<QString>("how");
+    QTest::newRow("resumed after the server took it") << "pause";
+    QTest::newRow("moved onto it") << "move";
+    QTest::newRow("moved onto it, a seek while waiting") << "seek";
 }
 
-void AlsaTest::theCardGoesBackWhenPlaybackEnds()
+void AlsaTest::aCardAskedForAgainGoesOnWhereTheSoundWas()
 {
-    QFETCH(QString, pcm);
-    QFETCH(int, rate);
-    QFETCH(int, frames);
-    QFETCH(PlaybackFailure, failure);
-    const QString path = m_dir->filePath("ends.wav");
-    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 2, frames});
-    Rig rig(m_dir->path(), pcm);
-    rig.player.playBitPerfect(QUrl::fromLocalFile(path));
-    QCOMPARE(reservationOwner(), QDBusConnection::sessionBus().baseService());
-    QTRY_VERIFY(!rig.player.isPlaying() && !rig.player.isLoading());
-    QCOMPARE(rig.player.failure(), failure);
-    QTRY_VERIFY(reservationOwner().isEmpty());
-}
-
-// Paused, the card goes to a sound server that asks for it at a claim below
-// ours, closed before the answer; the resume asks for it back and goes on at
-// the paused frame.
-void AlsaTest::aPausedPlayerLetsTheCardGoAndTakesItBack()
-{
-    const QString path = m_dir->filePath("paused.wav");
+    QFETCH(QString, how);
+    const QString path = m_dir->filePath("again.wav");
     testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 2, testaudio::Signal::Noise});
-    const QString record = m_dir->filePath("card-received.raw");
-    QFile::remove(record);
-    Rig rig(m_dir->path(), "quorvel_dac_card");
+    const QString card = m_dir->filePath("card-received.raw");
+    const QString first = how == "pause" ? card : m_dir->filePath("dac-received.raw");
+    QFile::remove(card);
+    const auto holder = std::make_unique<StandInHolder>(m_bus.address(), true);
+    QVERIFY(how == "pause" || holder->hold(true));
+    Rig rig(m_dir->path(), how == "pause" ? "quorvel_dac_card" : "quorvel_dac");
     BitPerfectAudioPlayer &player = rig.player;
     player.playBitPerfect(QUrl::fromLocalFile(path));
-    QTRY_VERIFY(QFileInfo(record).size() >= 48000);
-    player.pause();
-    const qint64 pausedAt = player.currentFrame();
+    QTRY_VERIFY(QFileInfo(first).size() >= 48000);
 
-    const auto holder = std::make_unique<StandInHolder>(m_bus.address(), true);
-    QCOMPARE(holder->askForCard(0), std::make_pair(true, true));
-    QVERIFY(holder->hold(true, true));
-    QVERIFY(player.isPaused());
-
-    player.resume();
-    QVERIFY(player.isLoading()); // waiting for the sound server to let go
-    QTRY_VERIFY(player.isPlaying());
-    QCOMPARE(holder->requests(), QList<int>{DeviceReservation::kPriority});
-    QVERIFY(!holder->pcmOpen());
-    QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 10000);
-    QVERIFY2(testfiles::readAll(record).startsWith(testaudio::rawData(path).mid(pausedAt * 4)),
-             "the resume did not go on at the paused frame");
-}
-
-// Chosen while a track plays elsewhere, a card a sound server holds is asked
-// for; the track waits, shown as loading, and goes on there exactly where
-// the sound stopped, or where a seek made meanwhile points.
-void AlsaTest::aMoveOntoAHeldCardWaitsThenGoesOn_data()
-{
-    QTest::addColumn<bool>("seekWhileWaiting");
-    QTest::newRow("from the frame that last sounded") << false;
-    QTest::newRow("a seek made while waiting") << true;
-}
-
-void AlsaTest::aMoveOntoAHeldCardWaitsThenGoesOn()
-{
-    QFETCH(bool, seekWhileWaiting);
-    const QString path = m_dir->filePath("move.wav");
-    testaudio::writeTrack(path, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 48000 * 2, testaudio::Signal::Noise});
-    const QString before = m_dir->filePath("dac-received.raw"), after = m_dir->filePath("card-received.raw");
-    QFile::remove(after);
-    const auto holder = std::make_unique<StandInHolder>(m_bus.address(), true);
-    QVERIFY(holder->hold(true));
-    Rig rig(m_dir->path(), "quorvel_dac");
-    BitPerfectAudioPlayer &player = rig.player;
-    player.playBitPerfect(QUrl::fromLocalFile(path));
-    QTRY_VERIFY(QFileInfo(before).size() >= 48000);
-
-    player.setOutputDevice(deviceIdForPcm("quorvel_dac_card"));
+    qint64 from = 0;
+    if (how == "pause") {
+        player.pause();
+        from = player.currentFrame();
+        QCOMPARE(holder->askForCard(0), std::make_pair(true, true));
+        QVERIFY(holder->hold(true, true));
+        QVERIFY(player.isPaused());
+        player.resume();
+    } else {
+        player.setOutputDevice(deviceIdForPcm("quorvel_dac_card"));
+        from = player.currentFrame();
+        QVERIFY(from > 0 && from <= QFileInfo(first).size() / 4); // where the sound stopped
+    }
     QVERIFY(player.isLoading() && !player.isPlaying());
-    qint64 from = player.currentFrame();
-    QVERIFY(from > 0 && from <= QFileInfo(before).size() / 4);
-    if (seekWhileWaiting) {
+    if (how == "seek") {
         player.seek(1.5);
         from = 72000;
     }
     QTRY_VERIFY(player.isPlaying());
+    QCOMPARE(holder->requests(), QList<int>{DeviceReservation::kPriority});
     QVERIFY(!holder->pcmOpen());
     QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying(), 10000);
-    QVERIFY2(testfiles::readAll(after).startsWith(testaudio::rawData(path).mid(from * 4)),
+    QVERIFY2(testfiles::readAll(card).startsWith(testaudio::rawData(path).mid(from * 4)),
              "the card did not go on where the track was");
 }
 
