@@ -29,6 +29,8 @@ ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs,
     connect(&m_desktopPlayer, &DesktopPlayer::raiseRequested, this, &ContentView::raiseRequested);
     // Queued, as Ctrl+Q is: the caller hears its answer before the window goes.
     connect(&m_desktopPlayer, &DesktopPlayer::quitRequested, this, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this,
+            [this] { m_waveforms.yieldToPlayback(m_player.isLoading()); });
     connectFileChooser();
 }
 

@@ -74,6 +74,7 @@ struct WaveformLoader::Pool
     int idle = 0;
     bool closing = false;
     bool held = false;
+    bool yielding = false; // to a track being read to play
     quint64 lastOrder = 0;
     WaveformLoader *owner = nullptr; // gone at destruction; results are posted under the mutex
 
@@ -115,7 +116,7 @@ void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool)
     for (;;) {
         ++pool->idle;
         const bool woken = pool->taskQueued.wait_for(
-            lock, kIdleExit, [&] { return pool->closing || (!pool->queue.empty() && !pool->held); });
+            lock, kIdleExit, [&] { return pool->closing || (!pool->queue.empty() && !pool->held && !pool->yielding); });
         --pool->idle;
         if (!woken || pool->closing)
             break;
@@ -260,6 +261,15 @@ void WaveformLoader::dropWaiting(const QUrl &url)
     task->cancelled = true;
     m_tasks.remove(url);
     setLoading(url, false);
+}
+
+void WaveformLoader::yieldToPlayback(bool yield)
+{
+    {
+        std::lock_guard lock(m_pool->mutex);
+        m_pool->yielding = yield;
+    }
+    startWorkers();
 }
 
 void WaveformLoader::holdWorkers(bool hold)

@@ -62,6 +62,10 @@ public:
     // Blocks until every task has ended or been abandoned, then delivers
     // their completions. For tests and benchmarks; never needed in normal use.
     void waitForTasks();
+    // While a track is read into memory to play, no worker takes a task: the
+    // load has the cores, and the pool never decodes the file it decodes.
+    // Tasks already running go on.
+    void yieldToPlayback(bool yield);
     // For tests: while held no worker takes a task, so the order in which
     // they wait (queuedURLs) can be read.
     void holdWorkers(bool hold);

@@ -101,6 +101,7 @@ private slots:
     void aURLDecodesOnceForItsNewestRequest_data();
     void aURLDecodesOnceForItsNewestRequest();
     void cancelledQueuedTasksNeverStart();
+    void nothingStartsWhileATrackLoadsToPlay();
     void stuckDecoderIsAbandoned();
 };
 
@@ -167,6 +168,20 @@ void WaveformLoaderTest::cancelledQueuedTasksNeverStart()
     QVERIFY(loader.loadingWaveforms().isEmpty());
     QVERIFY(loader.waveformSamplesByURL().isEmpty());
     QCOMPARE(changed.count(), 0);
+}
+
+void WaveformLoaderTest::nothingStartsWhileATrackLoadsToPlay()
+{
+    Files files;
+    GatedLoader gated(1);
+    gated.extraction.open();
+    gated.loader.yieldToPlayback(true);
+    const QUrl url = files.wav("loading.wav");
+    gated.loader.loadWaveform(url);
+    QTest::qWait(50); // an idle worker would have taken it by now, were it let
+    QCOMPARE(gated.loader.queuedURLs(), QList<QUrl>{url});
+    gated.loader.yieldToPlayback(false);
+    QTRY_VERIFY(gated.loader.waveformSamplesByURL().contains(url));
 }
 
 // A decoder stuck inside a library call sees no cancellation. After the stall
