@@ -2,21 +2,12 @@
 
 #include "TrackPath.h"
 
-#include <QSocketNotifier>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
-// What the render thread tells the GUI thread, as bits of one atomic.
-enum RenderNews : int {
-    kAdvanced = 1,     // went on into the offered next track
-    kPlayedOut = 2,    // ran dry and the device sounded the last frame
-    kDeviceFailed = 4, // the device vanished or failed
-};
-
 constexpr auto kFailedOutputGrace = std::chrono::milliseconds(500);
 // Playback that ended is given a moment before the card goes back to other
 // programs: the queue's next start comes within a turn of the event loop,
@@ -27,10 +18,6 @@ constexpr auto kReleaseGrace = std::chrono::milliseconds(300);
 // machine, since giving up on a real track is worse than waiting for it.
 constexpr auto kLoadPatience = std::chrono::minutes(2);
 
-quint64 packSeek(quint32 serial, qint64 frame)
-{
-    return (quint64(serial) << 32) | quint64(std::clamp<qint64>(frame, 0, 0xFFFFFFFF));
-}
 } // namespace
 
 BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode mode,
@@ -39,13 +26,8 @@ BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode m
     , m_platform(platform)
     , m_loadMode(mode)
     , m_load(std::move(load))
-    , m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
-    if (m_wakeFd < 0)
-        qFatal("BitPerfectAudioPlayer: eventfd failed"); // no way to learn of a track's end
-    m_wakeNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
-    connect(m_wakeNotifier, &QSocketNotifier::activated, this,
-            [this] { collectRenderNews(Announce::Yes); });
+    connect(&m_feed, &RenderFeed::newsArrived, this, [this] { collectRenderNews(Announce::Yes); });
     m_failedOutputGrace.setSingleShot(true);
     m_failedOutputGrace.setInterval(kFailedOutputGrace);
     connect(&m_failedOutputGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::onOutputFailed);
@@ -73,8 +55,6 @@ BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
     if (m_deviceId != 0)
         m_platform.releaseDevice(m_deviceId);
     freeTracks();
-    delete m_wakeNotifier;
-    close(m_wakeFd);
 }
 
 qint64 BitPerfectAudioPlayer::totalFrames() const
@@ -84,10 +64,7 @@ qint64 BitPerfectAudioPlayer::totalFrames() const
 
 qint64 BitPerfectAudioPlayer::currentFrame() const
 {
-    const quint64 seek = m_seekRequest.load(std::memory_order_relaxed);
-    if (m_track && seek != 0 && quint32(seek >> 32) == m_track->serial)
-        return qint64(seek & 0xFFFFFFFF);
-    return m_currentFrame.load(std::memory_order_relaxed);
+    return m_feed.frame(m_track ? m_track->serial : 0);
 }
 
 QUrl BitPerfectAudioPlayer::preloadedURL() const
@@ -167,11 +144,8 @@ void BitPerfectAudioPlayer::pause()
     if (!m_unit || !m_track)
         return;
     // Frames dropped from the device buffer never sounded: resume with them.
-    qint64 frame = std::max<qint64>(m_currentFrame.load(std::memory_order_relaxed) - unplayed, 0);
-    const quint64 seek = m_seekRequest.exchange(0);
-    if (seek != 0 && quint32(seek >> 32) == m_track->serial)
-        frame = qint64(seek & 0xFFFFFFFF);
-    m_currentFrame.store(frame, std::memory_order_relaxed);
+    const qint64 sounded = std::max<qint64>(m_feed.frame(0) - unplayed, 0);
+    m_feed.setFrame(m_feed.takeSeek(m_track->serial).value_or(sounded));
     m_unitEnded = false;
     setPlaying(false);
     setPaused(true);
@@ -181,7 +155,7 @@ void BitPerfectAudioPlayer::resume()
 {
     collectRenderNews(Announce::Yes);
     if (m_isPaused && m_track)
-        continueAt(m_currentFrame.load(std::memory_order_relaxed), false);
+        continueAt(m_feed.frame(0), false);
 }
 
 // The paused unit goes on when it is still on the device selected now and
@@ -189,8 +163,7 @@ void BitPerfectAudioPlayer::resume()
 bool BitPerfectAudioPlayer::continueAt(qint64 frame, bool announce)
 {
     if (m_unit && m_isPaused && selectedDevice() == m_deviceId) {
-        m_currentFrame.store(frame, std::memory_order_relaxed);
-        m_renderRanDry = false;
+        m_feed.rearm(frame);
         if (m_unit->start()) {
             setPlaying(true);
             setPaused(false);
@@ -230,7 +203,7 @@ void BitPerfectAudioPlayer::stop()
     setPlaying(false);
     setPaused(false);
     setDuration(0.0);
-    m_currentFrame.store(0, std::memory_order_relaxed);
+    m_feed.setFrame(0);
 }
 
 void BitPerfectAudioPlayer::seek(double seconds)
@@ -248,7 +221,7 @@ void BitPerfectAudioPlayer::seek(double seconds)
     if (m_unit && m_isPlaying && !m_unitEnded)
         postSeek(frame);
     else
-        m_currentFrame.store(frame, std::memory_order_relaxed);
+        m_feed.setFrame(frame);
 }
 
 void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
@@ -277,7 +250,7 @@ void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
     collectRenderNews(Announce::Yes);
     if (!m_unit || !m_track)
         return;
-    const qint64 frame = std::max<qint64>(m_currentFrame.load(std::memory_order_relaxed) - unplayed, 0);
+    const qint64 frame = std::max<qint64>(m_feed.frame(0) - unplayed, 0);
     if (!restartAt(frame, false))
         emit outputFailed();
 }
@@ -397,9 +370,7 @@ void BitPerfectAudioPlayer::dropPreload()
         return;
     // An offer the render thread has taken (or is taking) is not ours to
     // free: it plays, and the render thread's news adopts it.
-    const bool taken = std::exchange(m_preloadOffered, false)
-                       && m_offeredNext.exchange(nullptr, std::memory_order_acq_rel) == nullptr;
-    if (!taken)
+    if (!m_feed.withdraw())
         m_preloaded.reset();
 }
 
@@ -408,8 +379,7 @@ void BitPerfectAudioPlayer::dropPreload()
 void BitPerfectAudioPlayer::offerPreloadToRenderThread()
 {
     if (m_unit && m_track && m_preloaded && m_preloaded->format == m_track->format) {
-        m_offeredNext.store(m_preloaded.get(), std::memory_order_release);
-        m_preloadOffered = true;
+        m_feed.offer(m_preloaded.get());
     }
 }
 
@@ -435,11 +405,7 @@ BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::startOutput(qint64 frame)
     }
     if (!m_platform.setNominalSampleRate(m_deviceId, m_track->format.sampleRate))
         return fail(PlaybackFailure::DeviceGone), Start::Failed;
-    // Everything the render thread reads is in place before it starts.
-    m_renderTrack.store(m_track.get(), std::memory_order_release);
-    m_currentFrame.store(std::clamp<qint64>(frame, 0, m_track->totalFrames), std::memory_order_relaxed);
-    m_seekRequest.store(0);
-    m_renderRanDry = false;
+    m_feed.hand(m_track.get(), frame);
     m_unitEnded = false;
     std::unique_ptr<OutputUnit> unit = openUnit();
     if (!unit)
@@ -461,7 +427,7 @@ std::unique_ptr<OutputUnit> BitPerfectAudioPlayer::openUnit()
     if (unit && unit->start())
         return unit;
     unit.reset();
-    unit = m_platform.createOutputUnit(m_deviceId, m_track->format, *this);
+    unit = m_platform.createOutputUnit(m_deviceId, m_track->format, m_feed);
     if (!unit)
         return fail(failureOf(m_platform.lastRefusal())), nullptr;
     if (!unit->start())
@@ -489,7 +455,7 @@ void BitPerfectAudioPlayer::prepareOutput(quint64 ticket, const StreamFormat &fo
     m_deviceId = *device; // what is taken here is given back with it
     if (!m_platform.takeExclusiveUse(m_deviceId) || !m_platform.setNominalSampleRate(m_deviceId, format.sampleRate))
         return;
-    m_readyUnit = m_platform.createOutputUnit(m_deviceId, format, *this);
+    m_readyUnit = m_platform.createOutputUnit(m_deviceId, format, m_feed);
     m_readyDeviceId = m_deviceId;
     m_readyFormat = format;
 }
@@ -500,7 +466,7 @@ void BitPerfectAudioPlayer::waitForDevice(qint64 frame)
 {
     m_waitingForDevice = true;
     m_waitingFrame = std::clamp<qint64>(frame, 0, m_track->totalFrames);
-    m_currentFrame.store(m_waitingFrame, std::memory_order_relaxed);
+    m_feed.setFrame(m_waitingFrame);
     setPlaying(false);
     setPaused(false);
     setLoading(true);
@@ -522,14 +488,9 @@ void BitPerfectAudioPlayer::stopUnit()
     m_signalPath.clear();
     // The render thread is gone: a move into the next track it made still
     // counts; an end or a failure belonged to the unit just torn down.
-    eventfd_t ignored = 0;
-    [[maybe_unused]] const int cleared = eventfd_read(m_wakeFd, &ignored);
-    if (m_renderNews.exchange(0, std::memory_order_acq_rel) & kAdvanced)
+    if (m_feed.collectNews() & RenderFeed::Advanced)
         adoptAdvancedTrack(Announce::No);
-    m_offeredNext.store(nullptr, std::memory_order_relaxed);
-    m_preloadOffered = false;
-    m_renderTrack.store(nullptr, std::memory_order_relaxed);
-    m_seekRequest.store(0);
+    m_feed.clear();
     m_unitEnded = false;
     m_failedOutputGrace.stop();
     if (m_deviceId != 0)
@@ -572,24 +533,22 @@ void BitPerfectAudioPlayer::giveDeviceBackIfIdle()
 
 void BitPerfectAudioPlayer::postSeek(qint64 frame)
 {
-    m_seekRequest.store(packSeek(m_track->serial, frame), std::memory_order_relaxed);
+    m_feed.postSeek(m_track->serial, frame);
 }
 
 // --- What the render thread tells ------------------------------------------
 
 void BitPerfectAudioPlayer::collectRenderNews(Announce announce)
 {
-    eventfd_t count = 0;
-    [[maybe_unused]] const int cleared = eventfd_read(m_wakeFd, &count);
-    const int news = m_renderNews.exchange(0, std::memory_order_acq_rel);
-    if (news & kAdvanced)
+    const int news = m_feed.collectNews();
+    if (news & RenderFeed::Advanced)
         adoptAdvancedTrack(announce);
-    if (news & kDeviceFailed) {
+    if (news & RenderFeed::DeviceFailed) {
         m_unitEnded = true;
         // Give the device catalogue a moment to hand the track on.
         if (m_isPlaying)
             m_failedOutputGrace.start();
-    } else if (news & kPlayedOut) {
+    } else if (news & RenderFeed::PlayedOut) {
         m_unitEnded = true;
         if (announce == Announce::Yes)
             onPlayedOut();
@@ -598,11 +557,10 @@ void BitPerfectAudioPlayer::collectRenderNews(Announce announce)
 
 void BitPerfectAudioPlayer::adoptAdvancedTrack(Announce announce)
 {
-    Track *now = m_renderTrack.load(std::memory_order_acquire);
-    if (!m_preloaded || now != m_preloaded.get())
+    if (!m_preloaded || m_feed.playing() != m_preloaded.get())
         return;
     // The render thread never reads the old track again.
-    m_preloadOffered = false;
+    m_feed.forgetOffer();
     m_track = std::move(m_preloaded);
     publishTrack(*m_track);
     if (announce == Announce::Yes)
@@ -612,9 +570,8 @@ void BitPerfectAudioPlayer::adoptAdvancedTrack(Announce announce)
 void BitPerfectAudioPlayer::onPlayedOut()
 {
     // A seek that came once the track had run dry still plays, from memory.
-    const quint64 seek = m_seekRequest.exchange(0);
-    if (m_track && seek != 0 && quint32(seek >> 32) == m_track->serial) {
-        restartAt(qint64(seek & 0xFFFFFFFF), false);
+    if (const std::optional<qint64> seek = m_track ? m_feed.takeSeek(m_track->serial) : std::nullopt) {
+        restartAt(*seek, false);
         return;
     }
     stopUnit();
@@ -685,71 +642,6 @@ void BitPerfectAudioPlayer::onDeviceTaken(quint32 deviceId)
     fail(PlaybackFailure::DeviceTaken);
     becomeIdleAfterFailure();
     emit outputFailed();
-}
-
-// --- Render thread --------------------------------------------------------
-
-quint32 BitPerfectAudioPlayer::render(std::byte *out, quint32 frames) noexcept
-{
-    Track *track = m_renderTrack.load(std::memory_order_acquire);
-    if (!out || !track || m_renderRanDry)
-        return 0;
-    const std::size_t frameBytes = track->format.bytesPerFrame();
-    quint32 written = 0;
-    while (written < frames) {
-        const qint64 current = m_currentFrame.load(std::memory_order_relaxed);
-        const qint64 n = std::min<qint64>(track->totalFrames - current, frames - written);
-        if (n > 0) {
-            std::memcpy(out + std::size_t(written) * frameBytes,
-                        track->block.data() + std::size_t(current) * frameBytes,
-                        std::size_t(n) * frameBytes);
-            m_currentFrame.store(current + n, std::memory_order_relaxed);
-            written += quint32(n);
-            continue;
-        }
-        // Out of frames: go on into the next track, in the same period.
-        Track *next = m_offeredNext.exchange(nullptr, std::memory_order_acq_rel);
-        if (!next) {
-            m_renderRanDry = true;
-            break;
-        }
-        m_renderTrack.store(next, std::memory_order_release);
-        m_currentFrame.store(0, std::memory_order_relaxed);
-        track = next;
-        notifyGuiThread(kAdvanced);
-    }
-    return written;
-}
-
-// A track that ran dry keeps its seek for the GUI thread, which restarts
-// the output from memory.
-bool BitPerfectAudioPlayer::applyPendingSeek() noexcept
-{
-    const Track *track = m_renderTrack.load(std::memory_order_acquire);
-    return track && !m_renderRanDry && applySeekRequest(*track);
-}
-
-bool BitPerfectAudioPlayer::applySeekRequest(const Track &track) noexcept
-{
-    quint64 request = m_seekRequest.load(std::memory_order_relaxed);
-    if (request == 0 || !m_seekRequest.compare_exchange_strong(request, 0))
-        return false;
-    // A seek meant for the track before a move on is dropped.
-    if (quint32(request >> 32) != track.serial)
-        return false;
-    m_currentFrame.store(std::min(qint64(request & 0xFFFFFFFF), track.totalFrames), std::memory_order_relaxed);
-    return true;
-}
-
-void BitPerfectAudioPlayer::renderStopped(RenderEnd why) noexcept
-{
-    notifyGuiThread(why == RenderEnd::PlayedOut ? kPlayedOut : kDeviceFailed);
-}
-
-void BitPerfectAudioPlayer::notifyGuiThread(int news) noexcept
-{
-    m_renderNews.fetch_or(news, std::memory_order_acq_rel);
-    [[maybe_unused]] const int written = eventfd_write(m_wakeFd, 1);
 }
 
 // --- Published state --------------------------------------------------------

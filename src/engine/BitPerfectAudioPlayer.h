@@ -3,6 +3,7 @@
 #include "AudioPlatform.h"
 #include "FileStamp.h"
 #include "PlaybackFailure.h"
+#include "RenderFeed.h"
 #include "SignalPath.h"
 #include "StreamFormat.h"
 #include "TrackBlock.h"
@@ -12,11 +13,9 @@
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
-#include <atomic>
 #include <memory>
 #include <optional>
 
-class QSocketNotifier;
 
 // Plays tracks bit-perfect: each track is read whole into memory, the output
 // device is taken for exclusive use at the track's own rate, and a render
@@ -38,7 +37,7 @@ class QSocketNotifier;
 // it waits: once playback ends for any reason (the last track played out, a
 // failed start, a lost device, stop) it goes back to other programs, after a
 // moment that lets the queue's next track start without a gap in ownership.
-class BitPerfectAudioPlayer : public QObject, private RenderSource
+class BitPerfectAudioPlayer : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY isPlayingChanged)
@@ -160,23 +159,7 @@ signals:
     void outputFailed();
 
 private:
-    // A track in memory. The render thread reads the block of the track it
-    // was handed; the GUI thread frees a track only once no unit can read it.
-    struct Track
-    {
-        QUrl url;
-        FileStamp stamp;
-        TrackBlock block;
-        StreamFormat format;
-        qint64 totalFrames = 0;
-        quint32 serial = 0;
-    };
-
-    quint32 render(std::byte *out, quint32 frames) noexcept override;
-    bool applyPendingSeek() noexcept override;
-    void renderStopped(RenderEnd why) noexcept override;
-    bool applySeekRequest(const Track &track) noexcept;
-    void notifyGuiThread(int news) noexcept;
+    using Track = MemoryTrack;
 
     enum class Announce { Yes, No };
     void collectRenderNews(Announce announce);
@@ -231,6 +214,8 @@ private:
     double m_duration = 0.0;
     double m_sampleRate = 0.0;
 
+    // What the render thread reads; outlives every unit that renders it.
+    RenderFeed m_feed;
     std::unique_ptr<OutputUnit> m_unit;
     // Opened and configured, not started, while the track to play decodes:
     // for this device and format.
@@ -242,28 +227,9 @@ private:
     std::unique_ptr<Track> m_preloaded;
     quint32 m_lastSerial = 0;
 
-    // Shared with the render thread, lock-free. The render thread reads the
-    // track in m_renderTrack and moves it on to m_offeredNext when its block
-    // runs out; the GUI thread writes m_renderTrack only while no unit
-    // renders, and takes back an offer with an exchange.
-    std::atomic<Track *> m_renderTrack{nullptr};
-    std::atomic<Track *> m_offeredNext{nullptr};
-    bool m_preloadOffered = false; // GUI thread: m_preloaded was offered
-    std::atomic<qint64> m_currentFrame{0};
-    // A seek for the running unit: the track's serial in the high half, the
-    // frame in the low half; 0 when none.
-    std::atomic<quint64> m_seekRequest{0};
-    // Render thread only (the GUI thread resets it before a start): the
-    // track ran out with nothing to follow, so the stream is ending.
-    bool m_renderRanDry = false;
-    // GUI thread: the unit's render thread has ended by itself (played out
+    // GUI thread: the render thread's unit has ended by itself (played out
     // or failed); the unit must be restarted to sound again.
     bool m_unitEnded = false;
-    // What the render thread has to tell; it wakes the GUI thread through an
-    // eventfd, which allocates nothing and coalesces.
-    std::atomic<int> m_renderNews{0};
-    int m_wakeFd = -1;
-    QSocketNotifier *m_wakeNotifier = nullptr;
     // A failed device gets this long for a replacement before the player
     // gives up on the track.
     QTimer m_failedOutputGrace;
