@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <unistd.h>
 #include <utility>
 #include <variant>
@@ -200,13 +201,17 @@ Problem readChunkHeader(const FileBytes &reader, qint64 pos, int chunks, uchar (
     return std::nullopt;
 }
 
-Problem walkRiff(const FileBytes &reader, bool rf64, Layout &layout)
+// A chunk's size as its header gives it (a walk may correct it), or why the
+// walk stops.
+using ChunkSize = std::function<std::variant<quint64, QString>(const uchar *header, int chunks)>;
+// Looks at one chunk; `stop` ends the walk at once, its tail unchecked.
+using ChunkVisit = std::function<Problem(const uchar *header, qint64 content, quint64 size, int &chunks, bool &stop)>;
+
+// The chunk loop RIFF and AIFF share: from offset 12 to the end, each chunk
+// inside the file, then nothing after the last but an ID3v1 tag or padding.
+// `dataId` names the chunk whose being cut short is the file's, not a chunk's.
+Problem walkChunks(const FileBytes &reader, const char (&dataId)[5], const ChunkSize &sizeOf, const ChunkVisit &visit)
 {
-    uchar header[8];
-    if (!reader.read(0, header, 8))
-        return problem("the file cannot be read");
-    const quint32 riffSize = le32(header + 4);
-    Rf64Sizes ds64;
     int chunks = 0;
     qint64 pos = 12;
     uchar h[8];
@@ -216,43 +221,16 @@ Problem walkRiff(const FileBytes &reader, bool rf64, Layout &layout)
             return bad;
         if (last)
             break;
-        quint64 size = le32(h + 4);
-        if (rf64 && chunks == 1 && !isId(h, "ds64"))
-            return problem("its ds64 chunk is missing");
-        if (rf64 && size == 0xffffffffu) {
-            if (!isId(h, "data"))
-                return problem("a chunk's size is only in the ds64 table");
-            size = ds64.data;
-        }
+        const std::variant<quint64, QString> sized = sizeOf(h, chunks);
+        if (const auto *why = std::get_if<QString>(&sized))
+            return *why;
+        const quint64 size = std::get<quint64>(sized);
         const qint64 content = pos + 8;
         if (size > quint64(reader.size() - content))
-            return problem(isId(h, "data") ? "the file is shorter than its data chunk"
-                                           : "a chunk is larger than the file");
-        if (size < minimumWavChunk(h))
-            return problem("a chunk is too small for its kind");
-        Problem bad;
-        if (isId(h, "ds64") && chunks == 1)
-            bad = readDs64(reader, content, size, ds64);
-        else if (isId(h, "fmt ")) {
-            if (std::exchange(layout.sawFormat, true))
-                return problem("it has two format chunks");
-            bad = checkWavFormat(reader, content, size);
-        } else if (isId(h, "data")) {
-            if (layout.dataOffset >= 0)
-                return problem("it has two data chunks");
-            layout.dataOffset = content;
-            layout.dataBytes = qint64(size);
-            // A recording never closed properly: libsndfile takes the rest
-            // of the file as its data, and so do we.
-            if (size == 0 && !rf64 && riffSize == 8) {
-                layout.dataBytes = reader.size() - content;
-                return layout.sawFormat ? std::nullopt : problem("it has no format chunk");
-            }
-        } else if (isId(h, "LIST"))
-            bad = walkList(reader, content, size, chunks);
-        else if (isId(h, "INFO") || isId(h, "ds64"))
-            return problem("a chunk is out of place");
-        if (bad)
+            return isId(h, dataId) ? QStringLiteral("the file is shorter than its %1 chunk").arg(QLatin1String(dataId))
+                                   : QStringLiteral("a chunk is larger than the file");
+        bool stop = false;
+        if (const Problem bad = visit(h, content, size, chunks, stop); bad || stop)
             return bad;
         auto next = nextChunk(reader, content + qint64(size), size);
         if (const auto *why = std::get_if<QString>(&next))
@@ -261,6 +239,69 @@ Problem walkRiff(const FileBytes &reader, bool rf64, Layout &layout)
     }
     if (!isTrailingId3v1(reader, pos) && !harmlessTail(reader, pos))
         return problem("the file ends in a cut chunk");
+    return std::nullopt;
+}
+
+// RF64 keeps the real sizes of its large chunks in the first one, ds64.
+std::variant<quint64, QString> riffChunkSize(const uchar *h, int chunks, bool rf64, const Rf64Sizes &ds64)
+{
+    const quint64 size = le32(h + 4);
+    if (rf64 && chunks == 1 && !isId(h, "ds64"))
+        return QStringLiteral("its ds64 chunk is missing");
+    if (!rf64 || size != 0xffffffffu)
+        return size;
+    if (!isId(h, "data"))
+        return QStringLiteral("a chunk's size is only in the ds64 table");
+    return ds64.data;
+}
+
+Problem visitRiffChunk(const FileBytes &reader, const uchar *h, qint64 content, quint64 size, int &chunks,
+                       bool rf64, quint32 riffSize, Rf64Sizes &ds64, Layout &layout, bool &stop)
+{
+    if (size < minimumWavChunk(h))
+        return problem("a chunk is too small for its kind");
+    if (isId(h, "ds64") && chunks == 1)
+        return readDs64(reader, content, size, ds64);
+    if (isId(h, "fmt ")) {
+        if (std::exchange(layout.sawFormat, true))
+            return problem("it has two format chunks");
+        return checkWavFormat(reader, content, size);
+    }
+    if (isId(h, "data")) {
+        if (layout.dataOffset >= 0)
+            return problem("it has two data chunks");
+        layout.dataOffset = content;
+        layout.dataBytes = qint64(size);
+        // A recording never closed properly: libsndfile takes the rest of
+        // the file as its data, and so do we.
+        if (size == 0 && !rf64 && riffSize == 8) {
+            layout.dataBytes = reader.size() - content;
+            stop = true;
+            return layout.sawFormat ? std::nullopt : problem("it has no format chunk");
+        }
+        return std::nullopt;
+    }
+    if (isId(h, "LIST"))
+        return walkList(reader, content, size, chunks);
+    if (isId(h, "INFO") || isId(h, "ds64"))
+        return problem("a chunk is out of place");
+    return std::nullopt;
+}
+
+Problem walkRiff(const FileBytes &reader, bool rf64, Layout &layout)
+{
+    uchar header[8];
+    if (!reader.read(0, header, 8))
+        return problem("the file cannot be read");
+    const quint32 riffSize = le32(header + 4);
+    Rf64Sizes ds64;
+    const Problem bad = walkChunks(
+        reader, "data", [&](const uchar *h, int chunks) { return riffChunkSize(h, chunks, rf64, ds64); },
+        [&](const uchar *h, qint64 content, quint64 size, int &chunks, bool &stop) {
+            return visitRiffChunk(reader, h, content, size, chunks, rf64, riffSize, ds64, layout, stop);
+        });
+    if (bad)
+        return bad;
     if (!layout.sawFormat || layout.dataOffset < 0)
         return problem("it has no format or no data chunk");
     return std::nullopt;
@@ -304,36 +345,18 @@ Problem readSoundData(const FileBytes &reader, qint64 start, quint64 size, Layou
 
 Problem walkAiff(const FileBytes &reader, bool aifc, Layout &layout)
 {
-    int chunks = 0;
-    qint64 pos = 12;
-    uchar h[8];
-    bool last = false;
-    while (reader.size() - pos >= 8) {
-        if (const Problem bad = readChunkHeader(reader, pos, ++chunks, h, last))
-            return bad;
-        if (last)
-            break;
-        const quint64 size = be32(h + 4);
-        const qint64 content = pos + 8;
-        if (size > quint64(reader.size() - content))
-            return problem(isId(h, "SSND") ? "the file is shorter than its SSND chunk"
-                                           : "a chunk is larger than the file");
-        Problem bad;
-        if (isId(h, "COMM")) {
-            if (std::exchange(layout.sawFormat, true))
-                return problem("it has two COMM chunks");
-            bad = checkAiffCommon(reader, content, size, aifc);
-        } else if (isId(h, "SSND"))
-            bad = readSoundData(reader, content, size, layout);
-        if (bad)
-            return bad;
-        auto next = nextChunk(reader, content + qint64(size), size);
-        if (const auto *why = std::get_if<QString>(&next))
-            return *why;
-        pos = std::get<qint64>(next);
-    }
-    if (!isTrailingId3v1(reader, pos) && !harmlessTail(reader, pos))
-        return problem("the file ends in a cut chunk");
+    const Problem bad = walkChunks(
+        reader, "SSND", [](const uchar *h, int) { return std::variant<quint64, QString>(quint64(be32(h + 4))); },
+        [&](const uchar *h, qint64 content, quint64 size, int &, bool &) -> Problem {
+            if (isId(h, "COMM")) {
+                if (std::exchange(layout.sawFormat, true))
+                    return problem("it has two COMM chunks");
+                return checkAiffCommon(reader, content, size, aifc);
+            }
+            return isId(h, "SSND") ? readSoundData(reader, content, size, layout) : std::nullopt;
+        });
+    if (bad)
+        return bad;
     if (!layout.sawFormat || layout.dataOffset < 0)
         return problem("it has no COMM or no SSND chunk");
     return std::nullopt;
