@@ -25,7 +25,6 @@ ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs,
     , m_desktopPlayer(m_queue, m_transport, m_player, m_intake, m_tags)
     , m_launchURLs(launchURLs)
 {
-    connect(&m_devices, &DeviceCatalogue::selectionMoved, &m_transport, &Transport::continueOnDevice);
     connect(&m_desktopPlayer, &DesktopPlayer::raiseRequested, this, &ContentView::raiseRequested);
     // Queued, as Ctrl+Q is: the caller hears its answer before the window goes.
     connect(&m_desktopPlayer, &DesktopPlayer::quitRequested, this, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -60,18 +60,14 @@ void DeviceCatalogue::setIsDevicePickerPresented(bool presented)
 
 void DeviceCatalogue::loadAudioDevices()
 {
-    const std::optional<AudioDevice> previous = m_selected;
     const std::optional<QList<AudioDevice>> listed = sortedOutputDevices();
     if (!listed)
         return; // a failed query says nothing about the devices
     const QList<AudioDevice> &devices = *listed;
     replaceDevices(devices);
     const std::optional<AudioDevice> next = chooseSelection(devices);
-    const bool changed = setSelected(next);
-    if (next && (!previous || previous->id != next->id))
+    if (setSelected(next) && next)
         m_player.setOutputDevice(next->id);
-    if (changed && next)
-        emit selectionMoved(next->id);
 }
 
 SignalPath *DeviceCatalogue::signalPath() const
@@ -88,7 +84,7 @@ void DeviceCatalogue::startListening()
 void DeviceCatalogue::selectDevice(int row)
 {
     if (row >= 0 && row < count() && setSelected(m_devices.at(row)))
-        emit selectionMoved(m_selected->id);
+        m_player.setOutputDevice(m_selected->id);
     setIsDevicePickerPresented(false);
 }
 

@@ -51,7 +51,8 @@ public:
 
     // Rebuilds the list and chooses the selection: the previous one if it is
     // still listed unchanged, else the system default, else the first device.
-    // Tells the engine when the selected id changed.
+    // Tells the engine when the selection changed: the one road by which a
+    // choice of device reaches playback (a playing track moves there).
     void loadAudioDevices();
 
     // From now on, rebuild whenever the platform's device list changes.
@@ -65,9 +66,6 @@ signals:
     void selectedDeviceChanged();
     void isDevicePickerPresentedChanged();
     void sampleRateLabelChanged();
-    // The selection became a different present device; whoever keeps the
-    // playback position moves playback there.
-    void selectionMoved(quint32 deviceId);
 
 private:
     std::optional<QList<AudioDevice>> sortedOutputDevices() const;

@@ -113,13 +113,6 @@ void Transport::togglePausePlayback()
     }
 }
 
-// The engine carries a playing track over to the new device itself, from
-// the frame that last sounded; the wall-clock anchor stays as it is.
-void Transport::continueOnDevice(quint32 deviceId)
-{
-    m_player.setOutputDevice(deviceId);
-}
-
 // The engine went on into the next track without a gap: the queue follows
 // it as it would an automatic move to the next track.
 void Transport::followAdvance()

@@ -53,9 +53,6 @@ public:
     // Nothing while the engine loads a track.
     Q_INVOKABLE void togglePausePlayback();
 
-    // Sends playback to another device, where it carries on from where it was.
-    void continueOnDevice(quint32 deviceId);
-
     // One progress step; the timer calls it every 50 ms once started.
     void tick();
     void startProgressTimer();

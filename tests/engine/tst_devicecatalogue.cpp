@@ -74,7 +74,7 @@ void DeviceCatalogueTest::selectionRules()
     QCOMPARE(rig.selectedId(), 20u); // the previous selection survives
 
     // A device renamed under the same id is another device: the selection moves.
-    QSignalSpy moved(&rig.catalogue, &DeviceCatalogue::selectionMoved);
+    QSignalSpy moved(&rig.catalogue, &DeviceCatalogue::selectedDeviceChanged);
     rig.platform.removeDevice(20);
     rig.platform.addDevice({20, "Alpha (renamed)"});
     rig.catalogue.loadAudioDevices();

@@ -229,7 +229,7 @@ void TransportTest::aDevicePluggedInWhileATrackLoadsPlaysIt()
     rig.intake.loadPlaylist({url});
     QVERIFY(rig.player.isLoading());
     rig.platform.addDevice({2, QStringLiteral("DAC")});
-    rig.transport.continueOnDevice(2);
+    rig.player.setOutputDevice(2);
     QTRY_VERIFY(rig.player.isPlaying());
     QCOMPARE(rig.player.deviceId(), 2u);
     QCOMPARE(rig.platform.renderStep(512), 512);
