@@ -3,9 +3,6 @@
 #include "TrackPath.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <unistd.h>
 
 namespace {
 constexpr auto kFailedOutputGrace = std::chrono::milliseconds(500);
