@@ -140,17 +140,15 @@ std::optional<quint32> AlsaAudioPlatform::defaultOutputDevice()
 
 // The card's reservation is checked on every take: a card we let go of
 // while paused or idle is asked for again.
-bool AlsaAudioPlatform::takeExclusiveUse(quint32 deviceId)
+DeviceRefusal AlsaAudioPlatform::takeExclusiveUse(quint32 deviceId)
 {
     const std::optional<AlsaPcm> pcm = find(deviceId);
     if (!pcm)
-        return refuse(DeviceRefusal::Gone);
+        return DeviceRefusal::Gone;
     const DeviceRefusal why = reserveCard(*pcm);
-    if (why != DeviceRefusal::None)
-        return refuse(why);
-    m_held.insert(deviceId);
-    accept();
-    return true;
+    if (why == DeviceRefusal::None)
+        m_held.insert(deviceId);
+    return why;
 }
 
 // Opening a hardware PCM excludes every other program by itself; the
@@ -270,12 +268,14 @@ void AlsaAudioPlatform::closeCardUnits(int card)
         emit deviceTaken(deviceId);
 }
 
-void AlsaAudioPlatform::giveUpExclusiveUse(quint32 deviceId)
+// The reservation stays: a sound server that got the card back between two
+// tracks would have to be asked for it again, and might not give it.
+void AlsaAudioPlatform::letGoBetweenUnits(quint32 deviceId)
 {
     m_held.remove(deviceId);
 }
 
-void AlsaAudioPlatform::releaseDevice(quint32 deviceId)
+void AlsaAudioPlatform::handBackToDesktop(quint32 deviceId)
 {
     m_held.remove(deviceId);
     const std::optional<AlsaPcm> pcm = find(deviceId);
@@ -297,23 +297,21 @@ bool AlsaAudioPlatform::setNominalSampleRate(quint32 deviceId, double rate)
     return true;
 }
 
-std::unique_ptr<OutputUnit> AlsaAudioPlatform::createOutputUnit(quint32 deviceId,
-                                                                const StreamFormat &trackFormat,
-                                                                RenderSource &source)
+OpenedUnit AlsaAudioPlatform::createOutputUnit(quint32 deviceId, const StreamFormat &trackFormat,
+                                               RenderSource &source)
 {
     const std::optional<AlsaPcm> pcm = find(deviceId);
     if (!pcm)
-        return refuse(DeviceRefusal::Gone), nullptr;
+        return DeviceRefusal::Gone;
     // The PCM opens at its nominal rate; a track at another rate would have
     // to be resampled, which never happens.
     if (m_nominalRates.value(deviceId) != trackFormat.sampleRate)
-        return refuse(DeviceRefusal::Rate), nullptr;
-    DeviceRefusal why = DeviceRefusal::None;
-    std::unique_ptr<AlsaOutputUnit> unit = AlsaOutputUnit::open(pcm->pcmName, trackFormat, source, &why);
-    if (!unit)
-        return refuse(why), nullptr;
-    accept();
-    return std::make_unique<TrackedOutputUnit>(std::move(unit), deviceId, pcm->card, m_units);
+        return DeviceRefusal::Rate;
+    AlsaOutputUnit::Opened opened = AlsaOutputUnit::open(pcm->pcmName, trackFormat, source);
+    if (const auto *why = std::get_if<DeviceRefusal>(&opened))
+        return *why;
+    return std::make_unique<TrackedOutputUnit>(std::get<std::unique_ptr<AlsaOutputUnit>>(std::move(opened)),
+                                               deviceId, pcm->card, m_units);
 }
 
 std::optional<AlsaPcm> AlsaAudioPlatform::find(quint32 deviceId)

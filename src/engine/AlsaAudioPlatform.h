@@ -22,7 +22,7 @@ class DeviceReservation;
 // session bus before it opens (DeviceReservation): a sound server holding the
 // card is asked to let it go, and the take waits (Waiting) until it answers
 // and its PCM has closed, at most about two seconds after it agreed. The
-// card stays reserved across tracks until releaseDevice(), another card's
+// card stays reserved across tracks until handBackToDesktop(), another card's
 // take, or the platform's end. A program that asks for the card gets it
 // when its claim is higher than ours, or at any claim while no unit on the
 // card plays (paused or idle): the card's units are closed under their
@@ -42,12 +42,11 @@ public:
 
     std::optional<QList<PlaybackDevice>> devices() override;
     std::optional<quint32> defaultOutputDevice() override;
-    bool takeExclusiveUse(quint32 deviceId) override;
-    void giveUpExclusiveUse(quint32 deviceId) override;
+    DeviceRefusal takeExclusiveUse(quint32 deviceId) override;
+    void letGoBetweenUnits(quint32 deviceId) override;
     bool setNominalSampleRate(quint32 deviceId, double rate) override;
-    std::unique_ptr<OutputUnit> createOutputUnit(quint32 deviceId, const StreamFormat &trackFormat,
-                                                 RenderSource &source) override;
-    void releaseDevice(quint32 deviceId) override;
+    OpenedUnit createOutputUnit(quint32 deviceId, const StreamFormat &trackFormat, RenderSource &source) override;
+    void handBackToDesktop(quint32 deviceId) override;
 
     // Whether this process holds the device (for the device catalogue and
     // tests); a hardware PCM that this process opens is exclusive by nature.

@@ -122,36 +122,31 @@ struct HardwareSetup
     AcceptedSettings accepted;
 };
 
-std::optional<HardwareSetup> configureHardware(snd_pcm_t *pcm, const StreamFormat &track,
-                                               DeviceRefusal *why)
+// A ladder of named steps; the first that fails says why the device is
+// refused.
+std::variant<HardwareSetup, DeviceRefusal> configureHardware(snd_pcm_t *pcm, const StreamFormat &track)
 {
     snd_pcm_hw_params_t *params;
     snd_pcm_hw_params_alloca(&params);
-    *why = restrictRateAndChannels(pcm, params, track);
-    if (*why != DeviceRefusal::None)
-        return std::nullopt;
-    *why = DeviceRefusal::Format;
+    if (const DeviceRefusal why = restrictRateAndChannels(pcm, params, track); why != DeviceRefusal::None)
+        return why;
     HardwareSetup setup;
     const std::optional<StreamFormat> layout = chooseLayout(pcm, params, track);
     if (!layout)
-        return std::nullopt;
+        return DeviceRefusal::Format;
     setup.layout = *layout;
     unsigned bufferTime = kBufferMicroseconds, periodTime = kPeriodMicroseconds;
     snd_pcm_hw_params_set_buffer_time_near(pcm, params, &bufferTime, nullptr);
     snd_pcm_hw_params_set_period_time_near(pcm, params, &periodTime, nullptr);
-    *why = DeviceRefusal::Gone;
     if (snd_pcm_hw_params(pcm, params) < 0)
-        return std::nullopt;
+        return DeviceRefusal::Gone;
     setup.accepted = readBack(params);
     readKernelRecord(pcm, &setup.accepted);
-    *why = DeviceRefusal::Format;
     if (!tookExactly(setup.accepted, *layout))
-        return std::nullopt;
-    *why = DeviceRefusal::Gone;
+        return DeviceRefusal::Format;
     if (snd_pcm_hw_params_get_period_size(params, &setup.periodFrames, nullptr) < 0
         || setup.periodFrames == 0)
-        return std::nullopt;
-    *why = DeviceRefusal::None;
+        return DeviceRefusal::Gone;
     return setup;
 }
 
@@ -194,36 +189,28 @@ std::optional<AcceptedSettings> parseKernelHwParams(const QByteArray &text)
     return accepted;
 }
 
-std::unique_ptr<AlsaOutputUnit> AlsaOutputUnit::open(const QByteArray &pcmName,
-                                                     const StreamFormat &track, RenderSource &source,
-                                                     DeviceRefusal *why)
+AlsaOutputUnit::Opened AlsaOutputUnit::open(const QByteArray &pcmName, const StreamFormat &track,
+                                             RenderSource &source)
 {
-    DeviceRefusal ignored;
-    if (!why)
-        why = &ignored;
-    *why = DeviceRefusal::Format;
     if (!track.isValid())
-        return nullptr;
+        return DeviceRefusal::Format;
     int error = 0;
     PcmHandle pcm = openNonBlocking(pcmName, &error);
-    if (!pcm) {
-        *why = openFailure(error);
-        return nullptr;
-    }
-    const std::optional<HardwareSetup> setup = configureHardware(pcm.get(), track, why);
-    if (!setup)
-        return nullptr;
-    *why = DeviceRefusal::Gone;
-    if (setup->periodFrames > (1u << 20) || !configureSoftware(pcm.get(), setup->periodFrames))
-        return nullptr;
+    if (!pcm)
+        return openFailure(error);
+    std::variant<HardwareSetup, DeviceRefusal> configured = configureHardware(pcm.get(), track);
+    if (const auto *why = std::get_if<DeviceRefusal>(&configured))
+        return *why;
+    const HardwareSetup &setup = std::get<HardwareSetup>(configured);
+    if (setup.periodFrames > (1u << 20) || !configureSoftware(pcm.get(), setup.periodFrames))
+        return DeviceRefusal::Gone;
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0)
-        return nullptr;
-    *why = DeviceRefusal::None;
-    auto pipe = std::make_unique<RenderPipe>(source, track, setup->layout, quint32(setup->periodFrames));
+        return DeviceRefusal::Gone;
+    auto pipe = std::make_unique<RenderPipe>(source, track, setup.layout, quint32(setup.periodFrames));
     std::unique_ptr<AlsaOutputUnit> unit(
-        new AlsaOutputUnit(pcm.release(), source, std::move(pipe), setup->periodFrames, wakeFd));
-    unit->m_accepted = setup->accepted;
+        new AlsaOutputUnit(pcm.release(), source, std::move(pipe), setup.periodFrames, wakeFd));
+    unit->m_accepted = setup.accepted;
     return unit;
 }
 

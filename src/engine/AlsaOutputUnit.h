@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <variant>
 #include <vector>
 
 // Any thread. The rate, channels and format in the kernel's record of a hw
@@ -27,11 +28,10 @@ public:
     // program fails at once with -EBUSY), at exactly the track's rate with
     // ALSA's resampling off, in the track's layout, the narrowest lossless
     // one the PCM takes, or (true floats on a PCM without float only) the
-    // widest integer one. Null on any refusal, with the reason in `why`
-    // when given; nothing stays open then.
-    static std::unique_ptr<AlsaOutputUnit> open(const QByteArray &pcmName,
-                                                 const StreamFormat &track, RenderSource &source,
-                                                 DeviceRefusal *why = nullptr);
+    // widest integer one. The reason, never None, on any refusal; nothing
+    // stays open then.
+    using Opened = std::variant<std::unique_ptr<AlsaOutputUnit>, DeviceRefusal>;
+    static Opened open(const QByteArray &pcmName, const StreamFormat &track, RenderSource &source);
     ~AlsaOutputUnit() override;
 
     // GUI thread. Prepares the PCM and starts the render thread; false when

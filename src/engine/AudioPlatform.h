@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <variant>
 
 // A playback device as the platform reports it. `id` is never 0 and stays the
 // same for the same device across re-enumeration and re-plugging.
@@ -22,7 +23,7 @@ struct PlaybackDevice
 
 // Why a platform did not take or open a device.
 enum class DeviceRefusal : quint8 {
-    None,
+    None,    // taken: nothing refused
     Gone,    // unknown, unplugged, or it failed to open
     Busy,    // another program holds it and keeps it
     Waiting, // another program was asked to let it go: deviceReady() follows
@@ -94,6 +95,9 @@ public:
     virtual AcceptedSettings acceptedSettings() const = 0;
 };
 
+// A unit opened for a stream, or why the device would not have one.
+using OpenedUnit = std::variant<std::unique_ptr<OutputUnit>, DeviceRefusal>;
+
 // The audio server the engine and the device catalogue run on. Every method is
 // called on the GUI thread; none throws; failures are reported by the return
 // value only.
@@ -109,13 +113,17 @@ public:
     // The device the desktop plays to by default, when it is among devices().
     virtual std::optional<quint32> defaultOutputDevice() = 0;
     // Takes the device for this process alone. Idempotent: taking a device
-    // already held keeps it held. False when the device is unknown or taken;
-    // with lastRefusal() Waiting when another program was asked to let it
-    // go: take it again once deviceReady() says so.
-    virtual bool takeExclusiveUse(quint32 deviceId) = 0;
-    // Gives exclusive use up. Idempotent: giving up a device not held does
-    // nothing (and in particular does not take it).
-    virtual void giveUpExclusiveUse(quint32 deviceId) = 0;
+    // already held keeps it held. None when it is held now; Gone when it is
+    // unknown, Busy when another program keeps it, Waiting when another
+    // program was asked to let it go: take it again once deviceReady() says
+    // so.
+    [[nodiscard]] virtual DeviceRefusal takeExclusiveUse(quint32 deviceId) = 0;
+    // The unit on the device is gone for a moment (a pause, a restart, the
+    // next track): the device counts as not held until the next take, while
+    // the card stays reserved so that no sound server takes it back between
+    // units. Idempotent: letting go of a device not held does nothing (and
+    // in particular does not take it).
+    virtual void letGoBetweenUnits(quint32 deviceId) = 0;
     // Remembers the nominal rate the device runs at from its next open on;
     // never resampled. False when the device is unknown.
     virtual bool setNominalSampleRate(quint32 deviceId, double rate) = 0;
@@ -123,19 +131,16 @@ public:
     // track's layout or the narrowest lossless one the device accepts (a
     // true-float track on a device without float: the widest integer one,
     // rounded once, see sampleformats::convert), and
-    // arranges for `source` to be rendered once started. Null when the device
-    // is unknown, busy, gone, or holds neither the rate nor a lossless layout.
-    // `source` must outlive the unit.
-    virtual std::unique_ptr<OutputUnit> createOutputUnit(quint32 deviceId,
-                                                         const StreamFormat &trackFormat,
-                                                         RenderSource &source) = 0;
+    // arranges for `source` to be rendered once started. The refusal, never
+    // None, when the device is unknown, busy, gone, or holds neither the
+    // rate nor a lossless layout. `source` must outlive the unit.
+    [[nodiscard]] virtual OpenedUnit createOutputUnit(quint32 deviceId, const StreamFormat &trackFormat,
+                                                      RenderSource &source) = 0;
     // Playback has ended (stop, quit, the end of the queue, a failure) and
-    // the device's unit is gone: other programs may have the device again.
+    // the device's unit is gone: the card's reservation goes back, and the
+    // desktop's sound server and other programs may have the device again.
     // Nothing when not held.
-    virtual void releaseDevice(quint32 deviceId) { Q_UNUSED(deviceId); }
-    // Why the last takeExclusiveUse() or createOutputUnit() failed; None
-    // after one succeeded.
-    DeviceRefusal lastRefusal() const { return m_lastRefusal; }
+    virtual void handBackToDesktop(quint32 deviceId) { Q_UNUSED(deviceId); }
 
 signals:
     // After a take refused with Waiting: the other program has answered, and
@@ -146,16 +151,4 @@ signals:
     void deviceTaken(quint32 deviceId);
     // Emitted on the GUI thread whenever playback devices appear or vanish.
     void devicesChanged();
-
-protected:
-    // For the returns of a failing (false or null) and a succeeding call.
-    bool refuse(DeviceRefusal why)
-    {
-        m_lastRefusal = why;
-        return false;
-    }
-    void accept() { m_lastRefusal = DeviceRefusal::None; }
-
-private:
-    DeviceRefusal m_lastRefusal = DeviceRefusal::None;
 };

@@ -50,7 +50,7 @@ BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
     delete std::exchange(m_loads, nullptr);
     stopUnit();
     if (m_deviceId != 0)
-        m_platform.releaseDevice(m_deviceId);
+        m_platform.handBackToDesktop(m_deviceId);
     freeTracks();
 }
 
@@ -195,7 +195,7 @@ void BitPerfectAudioPlayer::stop()
     // Stopped for good: other programs may have the device again.
     m_releaseGrace.stop();
     if (m_deviceId != 0)
-        m_platform.releaseDevice(m_deviceId);
+        m_platform.handBackToDesktop(m_deviceId);
     freeTracks();
     setPlaying(false);
     setPaused(false);
@@ -394,9 +394,9 @@ BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::startOutput(qint64 frame)
         return fail(PlaybackFailure::NoDevice), Start::Failed;
     m_deviceId = *device;
     m_releaseGrace.stop();
-    if (!m_platform.takeExclusiveUse(m_deviceId)) {
-        if (m_platform.lastRefusal() != DeviceRefusal::Waiting)
-            return fail(failureOf(m_platform.lastRefusal())), Start::Failed;
+    if (const DeviceRefusal why = m_platform.takeExclusiveUse(m_deviceId); why != DeviceRefusal::None) {
+        if (why != DeviceRefusal::Waiting)
+            return fail(failureOf(why)), Start::Failed;
         waitForDevice(frame);
         return Start::Waiting;
     }
@@ -424,9 +424,10 @@ std::unique_ptr<OutputUnit> BitPerfectAudioPlayer::openUnit()
     if (unit && unit->start())
         return unit;
     unit.reset();
-    unit = m_platform.createOutputUnit(m_deviceId, m_track->format, m_feed);
-    if (!unit)
-        return fail(failureOf(m_platform.lastRefusal())), nullptr;
+    OpenedUnit opened = m_platform.createOutputUnit(m_deviceId, m_track->format, m_feed);
+    if (const auto *why = std::get_if<DeviceRefusal>(&opened))
+        return fail(failureOf(*why)), nullptr;
+    unit = std::get<std::unique_ptr<OutputUnit>>(std::move(opened));
     if (!unit->start())
         return fail(PlaybackFailure::DeviceGone), nullptr;
     return unit;
@@ -450,9 +451,12 @@ void BitPerfectAudioPlayer::prepareOutput(quint64 ticket, const StreamFormat &fo
     if (ticket != m_playTicket || m_readyUnit || !device)
         return;
     m_deviceId = *device; // what is taken here is given back with it
-    if (!m_platform.takeExclusiveUse(m_deviceId) || !m_platform.setNominalSampleRate(m_deviceId, format.sampleRate))
+    if (m_platform.takeExclusiveUse(m_deviceId) != DeviceRefusal::None
+        || !m_platform.setNominalSampleRate(m_deviceId, format.sampleRate))
         return;
-    m_readyUnit = m_platform.createOutputUnit(m_deviceId, format, m_feed);
+    OpenedUnit opened = m_platform.createOutputUnit(m_deviceId, format, m_feed);
+    if (auto *unit = std::get_if<std::unique_ptr<OutputUnit>>(&opened))
+        m_readyUnit = std::move(*unit);
     m_readyDeviceId = m_deviceId;
     m_readyFormat = format;
 }
@@ -491,7 +495,7 @@ void BitPerfectAudioPlayer::stopUnit()
     m_unitEnded = false;
     m_failedOutputGrace.stop();
     if (m_deviceId != 0)
-        m_platform.giveUpExclusiveUse(m_deviceId);
+        m_platform.letGoBetweenUnits(m_deviceId);
 }
 
 void BitPerfectAudioPlayer::freeTracks()
@@ -525,7 +529,7 @@ void BitPerfectAudioPlayer::giveDeviceBackIfIdle()
 {
     if (m_unit || m_isLoading || m_waitingForDevice || m_deviceId == 0)
         return;
-    m_platform.releaseDevice(m_deviceId);
+    m_platform.handBackToDesktop(m_deviceId);
 }
 
 void BitPerfectAudioPlayer::postSeek(qint64 frame)

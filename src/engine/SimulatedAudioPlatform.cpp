@@ -149,23 +149,22 @@ std::optional<QList<PlaybackDevice>> SimulatedAudioPlatform::devices()
     return list;
 }
 
-bool SimulatedAudioPlatform::takeExclusiveUse(quint32 deviceId)
+DeviceRefusal SimulatedAudioPlatform::takeExclusiveUse(quint32 deviceId)
 {
     record(QStringLiteral("take %1").arg(deviceId));
     const SimulatedDevice *d = device(deviceId);
     if (!d)
-        return refuse(DeviceRefusal::Gone);
+        return DeviceRefusal::Gone;
     if (d->busy)
-        return refuse(DeviceRefusal::Busy);
+        return DeviceRefusal::Busy;
     m_exclusive.insert(deviceId);
-    accept();
-    return true;
+    return DeviceRefusal::None;
 }
 
-void SimulatedAudioPlatform::giveUpExclusiveUse(quint32 deviceId)
+void SimulatedAudioPlatform::letGoBetweenUnits(quint32 deviceId)
 {
     if (m_exclusive.remove(deviceId))
-        record(QStringLiteral("give-up %1").arg(deviceId));
+        record(QStringLiteral("let-go %1").arg(deviceId));
 }
 
 bool SimulatedAudioPlatform::setNominalSampleRate(quint32 deviceId, double rate)
@@ -177,24 +176,22 @@ bool SimulatedAudioPlatform::setNominalSampleRate(quint32 deviceId, double rate)
     return true;
 }
 
-std::unique_ptr<OutputUnit> SimulatedAudioPlatform::createOutputUnit(quint32 deviceId,
-                                                                     const StreamFormat &trackFormat,
-                                                                     RenderSource &source)
+OpenedUnit SimulatedAudioPlatform::createOutputUnit(quint32 deviceId, const StreamFormat &trackFormat,
+                                                    RenderSource &source)
 {
     const SimulatedDevice *d = device(deviceId);
     if (!d || !d->hasOutput)
-        return refuse(DeviceRefusal::Gone), nullptr;
+        return DeviceRefusal::Gone;
     if (d->busy)
-        return refuse(DeviceRefusal::Busy), nullptr;
+        return DeviceRefusal::Busy;
     // The device runs at its nominal rate; a track at any other rate is
     // refused rather than resampled.
     if (nominalSampleRate(deviceId) != trackFormat.sampleRate
         || (!d->supportedRates.isEmpty() && !d->supportedRates.contains(trackFormat.sampleRate)))
-        return refuse(DeviceRefusal::Rate), nullptr;
+        return DeviceRefusal::Rate;
     const std::optional<StreamFormat> layout = acceptedLayout(*d, trackFormat);
     if (!layout)
-        return refuse(DeviceRefusal::Format), nullptr;
-    accept();
+        return DeviceRefusal::Format;
     m_openedLayouts.insert(deviceId, *layout);
     return std::make_unique<SimulatedOutputUnit>(*this, deviceId, source, trackFormat, *layout);
 }

@@ -58,7 +58,7 @@ public:
     // Observation.
     bool holdsExclusiveUse(quint32 id) const { return m_exclusive.contains(id); }
     std::optional<double> nominalSampleRate(quint32 id) const;
-    // What happened, in order: "take <id>", "give-up <id>" (only when held),
+    // What happened, in order: "take <id>", "let-go <id>" (only when held),
     // "rate <id> <rate>", "open <id>", "start <id>", "stop <id>", "close <id>".
     QStringList events() const { return m_events; }
     void clearEvents() { m_events.clear(); }
@@ -85,11 +85,10 @@ public:
     // AudioPlatform
     std::optional<QList<PlaybackDevice>> devices() override;
     std::optional<quint32> defaultOutputDevice() override { return m_default; }
-    bool takeExclusiveUse(quint32 deviceId) override;
-    void giveUpExclusiveUse(quint32 deviceId) override;
+    DeviceRefusal takeExclusiveUse(quint32 deviceId) override;
+    void letGoBetweenUnits(quint32 deviceId) override;
     bool setNominalSampleRate(quint32 deviceId, double rate) override;
-    std::unique_ptr<OutputUnit> createOutputUnit(quint32 deviceId, const StreamFormat &trackFormat,
-                                                 RenderSource &source) override;
+    OpenedUnit createOutputUnit(quint32 deviceId, const StreamFormat &trackFormat, RenderSource &source) override;
 
 private:
     friend class SimulatedOutputUnit;
