@@ -1,23 +1,21 @@
 #include "TrackLoadWorker.h"
 
+#include "StallGuardedWorker.h"
 #include "ThreadHandover.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <pthread.h>
-#include <system_error>
-#include <thread>
 
 namespace {
-using Clock = std::chrono::steady_clock;
 // How long destruction lets a stopped load find its next check.
 constexpr auto kExitGrace = std::chrono::seconds(2);
 } // namespace
 
-// One worker thread and what it shares with the GUI thread. The thread holds
-// its own reference, so an abandoned lane outlives the worker object.
+// The queue one worker thread serves and what it shares with the GUI
+// thread. The thread holds its own reference, so a lane given up on outlives
+// the worker object.
 struct TrackLoadWorker::Lane
 {
     struct Job
@@ -28,39 +26,43 @@ struct TrackLoadWorker::Lane
         std::stop_source stop;
     };
 
-    LoadFunction load;
+    Lane(TrackLoadWorker *receiver, LoadFunction load, ProbeFunction probe)
+        : load(std::move(load)), probe(std::move(probe)), receiver(receiver)
+    {
+    }
+
+    const LoadFunction load;
     ProbeFunction probe; // under the mutex
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<Job> waiting;
     std::optional<Job> running;
-    Clock::time_point runningSince;
     bool quit = false;
-    bool exited = false;
-    // Where results go; null once the worker is gone or gave up on the lane.
-    TrackLoadWorker *receiver = nullptr;
+    // Where results go while the thread is not written off.
+    TrackLoadWorker *const receiver;
 
-    void run(const std::shared_ptr<Lane> &self)
+    // A load reports no progress of its own: its time counts from its start.
+    void run(StallGuardedWorker &thread)
     {
-        pthread_setname_np(pthread_self(), "quorvel-load");
         std::unique_lock lock(mutex);
         for (;;) {
             wake.wait(lock, [this] { return quit || !waiting.empty(); });
             if (quit)
-                break;
+                return;
             Job job = std::move(waiting.front());
             waiting.pop_front();
             running = job;
-            runningSince = Clock::now();
+            thread.progressed();
             lock.unlock();
-            announceFormat(job);
+            announceFormat(job, thread);
             auto result = std::make_shared<Result>();
             result->stamp = fileStampOf(job.path);
             if (!job.stop.stop_requested())
                 *result = Result(load(job.path, job.stop.get_token()), result->stamp);
             lock.lock();
             running.reset();
-            if (job.stop.stop_requested() || !receiver)
+            thread.idle();
+            if (job.stop.stop_requested() || thread.writtenOff())
                 continue; // freed here, on the worker, at once
             TrackLoadWorker *to = receiver;
             const quint64 ticket = job.ticket;
@@ -69,24 +71,21 @@ struct TrackLoadWorker::Lane
                 to, handover::Queued([to, ticket, result] { to->deliver(ticket, std::move(*result)); }),
                 Qt::QueuedConnection);
         }
-        exited = true;
-        wake.notify_all();
-        Q_UNUSED(self);
     }
 
     // Worker thread, unlocked.
-    void announceFormat(const Job &job)
+    void announceFormat(const Job &job, const StallGuardedWorker &thread)
     {
         ProbeFunction read;
         {
             std::lock_guard lock(mutex);
-            if (job.priority != Priority::Play || !receiver)
+            if (job.priority != Priority::Play || thread.writtenOff())
                 return;
             read = probe;
         }
         const std::optional<StreamFormat> format = read ? read(job.path) : std::nullopt;
         std::lock_guard lock(mutex);
-        if (!format || job.stop.stop_requested() || !receiver)
+        if (!format || job.stop.stop_requested() || thread.writtenOff())
             return;
         TrackLoadWorker *to = receiver;
         const quint64 ticket = job.ticket;
@@ -111,15 +110,19 @@ TrackLoadWorker::TrackLoadWorker(LoadFunction load, FinishedHandler onFinished,
 
 TrackLoadWorker::~TrackLoadWorker()
 {
-    std::unique_lock lock(m_lane->mutex);
-    m_lane->receiver = nullptr;
-    m_lane->quit = true;
-    m_lane->waiting.clear();
-    if (m_lane->running)
-        m_lane->running->stop.request_stop();
-    m_lane->wake.notify_all();
+    {
+        std::lock_guard lock(m_lane->mutex);
+        if (m_thread)
+            m_thread->writeOff();
+        m_lane->quit = true;
+        m_lane->waiting.clear();
+        if (m_lane->running)
+            m_lane->running->stop.request_stop();
+        m_lane->wake.notify_all();
+    }
     // A load stops at its next chunk; one that hangs is not waited for.
-    m_lane->wake.wait_for(lock, kExitGrace, [this] { return m_lane->exited; });
+    if (m_thread)
+        m_thread->waitForEnd(std::chrono::steady_clock::now() + kExitGrace);
 }
 
 TrackLoadWorker::Result::Result(TrackLoad load, FileStamp stamp)
@@ -133,17 +136,10 @@ TrackLoadWorker::Result::Result(TrackLoad load, FileStamp stamp)
 
 void TrackLoadWorker::startLane()
 {
-    m_lane = std::make_shared<Lane>();
-    m_lane->load = m_load;
-    m_lane->probe = m_probe;
-    m_lane->receiver = this;
-    std::shared_ptr<Lane> lane = m_lane;
-    try {
-        std::thread([lane] { lane->run(lane); }).detach();
-    } catch (const std::system_error &) {
-        // No thread: nothing will load, and every request fails below.
-        m_lane->exited = true;
-    }
+    m_lane = std::make_shared<Lane>(this, m_load, m_probe);
+    // Without a thread nothing will load, and every request fails at once.
+    m_thread = StallGuardedWorker::launch("quorvel-load",
+                                          [lane = m_lane](StallGuardedWorker &self) { lane->run(self); });
 }
 
 quint64 TrackLoadWorker::request(const QByteArray &path, Priority priority)
@@ -155,7 +151,7 @@ quint64 TrackLoadWorker::request(const QByteArray &path, Priority priority)
     const quint64 ticket = ++m_lastTicket;
     {
         std::lock_guard lock(m_lane->mutex);
-        if (!m_lane->exited) {
+        if (m_thread) {
             m_lane->waiting.push_back({ticket, path, priority, {}});
             m_lane->wake.notify_all();
             m_watchdog.start();
@@ -207,7 +203,6 @@ void TrackLoadWorker::deliver(quint64 ticket, Result result)
 
 void TrackLoadWorker::checkPatience()
 {
-    std::deque<Lane::Job> waiting;
     quint64 abandoned = 0;
     {
         std::lock_guard lock(m_lane->mutex);
@@ -216,24 +211,39 @@ void TrackLoadWorker::checkPatience()
                 m_watchdog.stop();
             return;
         }
-        if (Clock::now() - m_lane->runningSince < m_patience)
+        if (!m_thread->stalledFor(m_patience))
             return;
         // Even a cancelled load that hangs must not hold up the queue; only
         // one still wanted is reported.
         if (!m_lane->running->stop.stop_requested())
             abandoned = m_lane->running->ticket;
         m_lane->running->stop.request_stop();
-        m_lane->receiver = nullptr;
+        m_thread->writeOff();
         m_lane->quit = true;
-        waiting = std::move(m_lane->waiting);
         m_lane->wake.notify_all();
     }
+    const std::shared_ptr<Lane> previous = m_lane;
     startLane();
-    {
-        std::lock_guard lock(m_lane->mutex);
-        m_lane->waiting = std::move(waiting);
-        m_lane->wake.notify_all();
-    }
+    takeQueueOf(*previous);
     if (abandoned != 0)
         deliver(abandoned, {});
+}
+
+// The queue of a lane given up on goes to its successor; without a thread to
+// serve it every request in it fails, so that no load waits forever.
+void TrackLoadWorker::takeQueueOf(Lane &previous)
+{
+    std::deque<Lane::Job> waiting;
+    {
+        std::lock_guard lock(previous.mutex);
+        waiting = std::move(previous.waiting);
+    }
+    if (!m_thread) {
+        for (const Lane::Job &job : waiting)
+            QMetaObject::invokeMethod(this, [this, ticket = job.ticket] { deliver(ticket, {}); }, Qt::QueuedConnection);
+        return;
+    }
+    std::lock_guard lock(m_lane->mutex);
+    m_lane->waiting = std::move(waiting);
+    m_lane->wake.notify_all();
 }

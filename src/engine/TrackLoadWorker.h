@@ -11,6 +11,8 @@
 #include <optional>
 #include <stop_token>
 
+class StallGuardedWorker;
+
 // Reads tracks into memory on a worker thread, one at a time, so that the
 // window never waits on a decoder.
 //
@@ -69,6 +71,7 @@ private:
     void cancelWhere(const std::function<bool(Priority)> &which);
     void deliver(quint64 ticket, Result result);
     void checkPatience();
+    void takeQueueOf(Lane &previous);
 
     LoadFunction m_load;
     FinishedHandler m_onFinished;
@@ -76,6 +79,7 @@ private:
     FormatHandler m_onFormat;
     std::chrono::milliseconds m_patience;
     std::shared_ptr<Lane> m_lane;
+    std::shared_ptr<StallGuardedWorker> m_thread; // null when none could be had
     quint64 m_lastTicket = 0;
     QTimer m_watchdog;
 };

@@ -1,5 +1,6 @@
 #include "WaveformLoader.h"
 
+#include "StallGuardedWorker.h"
 #include "ThreadHandover.h"
 #include "TrackPath.h"
 
@@ -12,8 +13,6 @@
 #include <deque>
 #include <mutex>
 #include <sys/resource.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -25,8 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIdleExit = std::chrono::seconds(30);
 // At quit, how long cancelled extractions get to reach their next check.
 constexpr auto kQuitGrace = std::chrono::milliseconds(500);
-
-qint64 now() { return Clock::now().time_since_epoch().count(); }
 
 void writeErrorLine(const QString &description)
 {
@@ -43,8 +40,7 @@ struct WaveformLoader::Task
     explicit Task(const QUrl &url) : url(url) {}
     const QUrl url;
     std::atomic<bool> cancelled = false;
-    std::atomic<qint64> lastProgress = 0; // when the extraction last polled
-    bool abandoned = false;               // guarded by Pool::mutex
+    StallGuardedWorker *worker = nullptr;   // the one running it; guarded by Pool::mutex
     Priority priority = Priority::Prefetch; // guarded by Pool::mutex
     quint64 order = 0;                      // among equals, first asked first; guarded by Pool::mutex
     bool waiting = true;                    // no worker took it yet; guarded by Pool::mutex
@@ -70,7 +66,8 @@ struct WaveformLoader::Pool
     std::condition_variable taskEnded;
     std::deque<std::shared_ptr<Task>> queue;
     std::vector<std::shared_ptr<Task>> running;
-    int workers = 0; // counted against maxWorkers; abandoned ones are not
+    // Counted against maxWorkers; those written off are not.
+    std::vector<std::shared_ptr<StallGuardedWorker>> crew;
     int idle = 0;
     bool closing = false;
     bool held = false;
@@ -78,10 +75,10 @@ struct WaveformLoader::Pool
     quint64 lastOrder = 0;
     WaveformLoader *owner = nullptr; // gone at destruction; results are posted under the mutex
 
-    WaveformResult run(const std::shared_ptr<Task> &task) const;
+    WaveformResult run(const std::shared_ptr<Task> &task, StallGuardedWorker &worker) const;
     // The next waiting task: lowest priority value, then first asked.
     std::deque<std::shared_ptr<Task>>::iterator next();
-    static void work(const std::shared_ptr<Pool> &pool);
+    static void work(const std::shared_ptr<Pool> &pool, StallGuardedWorker &self);
 };
 
 std::deque<std::shared_ptr<WaveformLoader::Task>>::iterator WaveformLoader::Pool::next()
@@ -91,15 +88,15 @@ std::deque<std::shared_ptr<WaveformLoader::Task>>::iterator WaveformLoader::Pool
     });
 }
 
-WaveformResult WaveformLoader::Pool::run(const std::shared_ptr<Task> &task) const
+WaveformResult WaveformLoader::Pool::run(const std::shared_ptr<Task> &task, StallGuardedWorker &worker) const
 {
     const WaveformError cancelled{WaveformError::Cancelled,
                                   QStringLiteral("The waveform of %1 was cancelled.").arg(task->url.toDisplayString())};
     // A task cancelled while it waited for a worker never starts a decoder.
     if (task->cancelled)
         return cancelled;
-    WaveformResult result = extractor(task->url, maxWaveformSamples, [&task] {
-        task->lastProgress.store(now(), std::memory_order_relaxed);
+    WaveformResult result = extractor(task->url, maxWaveformSamples, [&task, &worker] {
+        worker.progressed();
         return task->cancelled.load();
     });
     if (std::holds_alternative<LoadedWaveform>(result) && task->cancelled)
@@ -107,7 +104,7 @@ WaveformResult WaveformLoader::Pool::run(const std::shared_ptr<Task> &task) cons
     return result;
 }
 
-void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool)
+void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool, StallGuardedWorker &self)
 {
     // Decoding must not take the cores from playback and the interface; on
     // Linux a thread's nice value is its own.
@@ -124,13 +121,15 @@ void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool)
         std::shared_ptr<Task> task = std::move(*next);
         pool->queue.erase(next);
         task->waiting = false;
-        task->lastProgress.store(now(), std::memory_order_relaxed);
+        task->worker = &self;
+        self.progressed();
         pool->running.push_back(task);
         lock.unlock();
-        WaveformResult result = pool->run(task);
+        WaveformResult result = pool->run(task, self);
         lock.lock();
-        if (task->abandoned)
-            return; // written off and replaced long ago
+        self.idle();
+        if (self.writtenOff())
+            return; // and replaced long ago
         std::erase(pool->running, task);
         if (WaveformLoader *owner = pool->owner) {
             QMetaObject::invokeMethod(
@@ -139,7 +138,7 @@ void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool)
         }
         pool->taskEnded.notify_all();
     }
-    --pool->workers;
+    std::erase_if(pool->crew, [&self](const auto &worker) { return worker.get() == &self; });
     pool->taskEnded.notify_all();
 }
 
@@ -162,16 +161,22 @@ WaveformLoader::WaveformLoader(Extractor extractor, int maxThreads, QObject *par
 
 WaveformLoader::~WaveformLoader()
 {
-    std::unique_lock lock(m_pool->mutex);
-    m_pool->closing = true;
-    m_pool->owner = nullptr;
-    for (const auto &task : m_pool->queue)
-        task->cancelled = true;
-    for (const auto &task : m_pool->running)
-        task->cancelled = true;
-    m_pool->queue.clear();
-    m_pool->taskQueued.notify_all();
-    m_pool->taskEnded.wait_for(lock, kQuitGrace, [this] { return m_pool->workers == 0; });
+    std::vector<std::shared_ptr<StallGuardedWorker>> crew;
+    {
+        std::lock_guard lock(m_pool->mutex);
+        m_pool->closing = true;
+        m_pool->owner = nullptr;
+        for (const auto &task : m_pool->queue)
+            task->cancelled = true;
+        for (const auto &task : m_pool->running)
+            task->cancelled = true;
+        m_pool->queue.clear();
+        m_pool->taskQueued.notify_all();
+        crew = m_pool->crew;
+    }
+    const auto deadline = Clock::now() + kQuitGrace;
+    for (const auto &worker : crew)
+        worker->waitForEnd(deadline);
 }
 
 int WaveformLoader::maxThreadCount() const
@@ -298,13 +303,14 @@ void WaveformLoader::startWorkers()
 {
     std::lock_guard lock(m_pool->mutex);
     const auto waiting = qsizetype(m_pool->queue.size());
-    for (qsizetype more = waiting - m_pool->idle; more > 0 && m_pool->workers < m_pool->maxWorkers; --more) {
-        try {
-            std::thread(Pool::work, m_pool).detach();
-            ++m_pool->workers;
-        } catch (const std::system_error &) {
+    for (qsizetype more = waiting - m_pool->idle; more > 0 && qsizetype(m_pool->crew.size()) < m_pool->maxWorkers;
+         --more) {
+        auto worker = StallGuardedWorker::launch(
+            "quorvel-wave", [pool = m_pool](StallGuardedWorker &self) { Pool::work(pool, self); });
+        if (!worker)
             break; // no thread to spare now; the stall check tries again
-        }
+        // The worker waits for the lock held here before it looks at the crew.
+        m_pool->crew.push_back(std::move(worker));
     }
     if (waiting > 0)
         m_pool->taskQueued.notify_all();
@@ -317,16 +323,14 @@ void WaveformLoader::abandonStalledTasks()
     std::vector<std::shared_ptr<Task>> stalled;
     {
         std::lock_guard lock(m_pool->mutex);
-        const qint64 limit = std::chrono::duration_cast<Clock::duration>(m_pool->stallLimit).count();
-        const qint64 at = now();
         for (const auto &task : m_pool->running) {
-            if (at - task->lastProgress.load(std::memory_order_relaxed) > limit) {
-                task->abandoned = true;
-                --m_pool->workers;
+            if (task->worker->stalledFor(m_pool->stallLimit)) {
+                task->worker->writeOff();
+                std::erase_if(m_pool->crew, [&task](const auto &worker) { return worker.get() == task->worker; });
                 stalled.push_back(task);
             }
         }
-        std::erase_if(m_pool->running, [](const auto &task) { return task->abandoned; });
+        std::erase_if(m_pool->running, [](const auto &task) { return task->worker->writtenOff(); });
         if (m_pool->queue.empty() && m_pool->running.empty())
             m_stallCheck.stop();
     }

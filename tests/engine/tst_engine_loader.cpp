@@ -6,12 +6,15 @@
 #include "PlaybackFailure.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
+#include "TrackLoadWorker.h"
 #include "TrackLoader.h"
 
 #include <QFile>
 #include <QTest>
 #include <QtEndian>
+#include <atomic>
 #include <future>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <thread>
@@ -66,6 +69,7 @@ private slots:
     void headerClaimingOver4GiBIsRefused();
     void memoryBudgetBoundsEveryLoad();
     void stopEndsTheLoadAndFreesItsMemory();
+    void hungLoadIsAbandoned();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir = testaudio::makeTempDir();
@@ -262,6 +266,37 @@ void LoaderTest::stopEndsTheLoadAndFreesItsMemory()
         QVERIFY(std::holds_alternative<LoadProblem>(pending.get()));
         QCOMPARE(TrackBlock::heldBytes(), 0u);
     }
+}
+
+// A load stuck inside a decoder sees no stop. After the patience it is
+// reported failed, a fresh thread takes the load queued behind it, and the
+// worker's destruction leaves the thread still stuck behind.
+void LoaderTest::hungLoadIsAbandoned()
+{
+    const QString next = m_dir->filePath("next.wav");
+    testaudio::writeTrack(next, {wav16, 44100, 2, 4410, Signal::Noise});
+    std::promise<void> unstick;
+    auto stuckCalls = std::make_shared<std::atomic<int>>(0);
+    const auto load = [released = unstick.get_future().share(), stuckCalls](const QByteArray &path,
+                                                                           std::stop_token stop) {
+        if (path == "stuck" && ++*stuckCalls)
+            released.wait();
+        return loadTrack(path, stop);
+    };
+    std::map<quint64, bool> loaded;
+    auto worker = std::make_unique<TrackLoadWorker>(
+        load, [&](quint64 ticket, TrackLoadWorker::Result result) { loaded[ticket] = result.track.has_value(); },
+        std::chrono::milliseconds(200));
+    const quint64 stuck = worker->request("stuck", TrackLoadWorker::Priority::Play);
+    const quint64 queued = worker->request(QFile::encodeName(next), TrackLoadWorker::Priority::Preload);
+    QTRY_COMPARE(loaded.size(), 2u);
+    QVERIFY(!loaded.at(stuck));
+    QVERIFY(loaded.at(queued));
+
+    worker->request("stuck", TrackLoadWorker::Priority::Play);
+    QTRY_COMPARE(stuckCalls->load(), 2);
+    worker.reset();
+    unstick.set_value();
 }
 
 QTEST_GUILESS_MAIN(LoaderTest)
