@@ -34,8 +34,9 @@ public:
     StallGuardedWorker(const StallGuardedWorker &) = delete;
     StallGuardedWorker &operator=(const StallGuardedWorker &) = delete;
 
-    // Any thread. Runs `body` on a new detached thread named `name` (at most
-    // 15 bytes); null, and nothing runs, when no thread can be had.
+    // Any thread. Runs `body` on a new detached thread named `name` (a
+    // literal of at most 15 bytes); null, and nothing runs, when no thread
+    // can be had.
     static std::shared_ptr<StallGuardedWorker> launch(const char *name, Body body);
 
     // Worker thread: a job began or made progress; its clock restarts.
