@@ -14,6 +14,7 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDir>
 #include <QFile>
 #include <QMimeData>
 #include <functional>
@@ -71,6 +72,13 @@ struct Screen
         return nullptr;
     }
     QString text(const char *name) const { return item(name)->property("text").toString(); }
+    // What the listener sees, kept for a person to look at (build/<build>/test-output/).
+    void shoot(const char *name) const
+    {
+        const QString dir = qEnvironmentVariable("QUORVEL_TEST_OUTPUT");
+        if (!dir.isEmpty() && QDir().mkpath(dir))
+            window->grabWindow().save(dir + "/mainscreen-" + name + ".png");
+    }
 
     // `count` one-second tracks; only their URLs for a huge queue, which is about rows.
     QList<QUrl> tracks(int count)
@@ -224,6 +232,7 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
     QVERIFY(!screen.item("dropHighlight")->isEnabled()); // never takes the drop or a click
     QCOMPARE(screen.text("selectedDeviceName"), "Speakers");
     QVERIFY(!QSettings().contains(windowsize::settingsKey));
+    screen.shoot("empty");
 
     const QUrl web(QStringLiteral("https://example.org/a.flac"));
     const QList<QUrl> tracks = screen.tracks(2);
@@ -241,6 +250,7 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
     QVERIFY(screen.item("queuePanel")->isVisible());
     QVERIFY(!screen.item("emptyState")->isVisible());
     QCOMPARE(screen.text("currentTrackTitle"), "track00000.wav");
+    screen.shoot("queue");
     QCOMPARE(screen.item("closeWindowButton")->findChild<QObject *>("closeTip")->property("text"),
              "Quit QuorvelPlayer (Ctrl+Q)");
 }
@@ -306,6 +316,7 @@ void MainScreenTest::thePickerListsDevicesAndAClickSelects()
     QQuickItem *list = nullptr;
     QTRY_VERIFY((list = screen.item("deviceList")));
     QTRY_COMPARE(list->property("count").toInt(), 3);
+    screen.shoot("picker");
     QTest::keyClick(screen.window, Qt::Key_Escape);
     QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
 
