@@ -18,6 +18,7 @@ ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs,
     , m_transport(m_queue, m_player, m_waveforms, m_clock)
     , m_intake(m_queue, m_transport, m_waveforms)
     , m_devices(platform, m_player)
+    , m_devicePicker(m_devices, m_player)
     , m_tracks(m_queue, m_transport, m_waveforms)
     , m_nowPlaying(m_queue, m_transport, m_player, m_waveforms)
     , m_fileChooser(QDBusConnection::sessionBus())

@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "DesktopPlayer.h"
 #include "DeviceCatalogue.h"
+#include "DevicePickerState.h"
 #include "FileChooserPortal.h"
 #include "FileIntake.h"
 #include "NowPlaying.h"
@@ -36,6 +37,7 @@ class ContentView : public QObject
     Q_PROPERTY(Transport *transport READ transport CONSTANT)
     Q_PROPERTY(FileIntake *intake READ intake CONSTANT)
     Q_PROPERTY(DeviceCatalogue *devices READ devices CONSTANT)
+    Q_PROPERTY(DevicePickerState *devicePicker READ devicePicker CONSTANT)
     Q_PROPERTY(WaveformLoader *waveforms READ waveforms CONSTANT)
     Q_PROPERTY(TrackListModel *tracks READ tracks CONSTANT)
     Q_PROPERTY(NowPlaying *nowPlaying READ nowPlaying CONSTANT)
@@ -58,6 +60,7 @@ public:
     Transport *transport() { return &m_transport; }
     FileIntake *intake() { return &m_intake; }
     DeviceCatalogue *devices() { return &m_devices; }
+    DevicePickerState *devicePicker() { return &m_devicePicker; }
     WaveformLoader *waveforms() { return &m_waveforms; }
     TrackListModel *tracks() { return &m_tracks; }
     NowPlaying *nowPlaying() { return &m_nowPlaying; }
@@ -91,6 +94,7 @@ private:
     Transport m_transport;
     FileIntake m_intake;
     DeviceCatalogue m_devices;
+    DevicePickerState m_devicePicker;
     TrackListModel m_tracks;
     NowPlaying m_nowPlaying;
     FileChooserPortal m_fileChooser;

@@ -310,7 +310,7 @@ void MainScreenTest::thePickerListsDevicesAndAClickSelects()
     QQuickItem *button = screen.item("devicePickerButton");
     const auto open = [&] {
         QTest::mouseClick(screen.window, Qt::LeftButton, {}, button->mapToScene({40, 30}).toPoint());
-        QTRY_VERIFY(screen.content.devices()->isDevicePickerPresented());
+        QTRY_VERIFY(screen.content.devicePicker()->isPresented());
     };
     open();
     QQuickItem *list = nullptr;
@@ -318,14 +318,17 @@ void MainScreenTest::thePickerListsDevicesAndAClickSelects()
     QTRY_COMPARE(list->property("count").toInt(), 3);
     screen.shoot("picker");
     QTest::keyClick(screen.window, Qt::Key_Escape);
-    QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
+    QTRY_VERIFY(!screen.content.devicePicker()->isPresented());
 
     open();
     QQuickItem *row = nullptr;
     QTRY_VERIFY((row = rowAt(list, 2))); // "Speakers" sorts after "HDMI" and before "USB DAC"
     QTest::mouseClick(screen.window, Qt::LeftButton, {}, row->mapToScene({50, 18}).toPoint());
-    QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
+    QTRY_VERIFY(!screen.content.devicePicker()->isPresented());
     QCOMPARE(screen.text("selectedDeviceName"), "USB DAC");
+    for (const quint32 id : {1u, 2u, 3u})
+        screen.platform.removeDevice(id);
+    QCOMPARE(screen.text("selectedDeviceName"), "Select output device");
 }
 
 void MainScreenTest::anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition()
@@ -338,6 +341,7 @@ void MainScreenTest::anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition()
     screen.content.intake()->loadPlaylist(tracks);
     screen.content.transport()->playTrack(0, 0.5);
     QTRY_VERIFY(screen.content.player()->isPlaying());
+    QCOMPARE(screen.text("sampleRateBadge"), "44.1 kHz");
 
     screen.platform.removeDevice(1); // the selected default goes away mid-track
     QCOMPARE(screen.text("selectedDeviceName"), "HDMI");

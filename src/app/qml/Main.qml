@@ -80,6 +80,7 @@ Window {
             DevicePicker {
                 Layout.fillWidth: true
                 catalogue: root.content.devices
+                picker: root.content.devicePicker
             }
             EmptyState {
                 objectName: "emptyState"
