@@ -42,11 +42,6 @@ Window {
         window: root
     }
 
-    // The first-shown work (devices, then any files from the command line)
-    // waits for the first frame, so a queue it fills is laid out like any
-    // later one.
-    onFrameSwapped: ContentView.firstShown()
-
     Connections {
         target: ContentView
         function onRaiseRequested() {
@@ -85,8 +80,8 @@ Window {
                 visible: ContentView.queue.isEmpty
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                onOpenFileRequested: ContentView.openFile()
-                onOpenFolderRequested: ContentView.openFolder()
+                onOpenFileRequested: ContentView.fileChooser.openFiles()
+                onOpenFolderRequested: ContentView.fileChooser.openFolder()
             }
             NowPlayingPanel {
                 objectName: "nowPlayingPanel"
@@ -103,8 +98,8 @@ Window {
                 tracks: ContentView.tracks
                 queue: ContentView.queue
                 trackCountLabel: ContentView.nowPlaying.trackCountLabel
-                onOpenFileRequested: ContentView.openFile()
-                onOpenFolderRequested: ContentView.openFolder()
+                onOpenFileRequested: ContentView.fileChooser.openFiles()
+                onOpenFolderRequested: ContentView.fileChooser.openFolder()
             }
         }
     }
@@ -131,16 +126,17 @@ Window {
     FileDialog {
         id: fileDialog
         fileMode: FileDialog.OpenFiles
-        nameFilters: ContentView.audioFileNameFilters
+        nameFilters: ContentView.fileChooser.builtInNameFilters
         onAccepted: ContentView.intake.openFileURLs(fileDialog.selectedFiles)
     }
     FolderDialog {
         id: folderDialog
         onAccepted: ContentView.intake.openFolderURL(folderDialog.selectedFolder)
     }
+    // Where the desktop offers no file chooser, Qt's own panels open.
     Connections {
-        target: ContentView
-        function onFileDialogRequested() { fileDialog.open() }
-        function onFolderDialogRequested() { folderDialog.open() }
+        target: ContentView.fileChooser
+        function onFileDialogNeeded() { fileDialog.open() }
+        function onFolderDialogNeeded() { folderDialog.open() }
     }
 }
