@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "DesktopPlayer.h"
 #include "DeviceCatalogue.h"
+#include "DevicePickerState.h"
 #include "FileChooserPortal.h"
 #include "FileIntake.h"
 #include "NowPlaying.h"
@@ -36,17 +37,14 @@ class ContentView : public QObject
     Q_PROPERTY(Transport *transport READ transport CONSTANT)
     Q_PROPERTY(FileIntake *intake READ intake CONSTANT)
     Q_PROPERTY(DeviceCatalogue *devices READ devices CONSTANT)
+    Q_PROPERTY(DevicePickerState *devicePicker READ devicePicker CONSTANT)
     Q_PROPERTY(WaveformLoader *waveforms READ waveforms CONSTANT)
     Q_PROPERTY(TrackListModel *tracks READ tracks CONSTANT)
     Q_PROPERTY(NowPlaying *nowPlaying READ nowPlaying CONSTANT)
-    Q_PROPERTY(QStringList audioFileNameFilters READ audioFileNameFilters CONSTANT)
+    Q_PROPERTY(FileChooserPortal *fileChooser READ fileChooser CONSTANT)
 
 public:
-    // `launchURLs` (files and folders from the command line) are taken in
-    // once the device catalogue is ready, so the first track starts once, on
-    // the selected device.
-    explicit ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs = {},
-                         QObject *parent = nullptr);
+    explicit ContentView(AudioPlatform &platform, QObject *parent = nullptr);
     ~ContentView() override;
 
     // The instance the QML singleton resolves to; set before loading QML.
@@ -58,26 +56,22 @@ public:
     Transport *transport() { return &m_transport; }
     FileIntake *intake() { return &m_intake; }
     DeviceCatalogue *devices() { return &m_devices; }
+    DevicePickerState *devicePicker() { return &m_devicePicker; }
     WaveformLoader *waveforms() { return &m_waveforms; }
     TrackListModel *tracks() { return &m_tracks; }
     NowPlaying *nowPlaying() { return &m_nowPlaying; }
     // What the desktop's media controls drive; main() puts it on the bus.
     DesktopPlayer *desktopPlayer() { return &m_desktopPlayer; }
-    QStringList audioFileNameFilters() const;
+    // The desktop's file chooser; what is chosen there, or in the view's
+    // built-in dialog where no portal answers, goes through the intake.
+    FileChooserPortal *fileChooser() { return &m_fileChooser; }
 
-    // Asks the desktop's file chooser for files or a folder, or, where no
-    // portal answers, the view for its built-in dialog; the chosen URLs go
-    // through the intake either way.
-    Q_INVOKABLE void openFile();
-    Q_INVOKABLE void openFolder();
-
-    // The work of the screen's first appearance: list the devices, follow
-    // their changes, start the progress timer, take in the launch URLs.
-    Q_INVOKABLE void firstShown();
+    // Lists the devices and follows their changes, and starts the progress
+    // clock: after this, files given to the intake play on the selected
+    // device from their first start. Called once.
+    void start();
 
 signals:
-    void fileDialogRequested();
-    void folderDialogRequested();
     // The desktop asked for the window (a media control, a second start).
     void raiseRequested();
 
@@ -91,11 +85,10 @@ private:
     Transport m_transport;
     FileIntake m_intake;
     DeviceCatalogue m_devices;
+    DevicePickerState m_devicePicker;
     TrackListModel m_tracks;
     NowPlaying m_nowPlaying;
     FileChooserPortal m_fileChooser;
     TagReader m_tags;
     DesktopPlayer m_desktopPlayer;
-    QList<QUrl> m_launchURLs;
-    bool m_wasShown = false;
 };

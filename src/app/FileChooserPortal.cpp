@@ -91,6 +91,11 @@ QStringList FileChooserPortal::audioFilterGlobs()
     return globs;
 }
 
+QStringList FileChooserPortal::builtInNameFilters()
+{
+    return {tr("Audio files (%1)").arg(audioFilterGlobs().join(QLatin1Char(' ')))};
+}
+
 QString FileChooserPortal::parentWindowHandle(const QWindow *window)
 {
     if (!window || QGuiApplication::platformName() != QLatin1String("xcb"))
@@ -119,7 +124,7 @@ void FileChooserPortal::open(Kind kind, const QString &parentWindow)
     if (isOpen())
         return;
     if (!m_bus.isConnected()) {
-        emit unavailable(kind);
+        fallBack(kind);
         return;
     }
     m_kind = kind;
@@ -142,11 +147,29 @@ void FileChooserPortal::open(Kind kind, const QString &parentWindow)
             return; // answered already
         if (reply.isError()) {
             stopListening();
-            emit unavailable(kind);
+            fallBack(kind);
         } else if (reply.value().path() != m_requestPath) {
             listenOn(reply.value().path()); // a portal older than handle_token
         }
     });
+}
+
+void FileChooserPortal::openFiles()
+{
+    open(Kind::Files, parentWindowHandle(QGuiApplication::focusWindow()));
+}
+
+void FileChooserPortal::openFolder()
+{
+    open(Kind::Folder, parentWindowHandle(QGuiApplication::focusWindow()));
+}
+
+void FileChooserPortal::fallBack(Kind kind)
+{
+    if (kind == Kind::Files)
+        emit fileDialogNeeded();
+    else
+        emit folderDialogNeeded();
 }
 
 void FileChooserPortal::listenOn(const QString &requestPath)

@@ -27,6 +27,11 @@ void TintedIcon::setColor(const QColor &color)
     emit colorChanged();
 }
 
+qreal TintedIcon::opticalOffset(const QString &name)
+{
+    return name == QLatin1String("play-fill") ? 1 : 0;
+}
+
 QUrl TintedIcon::iconUrl(const QString &name)
 {
     return QUrl(QStringLiteral("qrc:/Quorvel/icons/%1.svg").arg(name));

@@ -14,6 +14,7 @@ class TintedIcon : public VectorImage
     QML_ELEMENT
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
+    Q_PROPERTY(qreal opticalOffset READ opticalOffset NOTIFY nameChanged)
 
 public:
     explicit TintedIcon(QQuickItem *parent = nullptr);
@@ -22,6 +23,11 @@ public:
     void setName(const QString &name);
     QColor color() const { return m_color; }
     void setColor(const QColor &color);
+
+    // How far right of its box's centre the drawing is placed to look
+    // centred: a play triangle's weight lies towards its left edge.
+    qreal opticalOffset() const { return opticalOffset(m_name); }
+    static qreal opticalOffset(const QString &name);
 
     // The resource an icon name stands for.
     static QUrl iconUrl(const QString &name);

@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQuickWindow>
 #include <QQuickStyle>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -30,6 +31,25 @@ QList<QUrl> readCommandLine(int argc, char *argv[])
     setIdentity();
     return parseCommandLine(argc, argv);
 }
+
+// The window shows before the devices are listed (asking a sound server
+// may take a moment) and before any track plays; files and folders named on
+// the command line are then taken in as a drop would be, on the device just
+// selected, so the first track starts once.
+void startOnFirstFrame(QQmlApplicationEngine &engine, ContentView &content, const QList<QUrl> &launchURLs)
+{
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    if (!window)
+        return; // the load failed, and the application is ending
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, &content,
+        [&content, launchURLs] {
+            content.start();
+            if (!launchURLs.isEmpty())
+                content.intake()->handleDrop(launchURLs);
+        },
+        Qt::SingleShotConnection);
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -50,7 +70,7 @@ int main(int argc, char *argv[])
     QuitOnSignal quitOnSignal;
 
     AlsaAudioPlatform platform;
-    ContentView content(platform, launchURLs);
+    ContentView content(platform);
     ContentView::provide(&content);
     MprisService mpris(*content.desktopPlayer(), QGuiApplication::desktopFileName());
     mpris.publish(QDBusConnection::sessionBus());
@@ -60,5 +80,6 @@ int main(int argc, char *argv[])
     QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
                      [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     engine.load(QUrl(QStringLiteral("qrc:/Quorvel/Main.qml")));
+    startOnFirstFrame(engine, content, launchURLs);
     return app.exec();
 }

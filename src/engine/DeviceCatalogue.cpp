@@ -2,7 +2,6 @@
 
 #include "AudioPlatform.h"
 #include "BitPerfectAudioPlayer.h"
-#include "DeviceLabels.h"
 #include "NameOrder.h"
 
 #include <algorithm>
@@ -11,19 +10,7 @@ DeviceCatalogue::DeviceCatalogue(AudioPlatform &platform, BitPerfectAudioPlayer 
     : QAbstractListModel(parent)
     , m_platform(platform)
     , m_player(player)
-    , m_sampleRateLabel(::sampleRateLabel(player.sampleRate(), player.isLoading()))
 {
-    connect(&m_player, &BitPerfectAudioPlayer::sampleRateChanged, this, &DeviceCatalogue::updateSampleRateLabel);
-    connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &DeviceCatalogue::updateSampleRateLabel);
-}
-
-void DeviceCatalogue::updateSampleRateLabel()
-{
-    QString label = ::sampleRateLabel(m_player.sampleRate(), m_player.isLoading());
-    if (label == m_sampleRateLabel)
-        return;
-    m_sampleRateLabel = std::move(label);
-    emit sampleRateLabelChanged();
 }
 
 int DeviceCatalogue::rowCount(const QModelIndex &parent) const
@@ -50,14 +37,6 @@ QHash<int, QByteArray> DeviceCatalogue::roleNames() const
     return {{IdRole, "deviceId"}, {NameRole, "name"}, {IsSelectedRole, "isSelected"}};
 }
 
-void DeviceCatalogue::setIsDevicePickerPresented(bool presented)
-{
-    if (m_isPickerPresented == presented)
-        return;
-    m_isPickerPresented = presented;
-    emit isDevicePickerPresentedChanged();
-}
-
 void DeviceCatalogue::loadAudioDevices()
 {
     const std::optional<QList<AudioDevice>> listed = sortedOutputDevices();
@@ -70,11 +49,6 @@ void DeviceCatalogue::loadAudioDevices()
         m_player.setOutputDevice(next->id);
 }
 
-SignalPath *DeviceCatalogue::signalPath() const
-{
-    return m_player.signalPath();
-}
-
 void DeviceCatalogue::startListening()
 {
     connect(&m_platform, &AudioPlatform::devicesChanged, this, &DeviceCatalogue::loadAudioDevices,
@@ -85,7 +59,6 @@ void DeviceCatalogue::selectDevice(int row)
 {
     if (row >= 0 && row < count() && setSelected(m_devices.at(row)))
         m_player.setOutputDevice(m_selected->id);
-    setIsDevicePickerPresented(false);
 }
 
 std::optional<QList<AudioDevice>> DeviceCatalogue::sortedOutputDevices() const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "AudioDevice.h"
-#include "SignalPath.h"
 
 #include <QAbstractListModel>
 #include <QList>
@@ -23,10 +22,6 @@ class DeviceCatalogue : public QAbstractListModel
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(bool hasSelection READ hasSelection NOTIFY selectedDeviceChanged)
     Q_PROPERTY(QString selectedName READ selectedName NOTIFY selectedDeviceChanged)
-    Q_PROPERTY(bool isDevicePickerPresented READ isDevicePickerPresented WRITE setIsDevicePickerPresented
-                   NOTIFY isDevicePickerPresentedChanged)
-    Q_PROPERTY(QString sampleRateLabel READ sampleRateLabel NOTIFY sampleRateLabelChanged)
-    Q_PROPERTY(SignalPath *signalPath READ signalPath CONSTANT)
 
 public:
     enum Role { IdRole = Qt::UserRole + 1, NameRole, IsSelectedRole };
@@ -42,12 +37,6 @@ public:
     const std::optional<AudioDevice> &selectedDevice() const { return m_selected; }
     bool hasSelection() const { return m_selected.has_value(); }
     QString selectedName() const { return m_selected ? m_selected->name : QString(); }
-    bool isDevicePickerPresented() const { return m_isPickerPresented; }
-    void setIsDevicePickerPresented(bool presented);
-    // The picker's badge: the rate the engine plays at, or that it is loading.
-    QString sampleRateLabel() const { return m_sampleRateLabel; }
-    // Beside the badge: what the device accepted, and how the samples get there.
-    SignalPath *signalPath() const;
 
     // Rebuilds the list and chooses the selection: the previous one if it is
     // still listed unchanged, else the system default, else the first device.
@@ -58,26 +47,22 @@ public:
     // From now on, rebuild whenever the platform's device list changes.
     void startListening();
 
-    // The picker's choice: selects the device at `row` and closes the picker.
-    Q_INVOKABLE void selectDevice(int row);
+    // The listener's choice: selects the device at `row`; a row that is not
+    // listed changes nothing.
+    void selectDevice(int row);
 
 signals:
     void countChanged();
     void selectedDeviceChanged();
-    void isDevicePickerPresentedChanged();
-    void sampleRateLabelChanged();
 
 private:
     std::optional<QList<AudioDevice>> sortedOutputDevices() const;
     std::optional<AudioDevice> chooseSelection(const QList<AudioDevice> &devices) const;
     void replaceDevices(const QList<AudioDevice> &devices);
     bool setSelected(const std::optional<AudioDevice> &device);
-    void updateSampleRateLabel();
 
     AudioPlatform &m_platform;
     BitPerfectAudioPlayer &m_player;
     QList<AudioDevice> m_devices;
     std::optional<AudioDevice> m_selected;
-    bool m_isPickerPresented = false;
-    QString m_sampleRateLabel;
 };

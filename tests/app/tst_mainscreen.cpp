@@ -14,6 +14,7 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDir>
 #include <QFile>
 #include <QMimeData>
 #include <functional>
@@ -46,6 +47,7 @@ struct Screen
         platform.addDevice({2, "USB DAC"});
         platform.addDevice({3, "HDMI"});
         platform.setDefaultOutputDevice(1);
+        content.start();
         ContentView::provide(&content);
         engine.addImportPath(QStringLiteral("qrc:/"));
         engine.load(QUrl(QStringLiteral("qrc:/Quorvel/Main.qml")));
@@ -71,6 +73,13 @@ struct Screen
         return nullptr;
     }
     QString text(const char *name) const { return item(name)->property("text").toString(); }
+    // What the listener sees, kept for a person to look at (build/<build>/test-output/).
+    void shoot(const char *name) const
+    {
+        const QString dir = qEnvironmentVariable("QUORVEL_TEST_OUTPUT");
+        if (!dir.isEmpty() && QDir().mkpath(dir))
+            window->grabWindow().save(dir + "/mainscreen-" + name + ".png");
+    }
 
     // `count` one-second tracks; only their URLs for a huge queue, which is about rows.
     QList<QUrl> tracks(int count)
@@ -224,6 +233,7 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
     QVERIFY(!screen.item("dropHighlight")->isEnabled()); // never takes the drop or a click
     QCOMPARE(screen.text("selectedDeviceName"), "Speakers");
     QVERIFY(!QSettings().contains(windowsize::settingsKey));
+    screen.shoot("empty");
 
     const QUrl web(QStringLiteral("https://example.org/a.flac"));
     const QList<QUrl> tracks = screen.tracks(2);
@@ -241,6 +251,7 @@ void MainScreenTest::theCardGivesWayToDroppedFiles()
     QVERIFY(screen.item("queuePanel")->isVisible());
     QVERIFY(!screen.item("emptyState")->isVisible());
     QCOMPARE(screen.text("currentTrackTitle"), "track00000.wav");
+    screen.shoot("queue");
     QCOMPARE(screen.item("closeWindowButton")->findChild<QObject *>("closeTip")->property("text"),
              "Quit QuorvelPlayer (Ctrl+Q)");
 }
@@ -300,21 +311,25 @@ void MainScreenTest::thePickerListsDevicesAndAClickSelects()
     QQuickItem *button = screen.item("devicePickerButton");
     const auto open = [&] {
         QTest::mouseClick(screen.window, Qt::LeftButton, {}, button->mapToScene({40, 30}).toPoint());
-        QTRY_VERIFY(screen.content.devices()->isDevicePickerPresented());
+        QTRY_VERIFY(screen.content.devicePicker()->isPresented());
     };
     open();
     QQuickItem *list = nullptr;
     QTRY_VERIFY((list = screen.item("deviceList")));
     QTRY_COMPARE(list->property("count").toInt(), 3);
+    screen.shoot("picker");
     QTest::keyClick(screen.window, Qt::Key_Escape);
-    QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
+    QTRY_VERIFY(!screen.content.devicePicker()->isPresented());
 
     open();
     QQuickItem *row = nullptr;
     QTRY_VERIFY((row = rowAt(list, 2))); // "Speakers" sorts after "HDMI" and before "USB DAC"
     QTest::mouseClick(screen.window, Qt::LeftButton, {}, row->mapToScene({50, 18}).toPoint());
-    QTRY_VERIFY(!screen.content.devices()->isDevicePickerPresented());
+    QTRY_VERIFY(!screen.content.devicePicker()->isPresented());
     QCOMPARE(screen.text("selectedDeviceName"), "USB DAC");
+    for (const quint32 id : {1u, 2u, 3u})
+        screen.platform.removeDevice(id);
+    QCOMPARE(screen.text("selectedDeviceName"), "Select output device");
 }
 
 void MainScreenTest::anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition()
@@ -327,6 +342,7 @@ void MainScreenTest::anUnpluggedDeviceHandsThePlayingTrackOnAtItsPosition()
     screen.content.intake()->loadPlaylist(tracks);
     screen.content.transport()->playTrack(0, 0.5);
     QTRY_VERIFY(screen.content.player()->isPlaying());
+    QCOMPARE(screen.text("sampleRateBadge"), "44.1 kHz");
 
     screen.platform.removeDevice(1); // the selected default goes away mid-track
     QCOMPARE(screen.text("selectedDeviceName"), "HDMI");
@@ -476,7 +492,8 @@ void MainScreenTest::theOpenPanelsQueueWhatIsChosen()
     QCOMPARE(screen.content.player()->currentURL(), screen.content.queue()->fileURLs().value(0));
     if (portal) {
         // Asked until the answered request has closed: an ask while one is open is ignored.
-        QTRY_VERIFY((folder ? screen.content.openFolder() : screen.content.openFile(), standIn->calls >= 2));
+        QTRY_VERIFY((folder ? screen.content.fileChooser()->openFolder() : screen.content.fileChooser()->openFiles(),
+                     standIn->calls >= 2));
         QVERIFY(!panelShown());
     }
 }

@@ -1,4 +1,6 @@
 // The remembered size survives runs; a damaged or hostile record never opens an unusable window.
+// The title bar's commands act on the real window.
+#include "WindowCommands.h"
 #include "WindowResizer.h"
 #include "WindowSize.h"
 
@@ -19,6 +21,8 @@ private slots:
     void usableSizeBoundsHostileValues_data();
     void usableSizeBoundsHostileValues();
     void followsARealWindowAndSurvivesARestart();
+    void titleBarCommands_data();
+    void titleBarCommands();
 };
 
 void WindowSizeTest::init()
@@ -110,6 +114,33 @@ void WindowSizeTest::followsARealWindowAndSurvivesARestart()
         const QSizeF size = save.first().toSizeF();
         QVERIFY(size.width() >= 600 && size.height() >= 700);
     }
+}
+
+void WindowSizeTest::titleBarCommands_data()
+{
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QWindow::Visibility>("expected");
+    QTest::newRow("minimise") << QStringList{"minimise"} << QWindow::Minimized;
+    QTest::newRow("zoom") << QStringList{"toggleZoom"} << QWindow::Maximized;
+    QTest::newRow("zoom back") << QStringList{"toggleZoom", "toggleZoom"} << QWindow::Windowed;
+    QTest::newRow("close") << QStringList{"close"} << QWindow::Hidden;
+}
+
+void WindowSizeTest::titleBarCommands()
+{
+    QFETCH(QStringList, commands);
+    QFETCH(QWindow::Visibility, expected);
+    QWindow window;
+    window.resize(640, 720);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    WindowCommands titleBar;
+    titleBar.setWindow(&window);
+    for (const QString &command : std::as_const(commands)) {
+        QVERIFY(QMetaObject::invokeMethod(&titleBar, command.toLatin1().constData()));
+        QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE(window.visibility(), expected);
 }
 
 QTEST_MAIN(WindowSizeTest)

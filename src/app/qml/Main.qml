@@ -10,8 +10,6 @@ import Quorvel
 Window {
     id: root
 
-    readonly property QtObject content: ContentView
-
     // The resizer also holds the window at its minimum size.
     width: resizer.initialSize.width
     height: resizer.initialSize.height
@@ -44,13 +42,8 @@ Window {
         window: root
     }
 
-    // The first-shown work (devices, then any files from the command line)
-    // waits for the first frame, so a queue it fills is laid out like any
-    // later one.
-    onFrameSwapped: root.content.firstShown()
-
     Connections {
-        target: root.content
+        target: ContentView
         function onRaiseRequested() {
             root.raise()
             root.requestActivate()
@@ -79,33 +72,34 @@ Window {
 
             DevicePicker {
                 Layout.fillWidth: true
-                catalogue: root.content.devices
+                catalogue: ContentView.devices
+                picker: ContentView.devicePicker
             }
             EmptyState {
                 objectName: "emptyState"
-                visible: root.content.queue.isEmpty
+                visible: ContentView.queue.isEmpty
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                onOpenFileRequested: root.content.openFile()
-                onOpenFolderRequested: root.content.openFolder()
+                onOpenFileRequested: ContentView.fileChooser.openFiles()
+                onOpenFolderRequested: ContentView.fileChooser.openFolder()
             }
             NowPlayingPanel {
                 objectName: "nowPlayingPanel"
-                visible: !root.content.queue.isEmpty
+                visible: !ContentView.queue.isEmpty
                 Layout.fillWidth: true
-                nowPlaying: root.content.nowPlaying
-                transport: root.content.transport
+                nowPlaying: ContentView.nowPlaying
+                transport: ContentView.transport
             }
             QueuePanel {
                 objectName: "queuePanel"
-                visible: !root.content.queue.isEmpty
+                visible: !ContentView.queue.isEmpty
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-                tracks: root.content.tracks
-                queue: root.content.queue
-                trackCountLabel: root.content.nowPlaying.trackCountLabel
-                onOpenFileRequested: root.content.openFile()
-                onOpenFolderRequested: root.content.openFolder()
+                tracks: ContentView.tracks
+                queue: ContentView.queue
+                trackCountLabel: ContentView.nowPlaying.trackCountLabel
+                onOpenFileRequested: ContentView.fileChooser.openFiles()
+                onOpenFolderRequested: ContentView.fileChooser.openFolder()
             }
         }
     }
@@ -114,14 +108,14 @@ Window {
         objectName: "dropArea"
         anchors.fill: parent
         keys: ["text/uri-list"]
-        onEntered: (drag) => root.content.intake.dragEntered(drag.urls)
-        onExited: root.content.intake.dragLeft()
-        onDropped: (drop) => { root.content.intake.handleDrop(drop.urls); drop.accept() }
+        onEntered: (drag) => ContentView.intake.dragEntered(drag.urls)
+        onExited: ContentView.intake.dragLeft()
+        onDropped: (drop) => { ContentView.intake.handleDrop(drop.urls); drop.accept() }
     }
 
     DropHighlight {
         objectName: "dropHighlight"
-        isDropTargeted: root.content.intake.isDropTargeted
+        isDropTargeted: ContentView.intake.isDropTargeted
     }
 
     WindowResizeEdges {
@@ -132,16 +126,17 @@ Window {
     FileDialog {
         id: fileDialog
         fileMode: FileDialog.OpenFiles
-        nameFilters: root.content.audioFileNameFilters
-        onAccepted: root.content.intake.openFileURLs(fileDialog.selectedFiles)
+        nameFilters: ContentView.fileChooser.builtInNameFilters
+        onAccepted: ContentView.intake.openFileURLs(fileDialog.selectedFiles)
     }
     FolderDialog {
         id: folderDialog
-        onAccepted: root.content.intake.openFolderURL(folderDialog.selectedFolder)
+        onAccepted: ContentView.intake.openFolderURL(folderDialog.selectedFolder)
     }
+    // Where the desktop offers no file chooser, Qt's own panels open.
     Connections {
-        target: root.content
-        function onFileDialogRequested() { fileDialog.open() }
-        function onFolderDialogRequested() { folderDialog.open() }
+        target: ContentView.fileChooser
+        function onFileDialogNeeded() { fileDialog.open() }
+        function onFolderDialogNeeded() { folderDialog.open() }
     }
 }

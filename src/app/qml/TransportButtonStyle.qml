@@ -12,8 +12,6 @@ T.Button {
     property string toolTipText
     // Shows a spinning indicator in place of the symbol.
     property bool busy: false
-    // Optical centring: a play triangle looks off-centre without it.
-    property real iconLeadingPadding: 0
 
     readonly property real side: root.prominent ? 46 : 34
 
@@ -37,8 +35,9 @@ T.Button {
 
     contentItem: Item {
         TintedIcon {
+            id: icon
             anchors.centerIn: parent
-            anchors.horizontalCenterOffset: root.iconLeadingPadding / 2
+            anchors.horizontalCenterOffset: icon.opticalOffset
             width: Math.round(root.font.pixelSize * 1.25)
             height: Math.round(root.font.pixelSize * 1.25)
             visible: !root.busy

@@ -2,13 +2,18 @@ import QtQuick
 import Quorvel
 
 // Moves the window while pressed; the first press on an inactive window
-// starts the move at once.
+// starts the move at once. A double click zooms, as on a title bar.
 MouseArea {
     id: root
 
     required property Window window
 
+    WindowCommands {
+        id: commands
+        window: root.window
+    }
+
     acceptedButtons: Qt.LeftButton
     onPressed: root.window.startSystemMove()
-    onDoubleClicked: root.window.visibility === Window.Maximized ? root.window.showNormal() : root.window.showMaximized()
+    onDoubleClicked: commands.toggleZoom()
 }

@@ -10,6 +10,7 @@ Item {
     id: root
 
     required property DeviceCatalogue catalogue
+    required property DevicePickerState picker
 
     implicitHeight: 66
 
@@ -19,7 +20,7 @@ Item {
         anchors.fill: parent
         leftPadding: 15
         rightPadding: 15
-        onClicked: root.catalogue.isDevicePickerPresented = !root.catalogue.isDevicePickerPresented
+        onClicked: root.picker.toggle()
 
         background: Rectangle {
             radius: 12
@@ -57,7 +58,7 @@ Item {
                 Text {
                     objectName: "selectedDeviceName"
                     Layout.fillWidth: true
-                    text: root.catalogue.hasSelection ? root.catalogue.selectedName : "Select output device"
+                    text: root.picker.deviceLabel
                     font.family: SystemFonts.sans
                     font.pixelSize: 12
                     font.weight: Font.DemiBold
@@ -69,7 +70,7 @@ Item {
                     objectName: "signalPathLabel"
                     Layout.fillWidth: true
                     visible: text.length > 0
-                    text: root.catalogue.signalPath.label
+                    text: root.picker.signalPath.label
                     font.family: SystemFonts.mono
                     font.pixelSize: 9
                     font.weight: Font.Medium
@@ -88,7 +89,7 @@ Item {
                     id: rateText
                     anchors.centerIn: parent
                     objectName: "sampleRateBadge"
-                    text: root.catalogue.sampleRateLabel
+                    text: root.picker.sampleRateLabel
                     font.family: SystemFonts.mono
                     font.pixelSize: 9
                     font.weight: Font.Medium
@@ -110,11 +111,11 @@ Item {
         y: button.height + 6
         width: 340
         padding: 10
-        visible: root.catalogue.isDevicePickerPresented
+        visible: root.picker.isPresented
         // Escape reaches a popup only while it holds the focus.
         focus: true
         closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
-        onClosed: root.catalogue.isDevicePickerPresented = false
+        onClosed: root.picker.isPresented = false
 
         background: Rectangle {
             radius: 10
@@ -174,7 +175,7 @@ Item {
                     height: 36
                     leftPadding: 10
                     rightPadding: 10
-                    onClicked: root.catalogue.selectDevice(row.index)
+                    onClicked: root.picker.choose(row.index)
 
                     background: Rectangle {
                         radius: 8

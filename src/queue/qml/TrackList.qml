@@ -13,13 +13,15 @@ Item {
     required property real cornerRadius
 
     readonly property real rowHeight: root.tracks.rowHeight
+    // How far the list has scrolled from its first row.
+    readonly property real scrollOffset: list.contentY - list.originY
 
     // The current row's fill, under the rows: a rounded rectangle reaching
     // down to the card's bottom edge, cut to the part of the row in view.
     Item {
         id: currentFill
         objectName: "currentRowFill"
-        readonly property real rowTop: root.queue.currentIndex * root.rowHeight - (list.contentY - list.originY)
+        readonly property real rowTop: root.queue.currentIndex * root.rowHeight - root.scrollOffset
         visible: root.queue.currentIndex >= 0 && root.queue.currentIndex < list.count
         y: Math.max(rowTop, 0)
         width: root.width
@@ -78,7 +80,7 @@ Item {
         width: parent.width
         height: 18
         enabled: false
-        opacity: root.tracks.showsTopFade(list.count, list.height, list.contentY - list.originY) ? 1 : 0
+        opacity: root.tracks.showsTopFade(list.count, list.height, root.scrollOffset) ? 1 : 0
         Behavior on opacity { NumberAnimation { duration: 180; easing.type: Easing.InOutQuad } }
         gradient: Gradient {
             GradientStop { position: 0; color: Theme.alpha(Theme.panel, 0.98) }
@@ -95,7 +97,7 @@ Item {
         height: 18
         clip: true
         enabled: false
-        opacity: root.tracks.showsBottomFade(list.count, list.height, list.contentY - list.originY) ? 1 : 0
+        opacity: root.tracks.showsBottomFade(list.count, list.height, root.scrollOffset) ? 1 : 0
         Behavior on opacity { NumberAnimation { duration: 180; easing.type: Easing.InOutQuad } }
 
         Rectangle {

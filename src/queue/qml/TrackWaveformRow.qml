@@ -12,7 +12,7 @@ Item {
     required property int index
     required property string numberLabel
     required property string title
-    required property var samples
+    required property list<real> samples
     required property string durationLabel
     required property bool isLoading
     required property bool isCurrent
@@ -54,7 +54,7 @@ Item {
             WaveformView {
                 anchors.fill: parent
                 samples: root.samples
-                progress: root.isCurrent ? root.progress : 0
+                progress: root.progress
                 barWidth: 1.5
                 spacing: 2.5
                 activeColors: [Theme.ember, Theme.gold]

@@ -31,8 +31,6 @@ Row {
         prominent: true
         iconName: root.nowPlaying.playPauseIcon
         busy: root.nowPlaying.isPlayPauseBusy
-        // Optical centring of the play triangle.
-        iconLeadingPadding: root.nowPlaying.playPauseIcon === "play-fill" ? 2 : 0
         toolTipText: root.nowPlaying.playPauseHelpText
         onClicked: root.transport.togglePausePlayback()
     }
