@@ -23,6 +23,7 @@
 #include <string.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -35,6 +36,7 @@ typedef struct {
     unsigned int format_count;
     char *record_path;
     FILE *record;
+    int record_is_pipe;
     char *timing_path;
     FILE *timing;             /* per transfer: when, where, how many, played so far */
     long long fail_after;     /* frames; negative: never */
@@ -138,7 +140,10 @@ static snd_pcm_sframes_t dac_transfer(snd_pcm_ioplug_t *io, const snd_pcm_channe
          * record keeps the stream as it sounds, so new ones overwrite them. */
         const off_t at = (off_t)(dac->record_base + (long long)io->appl_ptr) * (off_t)frame_bytes;
         fflush(dac->record);
-        if (ftruncate(fileno(dac->record), at) == 0 && fseeko(dac->record, at, SEEK_SET) == 0)
+        /* A pipe (a benchmark reading as it plays) takes the frames as they
+         * come: it cannot be cut. */
+        if (dac->record_is_pipe
+            || (ftruncate(fileno(dac->record), at) == 0 && fseeko(dac->record, at, SEEK_SET) == 0))
             fwrite(data, frame_bytes, size, dac->record);
     }
     dac->received += (long long)size;
@@ -166,6 +171,8 @@ static int dac_hw_params(snd_pcm_ioplug_t *io, snd_pcm_hw_params_t *params)
         fclose(dac->record);
     dac->record = dac->record_path ? fopen(dac->record_path, "wb") : NULL;
     dac->record_base = 0;
+    struct stat st;
+    dac->record_is_pipe = dac->record && fstat(fileno(dac->record), &st) == 0 && S_ISFIFO(st.st_mode);
     if (dac->timing)
         fclose(dac->timing);
     dac->timing = dac->timing_path ? fopen(dac->timing_path, "wb") : NULL;
