@@ -198,6 +198,8 @@ void WaveformLoader::loadWaveformFromMemory(const QUrl &url, const FramesInMemor
     try {
         // No decoder runs here, so nothing can hang: no stall check, no pool.
         std::thread([pool = m_pool, task, frames] {
+            // Behind the track's start and the interface, as the pool's workers.
+            setpriority(PRIO_PROCESS, id_t(gettid()), 10);
             WaveformResult result = makeWaveformFromMemory(task->url, frames, maxWaveformSamples,
                                                            [&task] { return task->cancelled.load(); });
             const std::lock_guard lock(pool->mutex);
