@@ -27,6 +27,11 @@ ContentView::ContentView(AudioPlatform &platform, QObject *parent)
     connect(&m_desktopPlayer, &DesktopPlayer::quitRequested, this, &QCoreApplication::quit, Qt::QueuedConnection);
     connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this,
             [this] { m_waveforms.yieldToPlayback(m_player.isLoading()); });
+    // The track read to play gives its waveform from memory: one decode per track.
+    connect(&m_player, &BitPerfectAudioPlayer::trackInMemory, this,
+            [this](const QUrl &url, std::shared_ptr<const TrackBlock> block, StreamFormat format, qint64 frames) {
+                m_waveforms.loadWaveformFromMemory(url, {std::move(block), format, frames});
+            });
     connectFileChooser();
 }
 

@@ -301,6 +301,7 @@ void BitPerfectAudioPlayer::onLoadFinished(quint64 ticket, TrackLoadWorker::Resu
     m_playTicket = 0;
     const LoadProblem problem = result.problem;
     if (std::unique_ptr<Track> track = makeTrack(m_currentURL, std::move(result))) {
+        emit trackInMemory(track->url, track->block, track->format, track->totalFrames);
         startTrack(std::move(track));
     } else {
         fail(failureOf(problem));
@@ -320,7 +321,7 @@ BitPerfectAudioPlayer::makeTrack(const QUrl &url, TrackLoadWorker::Result result
     auto track = std::make_unique<Track>();
     track->url = url;
     track->stamp = result.stamp;
-    track->block = std::move(result.track->block);
+    track->block = std::make_shared<const TrackBlock>(std::move(result.track->block));
     track->format = result.track->format;
     track->totalFrames = result.track->totalFrames;
     m_lastSerial = m_lastSerial == 0xFFFFFFFF ? 1 : m_lastSerial + 1;

@@ -151,6 +151,11 @@ signals:
     // GUI thread: an output has started, or a start in memory took effect
     // (isPlaying is already true).
     void started();
+    // GUI thread: a track read to play is in memory, before it starts and
+    // before isLoading turns false; `block` holds its `frames` frames as
+    // `format`, and is never written.
+    void trackInMemory(const QUrl &url, std::shared_ptr<const TrackBlock> block, StreamFormat format,
+                       qint64 frames);
     // GUI thread: the stream went on into the preloaded track without a gap;
     // currentURL, duration and sampleRate already name it.
     void advancedToNext();

@@ -108,7 +108,7 @@ quint32 RenderFeed::render(std::byte *out, quint32 frames) noexcept
         const qint64 n = std::min<qint64>(track->totalFrames - current, frames - written);
         if (n > 0) {
             std::memcpy(out + std::size_t(written) * frameBytes,
-                        track->block.data() + std::size_t(current) * frameBytes, std::size_t(n) * frameBytes);
+                        track->block->data() + std::size_t(current) * frameBytes, std::size_t(n) * frameBytes);
             m_frame.store(current + n, std::memory_order_relaxed);
             written += quint32(n);
             continue;

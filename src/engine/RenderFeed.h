@@ -8,17 +8,20 @@
 #include <QObject>
 #include <QUrl>
 #include <atomic>
+#include <memory>
 #include <optional>
 
 class QSocketNotifier;
 
 // A track in memory. The render thread reads the block of the track it was
-// handed; the GUI thread frees a track only once no unit can read it.
+// handed; the GUI thread frees a track only once no unit can read it. The
+// block is never written once loaded, and may be shared with readers off the
+// render thread (the waveform), which then free it last.
 struct MemoryTrack
 {
     QUrl url;
     FileStamp stamp;
-    TrackBlock block;
+    std::shared_ptr<const TrackBlock> block;
     StreamFormat format;
     qint64 totalFrames = 0;
     quint32 serial = 0;

@@ -91,9 +91,11 @@ void FileIntake::loadPlaylist(const QList<QUrl> &fileURLs)
     m_waveforms.resetCaches();
     m_queue.replace(fileURLs);
     m_queue.setCurrentIndex(0);
+    // The first track's load starts before any waveform is asked for, so
+    // that no worker decodes it beside the load.
+    m_transport.playTrack(0, 0.0);
     for (qsizetype i = 0; i < std::min<qsizetype>(prefetchedTrackRows, fileURLs.size()); ++i)
         m_waveforms.loadWaveform(fileURLs.at(i), WaveformLoader::Priority::Prefetch);
-    m_transport.playTrack(0, 0.0);
 }
 
 void FileIntake::loadIfAny(const QList<QUrl> &candidates)

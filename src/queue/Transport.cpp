@@ -56,13 +56,15 @@ void Transport::playTrack(qint64 index, double fraction)
     fraction = fraction > 1.0 ? 1.0 : (fraction > 0.0 ? fraction : 0.0);
     const QUrl url = m_queue.fileURLs().at(index);
     m_queue.setCurrentIndex(index);
-    m_waveforms.loadWaveform(url, WaveformLoader::Priority::Playing);
     // The clock starts when the sound does; the engine may load for seconds.
     m_playbackStart.reset();
     m_awaitedStart = fraction;
     setPlaybackProgress(fraction);
     setIsNeedToPlayNext(true);
     m_player.playBitPerfect(url, fraction);
+    // Asked only now: a load to play has begun and the pool waits for it,
+    // where a worker woken before would decode the same file beside it.
+    m_waveforms.loadWaveform(url, WaveformLoader::Priority::Playing);
 }
 
 void Transport::next()

@@ -195,6 +195,37 @@ void WaveformLoader::loadWaveform(const QUrl &url, Priority priority)
     startWorkers();
 }
 
+void WaveformLoader::loadWaveformFromMemory(const QUrl &url, const FramesInMemory &frames)
+{
+    if (m_samples.contains(url))
+        return;
+    auto task = std::make_shared<Task>(url);
+    try {
+        // No decoder runs here, so nothing can hang: no stall check, no pool.
+        std::thread([pool = m_pool, task, frames] {
+            // Behind the track's start and the interface, as the pool's workers.
+            setpriority(PRIO_PROCESS, id_t(gettid()), 10);
+            WaveformResult result = makeWaveformFromMemory(task->url, frames, maxWaveformSamples,
+                                                           [&task] { return task->cancelled.load(); });
+            const std::lock_guard lock(pool->mutex);
+            if (WaveformLoader *owner = pool->owner) {
+                QMetaObject::invokeMethod(owner, handover::Queued([owner, task, result = std::move(result)] {
+                                              owner->finishTask(task, result);
+                                          }),
+                                          Qt::QueuedConnection);
+            }
+        }).detach();
+    } catch (const std::system_error &) {
+        loadWaveform(url, Priority::Playing); // no thread to spare: the pool decodes it
+        return;
+    }
+    // One waiting never starts a decoder; one running stops at its next chunk.
+    if (const auto previous = m_tasks.value(url))
+        previous->cancelled = true;
+    m_tasks.insert(url, task);
+    setLoading(url, true);
+}
+
 // The URL's task, queued now unless one is loading already; none while a
 // cancelled task of the URL still runs out before a reset.
 std::shared_ptr<WaveformLoader::Task> WaveformLoader::waitingOrNewTask(const QUrl &url)

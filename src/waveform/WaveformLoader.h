@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MemoryWaveform.h"
 #include "WaveformExtraction.h"
 
 #include <QHash>
@@ -55,6 +56,11 @@ public:
     // URL's request unless it has started or another asker holds it.
     void rowShown(const QUrl &url);
     void rowHidden(const QUrl &url);
+    // The track at `url` is in memory to play: its waveform is made from those
+    // frames on a thread of its own, at once, and the file is not decoded
+    // again: the URL's task that waits never starts a decoder, and one that
+    // runs is cancelled. Nothing when the waveform is known.
+    void loadWaveformFromMemory(const QUrl &url, const FramesInMemory &frames);
     // Asks every task to stop and forgets their handles; the caches stay.
     void cancelWaveformLoading();
     // Empties both caches and the loading set, as a new queue needs.

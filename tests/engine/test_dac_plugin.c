@@ -7,7 +7,7 @@
  *
  *   pcm.name { type quorveltestdac  record "/path/file.raw"
  *              busy false  fail_after -1  formats "S16_LE S24_3LE S32_LE"
- *              card 0  lock "/path/file.lock" }
+ *              card 0  lock "/path/file.lock"  timing "/path/file.bin" }
  *
  * `card` is for the player alone: it reads the DAC as playing on that card
  * index, as a hw PCM would, and reserves the card before opening it. With
@@ -23,6 +23,7 @@
 #include <string.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -35,6 +36,9 @@ typedef struct {
     unsigned int format_count;
     char *record_path;
     FILE *record;
+    int record_is_pipe;
+    char *timing_path;
+    FILE *timing;             /* per transfer: when, where, how many, played so far */
     long long fail_after;     /* frames; negative: never */
     long long received;       /* frames handed to transfer since open */
     long long record_base;    /* frames recorded before the current start */
@@ -67,6 +71,30 @@ static void arm_timer(test_dac *dac, int on)
     timerfd_settime(dac->io.poll_fd, 0, &timer, NULL);
 }
 
+/* Frames played since the current start, never past what was written. */
+static long long played_frames(const test_dac *dac)
+{
+    long long position = dac->consumed_base;
+    if (dac->running)
+        position += elapsed_frames(dac);
+    const long long written = (long long)dac->io.appl_ptr;
+    return position > written ? written : position;
+}
+
+/* Four 64-bit numbers a transfer: the monotonic time in ns, the record's
+ * frame the transfer begins at (-1 for a stop), its frame count, and the
+ * record's frame playing then; a frame p of it sounds at
+ * time + (p - playing) / rate. */
+static void log_transfer(test_dac *dac, long long first, snd_pcm_uframes_t size)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long line[4] = {(long long)now.tv_sec * 1000000000LL + now.tv_nsec,
+                               first, (long long)size,
+                               dac->record_base + played_frames(dac)};
+    fwrite(line, sizeof line, 1, dac->timing);
+}
+
 static int dac_start(snd_pcm_ioplug_t *io)
 {
     test_dac *dac = io->private_data;
@@ -79,6 +107,8 @@ static int dac_start(snd_pcm_ioplug_t *io)
 static int dac_stop(snd_pcm_ioplug_t *io)
 {
     test_dac *dac = io->private_data;
+    if (dac->timing)
+        log_transfer(dac, -1, 0); /* nothing sounds after this */
     dac->running = 0;
     arm_timer(dac, 0);
     return 0;
@@ -90,13 +120,7 @@ static snd_pcm_sframes_t dac_pointer(snd_pcm_ioplug_t *io)
     test_dac *dac = io->private_data;
     if (dac->gone)
         return -ENODEV;
-    long long position = dac->consumed_base;
-    if (dac->running)
-        position += elapsed_frames(dac);
-    const long long written = (long long)io->appl_ptr;
-    if (position > written)
-        position = written;
-    return (snd_pcm_sframes_t)(position % (long long)io->buffer_size);
+    return (snd_pcm_sframes_t)(played_frames(dac) % (long long)io->buffer_size);
 }
 
 static snd_pcm_sframes_t dac_transfer(snd_pcm_ioplug_t *io, const snd_pcm_channel_area_t *areas,
@@ -109,12 +133,17 @@ static snd_pcm_sframes_t dac_transfer(snd_pcm_ioplug_t *io, const snd_pcm_channe
         return -ENODEV;
     const size_t frame_bytes = (size_t)snd_pcm_format_physical_width(io->format) / 8 * io->channels;
     const char *data = (const char *)areas[0].addr + (areas[0].first + offset * areas[0].step) / 8;
+    if (dac->timing)
+        log_transfer(dac, dac->record_base + (long long)io->appl_ptr, size);
     if (dac->record) {
         /* Frames the player took back (a rewind) were never heard: the
          * record keeps the stream as it sounds, so new ones overwrite them. */
         const off_t at = (off_t)(dac->record_base + (long long)io->appl_ptr) * (off_t)frame_bytes;
         fflush(dac->record);
-        if (ftruncate(fileno(dac->record), at) == 0 && fseeko(dac->record, at, SEEK_SET) == 0)
+        /* A pipe (a benchmark reading as it plays) takes the frames as they
+         * come: it cannot be cut. */
+        if (dac->record_is_pipe
+            || (ftruncate(fileno(dac->record), at) == 0 && fseeko(dac->record, at, SEEK_SET) == 0))
             fwrite(data, frame_bytes, size, dac->record);
     }
     dac->received += (long long)size;
@@ -142,6 +171,13 @@ static int dac_hw_params(snd_pcm_ioplug_t *io, snd_pcm_hw_params_t *params)
         fclose(dac->record);
     dac->record = dac->record_path ? fopen(dac->record_path, "wb") : NULL;
     dac->record_base = 0;
+    struct stat st;
+    dac->record_is_pipe = dac->record && fstat(fileno(dac->record), &st) == 0 && S_ISFIFO(st.st_mode);
+    if (dac->timing)
+        fclose(dac->timing);
+    dac->timing = dac->timing_path ? fopen(dac->timing_path, "wb") : NULL;
+    if (dac->timing)
+        setvbuf(dac->timing, NULL, _IONBF, 0);
     if (dac->record)
         setvbuf(dac->record, NULL, _IONBF, 0); /* the test reads it while playing */
     return 0;
@@ -166,6 +202,9 @@ static int dac_close(snd_pcm_ioplug_t *io)
     test_dac *dac = io->private_data;
     if (dac->record)
         fclose(dac->record);
+    if (dac->timing)
+        fclose(dac->timing);
+    free(dac->timing_path);
     close(io->poll_fd);
     if (dac->lock_fd >= 0)
         close(dac->lock_fd);
@@ -241,6 +280,11 @@ static int read_config(snd_config_t *conf, test_dac *dac, int *busy)
             if (snd_config_get_string(n, &path) < 0)
                 return -EINVAL;
             dac->record_path = strdup(path);
+        } else if (!strcmp(id, "timing")) {
+            const char *path;
+            if (snd_config_get_string(n, &path) < 0)
+                return -EINVAL;
+            dac->timing_path = strdup(path);
         } else if (!strcmp(id, "busy")) {
             *busy = snd_config_get_bool(n) > 0;
         } else if (!strcmp(id, "fail_after")) {
@@ -273,6 +317,7 @@ static int discard(test_dac *dac, int err)
     if (dac->lock_fd >= 0)
         close(dac->lock_fd);
     free(dac->record_path);
+    free(dac->timing_path);
     free(dac);
     return err;
 }

@@ -137,6 +137,14 @@ void PlayerTest::startAndSeekLandOnTheirFrame()
     QFETCH(qint64, frame);
     makePlayer(mode);
     const QUrl url = track("t.wav", 4410);
+    // Each track read from its file offers its frames once, while still
+    // loading: the waveform takes them before the pool may decode the file.
+    QList<bool> offers;
+    connect(m_player.get(), &BitPerfectAudioPlayer::trackInMemory, m_player.get(),
+            [&](const QUrl &offered, std::shared_ptr<const TrackBlock> block, StreamFormat, qint64 frames) {
+                offers.append(m_player->isLoading() && offered == url && frames == 4410
+                              && block->size() == std::size_t(4410 * kBytesPerFrame));
+            });
     m_player->playBitPerfect(url, fraction);
     if (seekWhile == "loading")
         m_player->seek(seconds);
@@ -150,6 +158,7 @@ void PlayerTest::startAndSeekLandOnTheirFrame()
             m_player->playBitPerfect(url, seconds);
     }
     QCOMPARE(m_player->currentFrame(), frame);
+    QCOMPARE(offers, QList<bool>{true});
     QCOMPARE(m_platform->events().filter("open").size(), 1);
     QCOMPARE(m_platform->renderToEnd(), 4410 - frame);
     const QByteArray rest = testaudio::rawData(url.toLocalFile()).mid(frame * kBytesPerFrame);

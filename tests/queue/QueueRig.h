@@ -32,6 +32,11 @@ struct QueueRig
         platform.addDevice({1, QStringLiteral("Speakers")});
         platform.setDefaultOutputDevice(1);
         player.setOutputDevice(1);
+        QObject::connect(&player, &BitPerfectAudioPlayer::isLoadingChanged, &waveforms,
+                         [this] { waveforms.yieldToPlayback(player.isLoading()); });
+        QObject::connect(&player, &BitPerfectAudioPlayer::trackInMemory, &waveforms,
+                         [this](const QUrl &url, std::shared_ptr<const TrackBlock> block, StreamFormat format,
+                                qint64 frames) { waveforms.loadWaveformFromMemory(url, {block, format, frames}); });
     }
 
     // A 16-bit stereo WAV of `frames` frames at 44.1 kHz whose samples differ

@@ -145,9 +145,12 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt()
 void TransportTest::commandsWhileATrackLoads()
 {
     QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
-    const QUrl url = rig.track("long.wav", 441000);
-    rig.intake.loadPlaylist({rig.track("first.wav"), rig.track("next.wav"), url});
+    const QUrl url = rig.track("long.wav", 441000), first = rig.track("first.wav");
+    rig.intake.loadPlaylist({first, rig.track("next.wav"), url});
+    // No worker decodes the track beside its load; its waveform comes from memory.
+    QCOMPARE(rig.waveforms.queuedURLs().value(0), first);
     QTRY_VERIFY(rig.player.isPlaying());
+    QTRY_COMPARE(rig.waveforms.samplesFor(first), std::get<LoadedWaveform>(makeWaveformData(first, 500)).samples);
     rig.transport.playTrack(2, 0.4); // neither in memory nor being read ahead
     QVERIFY(rig.player.isLoading());
     QVERIFY(rig.transport.canStop());

@@ -1,8 +1,10 @@
 // The streaming extraction gives exactly what decoding the whole file into one
 // buffer gives, and fails cleanly, never hanging, on hostile files.
 #include "HostileFiles.h"
+#include "MemoryWaveform.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
+#include "TrackLoader.h"
 #include "WaveformExtraction.h"
 
 #include <QFile>
@@ -63,6 +65,14 @@ std::optional<LoadedWaveform> wholeFileWaveform(const QString &path)
     return out;
 }
 
+void verifySameBits(const LoadedWaveform &waveform, const LoadedWaveform &reference)
+{
+    QCOMPARE(waveform.samples.size(), reference.samples.size());
+    for (qsizetype i = 0; i < waveform.samples.size(); ++i)
+        QCOMPARE(std::bit_cast<quint64>(waveform.samples[i]), std::bit_cast<quint64>(reference.samples[i]));
+    QCOMPARE(std::bit_cast<quint64>(waveform.duration), std::bit_cast<quint64>(reference.duration));
+}
+
 // Compares the extraction of `path` with the whole-file reference, bit for bit.
 void verifyMatchesWholeFile(const QString &path, const WaveformResult &result)
 {
@@ -73,11 +83,7 @@ void verifyMatchesWholeFile(const QString &path, const WaveformResult &result)
         return;
     }
     QVERIFY2(!error, qPrintable(error ? error->description : QString()));
-    const auto &waveform = std::get<LoadedWaveform>(result);
-    QCOMPARE(waveform.samples.size(), reference->samples.size());
-    for (qsizetype i = 0; i < waveform.samples.size(); ++i)
-        QCOMPARE(std::bit_cast<quint64>(waveform.samples[i]), std::bit_cast<quint64>(reference->samples[i]));
-    QCOMPARE(std::bit_cast<quint64>(waveform.duration), std::bit_cast<quint64>(reference->duration));
+    verifySameBits(std::get<LoadedWaveform>(result), *reference);
 }
 
 } // namespace
@@ -108,6 +114,19 @@ void WaveformExtractionTest::matchesWholeFileReference_data()
     QTest::newRow("wav float 6ch 250,001") << testaudio::Recipe{SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 6, 250001, Signal::Noise}
                                            << 501;
     QTest::newRow("mp3 mono 48k 300") << testaudio::Recipe{mp3, 48000, 1, 300} << -1;
+    // Every layout the player holds a track in.
+    QTest::newRow("wav24 96k 100,000") << testaudio::Recipe{SF_FORMAT_WAV | SF_FORMAT_PCM_24, 96000, 2, 100000, Signal::Noise}
+                                       << 500;
+    QTest::newRow("wav u8 mono 5,000") << testaudio::Recipe{SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 44100, 1, 5000, Signal::Noise}
+                                       << 500;
+    QTest::newRow("wav double 2,000") << testaudio::Recipe{SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 44100, 2, 2000} << 500;
+    QTest::newRow("aiff16 30,001") << testaudio::Recipe{SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 44100, 2, 30001, Signal::Noise}
+                                   << 501;
+    QTest::newRow("aiff24 mono 20,000") << testaudio::Recipe{SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 48000, 1, 20000, Signal::Noise}
+                                        << 500;
+    QTest::newRow("flac24 96k 200,000") << testaudio::Recipe{SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 2, 200000, Signal::Noise}
+                                        << 500;
+    QTest::newRow("mp3 stereo 100,000") << testaudio::Recipe{mp3, 44100, 2, 100000, Signal::Noise} << -1;
 }
 
 void WaveformExtractionTest::matchesWholeFileReference()
@@ -119,6 +138,17 @@ void WaveformExtractionTest::matchesWholeFileReference()
     const WaveformResult result = extract(path);
     verifyMatchesWholeFile(path, result);
     QVERIFY(count < 0 || std::get<LoadedWaveform>(result).samples.size() == count);
+    // The track loaded to play gives the same from its frames in memory.
+    TrackLoad load = loadTrack(QFile::encodeName(path));
+    auto *track = std::get_if<LoadedTrack>(&load);
+    QVERIFY(track || recipe.frames == 0);
+    if (!track)
+        return;
+    const FramesInMemory frames{std::make_shared<const TrackBlock>(std::move(track->block)), track->format,
+                                track->totalFrames};
+    const WaveformResult fromMemory = makeWaveformFromMemory(QUrl::fromLocalFile(path), frames, maxSamples);
+    QVERIFY(std::holds_alternative<LoadedWaveform>(fromMemory));
+    verifySameBits(std::get<LoadedWaveform>(fromMemory), std::get<LoadedWaveform>(result));
 }
 
 // Every bad file fails naming its path and the reason given (any when "*"), or,

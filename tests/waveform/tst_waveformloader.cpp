@@ -4,6 +4,7 @@
 #include "StdoutCapture.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
+#include "TrackLoader.h"
 #include "WaveformLoader.h"
 
 #include <QSignalSpy>
@@ -101,6 +102,7 @@ private slots:
     void aURLDecodesOnceForItsNewestRequest_data();
     void aURLDecodesOnceForItsNewestRequest();
     void cancelledQueuedTasksNeverStart();
+    void nothingStartsWhileATrackLoadsToPlay_data();
     void nothingStartsWhileATrackLoadsToPlay();
     void stuckDecoderIsAbandoned();
 };
@@ -170,18 +172,38 @@ void WaveformLoaderTest::cancelledQueuedTasksNeverStart()
     QCOMPARE(changed.count(), 0);
 }
 
+void WaveformLoaderTest::nothingStartsWhileATrackLoadsToPlay_data()
+{
+    QTest::addColumn<bool>("inMemory");
+    QTest::newRow("the load ends") << false;
+    QTest::newRow("the track reaches memory") << true;
+}
+
+// While a track is read to play the pool waits; once the track is in memory
+// its waveform comes from there and the pool never decodes the file.
 void WaveformLoaderTest::nothingStartsWhileATrackLoadsToPlay()
 {
+    QFETCH(bool, inMemory);
     Files files;
     GatedLoader gated(1);
     gated.extraction.open();
     gated.loader.yieldToPlayback(true);
     const QUrl url = files.wav("loading.wav");
-    gated.loader.loadWaveform(url);
+    gated.loader.loadWaveform(url, WaveformLoader::Priority::Playing);
     QTest::qWait(50); // an idle worker would have taken it by now, were it let
     QCOMPARE(gated.loader.queuedURLs(), QList<QUrl>{url});
+    if (inMemory) {
+        TrackLoad load = loadTrack(QFile::encodeName(url.toLocalFile()));
+        auto *track = std::get_if<LoadedTrack>(&load);
+        QVERIFY(track);
+        gated.loader.loadWaveformFromMemory(
+            url, {std::make_shared<const TrackBlock>(std::move(track->block)), track->format, track->totalFrames});
+    }
     gated.loader.yieldToPlayback(false);
-    QTRY_VERIFY(gated.loader.waveformSamplesByURL().contains(url));
+    QTRY_VERIFY(gated.loader.hasWaveform(url));
+    gated.loader.waitForTasks();
+    QCOMPARE(gated.loader.samplesFor(url), samplesOf(url));
+    QCOMPARE(gated.extraction.arrivals().size(), inMemory ? 0 : 1);
 }
 
 // A decoder stuck inside a library call sees no cancellation. After the stall
