@@ -19,7 +19,8 @@ ContentView::ContentView(AudioPlatform &platform, const QList<QUrl> &launchURLs,
     , m_intake(m_queue, m_transport, m_waveforms)
     , m_devices(platform, m_player)
     , m_tracks(m_queue, m_transport, m_waveforms)
-    , m_nowPlaying(m_queue, m_transport, m_player, m_waveforms)
+    , m_nowPlaying(m_queue, m_transport, m_player, m_waveforms,
+                   [&platform](quint32 deviceId) { return deviceNameOf(platform, deviceId); })
     , m_fileChooser(QDBusConnection::sessionBus())
     , m_tags(QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/covers"))
     , m_desktopPlayer(m_queue, m_transport, m_player, m_intake, m_tags)
