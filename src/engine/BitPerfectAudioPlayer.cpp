@@ -4,37 +4,19 @@
 
 #include <algorithm>
 
-namespace {
-constexpr auto kFailedOutputGrace = std::chrono::milliseconds(500);
-// Playback that ended is given a moment before the card goes back to other
-// programs: the queue's next start comes within a turn of the event loop,
-// and a sound server must not grab the card between two tracks.
-constexpr auto kReleaseGrace = std::chrono::milliseconds(300);
-
-bool isLoadingState(BitPerfectAudioPlayer::PlaybackState state)
-{
-    using State = BitPerfectAudioPlayer::PlaybackState;
-    return state == State::Loading || state == State::WaitingForDevice;
-}
-
-} // namespace
-
 BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, std::unique_ptr<LoadRunner> loads,
                                              QObject *parent)
     : QObject(parent)
     , m_platform(platform)
+    , m_output(platform, m_feed)
     , m_pipeline(new TrackPipeline(std::move(loads), m_feed,
                                    {[this](TrackPipeline::Loaded loaded) { onLoadedToPlay(std::move(loaded)); },
-                                    [this](const StreamFormat &format) { prepareOutput(format); }},
+                                    [this](const StreamFormat &format) { m_output.prepare(format); }},
                                    this))
 {
     connect(&m_feed, &RenderFeed::newsArrived, this, [this] { collectRenderNews(Announce::Yes); });
-    m_failedOutputGrace.setSingleShot(true);
-    m_failedOutputGrace.setInterval(kFailedOutputGrace);
-    connect(&m_failedOutputGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::onOutputFailed);
-    m_releaseGrace.setSingleShot(true);
-    m_releaseGrace.setInterval(kReleaseGrace);
-    connect(&m_releaseGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::giveDeviceBackIfIdle);
+    connect(&m_output, &DeviceOutput::failedForGood, this, &BitPerfectAudioPlayer::onOutputFailed);
+    connect(&m_output, &DeviceOutput::releaseDue, this, &BitPerfectAudioPlayer::giveDeviceBackIfIdle);
     connect(&m_platform, &AudioPlatform::deviceReady, this, &BitPerfectAudioPlayer::onDeviceReady);
     connect(&m_platform, &AudioPlatform::deviceTaken, this, &BitPerfectAudioPlayer::onDeviceTaken);
 }
@@ -44,36 +26,9 @@ BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, std::uniqu
 BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
 {
     stopUnit();
-    if (m_deviceId != 0)
-        m_platform.releaseDevice(m_deviceId);
+    m_output.release();
     delete std::exchange(m_pipeline, nullptr);
     m_track.reset();
-}
-
-bool BitPerfectAudioPlayer::isLoading() const
-{
-    return isLoadingState(m_state);
-}
-
-qint64 BitPerfectAudioPlayer::totalFrames() const
-{
-    return m_track ? m_track->totalFrames : 0;
-}
-
-qint64 BitPerfectAudioPlayer::currentFrame() const
-{
-    return m_feed.frame(m_track ? m_track->serial : 0);
-}
-
-QUrl BitPerfectAudioPlayer::preloadedURL() const
-{
-    const Track *ready = m_pipeline->preloaded();
-    return ready ? ready->url : QUrl();
-}
-
-StreamFormat BitPerfectAudioPlayer::outputFormat() const
-{
-    return m_unit ? m_unit->deviceFormat() : StreamFormat{};
 }
 
 // --- Commands -------------------------------------------------------------
@@ -118,8 +73,8 @@ bool BitPerfectAudioPlayer::playFromMemory(const QUrl &url, double startFraction
 void BitPerfectAudioPlayer::replayCurrent(double startFraction)
 {
     const qint64 frame = startFrameFor(startFraction);
-    if (m_unit && isPlaying() && !m_unitEnded)
-        postSeek(frame);
+    if (m_output.hasUnit() && isPlaying() && !m_unitEnded)
+        m_feed.postSeek(m_track->serial, frame);
     else if (!continueAt(frame, true))
         return;
     if (isPlaying())
@@ -129,8 +84,7 @@ void BitPerfectAudioPlayer::replayCurrent(double startFraction)
 bool BitPerfectAudioPlayer::playPreloaded(double startFraction)
 {
     stopUnit();
-    // The render thread may have gone on into it meanwhile: then it is
-    // current already.
+    // Current already if the render thread went on into it meanwhile.
     if (std::unique_ptr<Track> ready = m_pipeline->takePreloaded())
         m_track = std::move(ready);
     if (!m_track)
@@ -144,12 +98,12 @@ bool BitPerfectAudioPlayer::playPreloaded(double startFraction)
 void BitPerfectAudioPlayer::pause()
 {
     collectRenderNews(Announce::Yes);
-    if (!m_unit || !isPlaying() || m_unitEnded)
+    if (!m_output.hasUnit() || !isPlaying() || m_unitEnded)
         return;
-    const qint64 unplayed = m_unit->stop();
+    const qint64 unplayed = m_output.stopRendering();
     // The stream may have moved on, or run out, just before it stopped.
     collectRenderNews(Announce::Yes);
-    if (!m_unit || !m_track)
+    if (!m_output.hasUnit() || !m_track)
         return;
     // Frames dropped from the device buffer never sounded: resume with them.
     const qint64 sounded = std::max<qint64>(m_feed.frame(0) - unplayed, 0);
@@ -169,12 +123,9 @@ void BitPerfectAudioPlayer::resume()
 // its device takes it back; anything else opens the selected device anew.
 bool BitPerfectAudioPlayer::continueAt(qint64 frame, bool announce)
 {
-    if (m_unit && isPaused() && selectedDevice() == m_deviceId) {
-        m_feed.rearm(frame);
-        if (m_unit->start()) {
-            setState(PlaybackState::Playing);
-            return true;
-        }
+    if (isPaused() && m_output.resume(frame)) {
+        setState(PlaybackState::Playing);
+        return true;
     }
     return restartAt(frame, announce);
 }
@@ -183,7 +134,8 @@ bool BitPerfectAudioPlayer::continueAt(qint64 frame, bool announce)
 // loading; `announce` says whether started() follows once it sounds.
 bool BitPerfectAudioPlayer::restartAt(qint64 frame, bool announce)
 {
-    switch (restartOutput(frame)) {
+    stopUnit();
+    switch (startOutput(frame)) {
     case Start::Started:
         return true;
     case Start::Waiting:
@@ -202,9 +154,7 @@ void BitPerfectAudioPlayer::stop()
     m_pipeline->dropPreload();
     stopUnit();
     // Stopped for good: other programs may have the device again.
-    m_releaseGrace.stop();
-    if (m_deviceId != 0)
-        m_platform.releaseDevice(m_deviceId);
+    m_output.release();
     m_track.reset();
     setState(PlaybackState::Idle);
     setDuration(0.0);
@@ -223,8 +173,8 @@ void BitPerfectAudioPlayer::seek(double seconds)
     const auto frame = std::min(qint64(seconds * m_track->format.sampleRate), m_track->totalFrames);
     if (m_state == PlaybackState::WaitingForDevice)
         m_waitingFrame = frame; // the track starts there once the card is ours
-    if (m_unit && isPlaying() && !m_unitEnded)
-        postSeek(frame);
+    if (m_output.hasUnit() && isPlaying() && !m_unitEnded)
+        m_feed.postSeek(m_track->serial, frame);
     else
         m_feed.setFrame(frame);
 }
@@ -232,16 +182,15 @@ void BitPerfectAudioPlayer::seek(double seconds)
 void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
 {
     collectRenderNews(Announce::Yes);
-    const bool failed = m_failedOutputGrace.isActive();
-    const bool moves = m_preferredDeviceId != deviceId || (m_unit && m_deviceId != deviceId);
-    m_preferredDeviceId = deviceId;
-    if (!moves && !failed)
+    const bool failed = m_output.isFailing();
+    const quint32 previous = m_output.deviceId();
+    if (!m_output.prefer(deviceId) && !failed)
         return;
     m_pipeline->dropPreload();
-    m_readyUnit.reset();
-    if (m_state == PlaybackState::WaitingForDevice && m_track && m_deviceId != deviceId)
+    m_output.dropPrepared();
+    if (m_state == PlaybackState::WaitingForDevice && m_track && previous != deviceId)
         moveWaitingStart();
-    else if (m_unit && isPlaying() && m_track)
+    else if (m_output.hasUnit() && isPlaying() && m_track)
         movePlayingTrack();
 }
 
@@ -261,22 +210,16 @@ void BitPerfectAudioPlayer::moveWaitingStart()
 // Carries on from the first frame that did not sound on the old device.
 void BitPerfectAudioPlayer::movePlayingTrack()
 {
-    m_failedOutputGrace.stop();
-    const qint64 unplayed = m_unit->stop();
+    const qint64 unplayed = m_output.stopRendering();
     collectRenderNews(Announce::Yes);
-    if (!m_unit || !m_track)
+    if (!m_output.hasUnit() || !m_track)
         return;
     const qint64 frame = std::max<qint64>(m_feed.frame(0) - unplayed, 0);
     if (!restartAt(frame, false))
         emit outputFailed();
 }
 
-void BitPerfectAudioPlayer::preloadNext(const QUrl &url)
-{
-    m_pipeline->preload(url);
-}
-
-// --- Loading --------------------------------------------------------------
+// --- Loading and output -----------------------------------------------------
 
 void BitPerfectAudioPlayer::onLoadedToPlay(TrackPipeline::Loaded loaded)
 {
@@ -294,85 +237,26 @@ void BitPerfectAudioPlayer::onLoadedToPlay(TrackPipeline::Loaded loaded)
         emit started();
 }
 
-qint64 BitPerfectAudioPlayer::startFrameFor(double fraction) const
-{
-    return m_track ? qint64(fraction * double(m_track->totalFrames)) : 0;
-}
-
-// --- Output ---------------------------------------------------------------
-
-std::optional<quint32> BitPerfectAudioPlayer::selectedDevice() const
-{
-    return m_preferredDeviceId ? m_preferredDeviceId : m_platform.defaultOutputDevice();
-}
-
+// A failure names the device taken by the last start.
 BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::startOutput(qint64 frame)
 {
-    const std::optional<quint32> device = selectedDevice();
-    if (!device || !m_track)
+    if (!m_track)
         return fail(FailureKind::NoDevice), Start::Failed;
-    m_deviceId = *device;
-    m_releaseGrace.stop();
-    if (!m_platform.takeExclusiveUse(m_deviceId)) {
-        if (m_platform.lastRefusal() != DeviceRefusal::Waiting)
-            return fail(failureOf(m_platform.lastRefusal())), Start::Failed;
+    const DeviceOutput::Opened opened = m_output.open(*m_track, frame);
+    switch (opened.how) {
+    case DeviceOutput::Opening::Failed:
+        fail(opened.why);
+        return Start::Failed;
+    case DeviceOutput::Opening::Waiting:
         waitForDevice(frame);
         return Start::Waiting;
+    case DeviceOutput::Opening::Started:
+        break;
     }
-    if (!m_platform.setNominalSampleRate(m_deviceId, m_track->format.sampleRate))
-        return fail(FailureKind::DeviceGone), Start::Failed;
-    m_feed.hand(m_track.get(), frame);
     m_unitEnded = false;
-    std::unique_ptr<OutputUnit> unit = openUnit();
-    if (!unit)
-        return Start::Failed;
-    m_unit = std::move(unit);
-    m_signalPath.set(m_track->format, m_unit->deviceFormat(), m_unit->acceptedSettings());
     m_pipeline->offerPreload();
     setState(PlaybackState::Playing);
     return Start::Started;
-}
-
-// The unit made ready while the track decoded, when it is for this device
-// and format and still starts (its card may have been given away since);
-// else a new one. Null, with the reason, when the device refuses.
-std::unique_ptr<OutputUnit> BitPerfectAudioPlayer::openUnit()
-{
-    std::unique_ptr<OutputUnit> unit = readyUnitFor(m_deviceId, m_track->format);
-    if (unit && unit->start())
-        return unit;
-    unit.reset();
-    unit = m_platform.createOutputUnit(m_deviceId, m_track->format, m_feed);
-    if (!unit)
-        return fail(failureOf(m_platform.lastRefusal())), nullptr;
-    if (!unit->start())
-        return fail(FailureKind::DeviceGone), nullptr;
-    return unit;
-}
-
-std::unique_ptr<OutputUnit> BitPerfectAudioPlayer::readyUnitFor(quint32 deviceId, const StreamFormat &format)
-{
-    std::unique_ptr<OutputUnit> unit = std::move(m_readyUnit);
-    if (unit && (m_readyDeviceId != deviceId || !(m_readyFormat == format)))
-        unit.reset();
-    return unit;
-}
-
-// The header gave the track's format while it still decodes: the device is
-// taken (asking a sound server to let it go, if need be) and configured now,
-// so that it starts the moment the block is complete. What fails here is
-// tried again then, and reported then.
-void BitPerfectAudioPlayer::prepareOutput(const StreamFormat &format)
-{
-    const std::optional<quint32> device = selectedDevice();
-    if (m_readyUnit || !device)
-        return;
-    m_deviceId = *device; // what is taken here is given back with it
-    if (!m_platform.takeExclusiveUse(m_deviceId) || !m_platform.setNominalSampleRate(m_deviceId, format.sampleRate))
-        return;
-    m_readyUnit = m_platform.createOutputUnit(m_deviceId, format, m_feed);
-    m_readyDeviceId = m_deviceId;
-    m_readyFormat = format;
 }
 
 // Another program was asked for the device: the track waits in memory for
@@ -384,20 +268,9 @@ void BitPerfectAudioPlayer::waitForDevice(qint64 frame)
     setState(PlaybackState::WaitingForDevice);
 }
 
-BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::restartOutput(qint64 frame)
-{
-    stopUnit();
-    return startOutput(frame);
-}
-
 void BitPerfectAudioPlayer::stopUnit()
 {
-    m_readyUnit.reset();
-    if (m_unit) {
-        m_unit->stop();
-        m_unit.reset();
-    }
-    m_signalPath.clear();
+    m_output.close();
     // The render thread is gone: a move into the next track it made still
     // counts; an end or a failure belonged to the unit just torn down.
     if (m_feed.collectNews() & RenderFeed::Advanced)
@@ -405,39 +278,32 @@ void BitPerfectAudioPlayer::stopUnit()
     m_pipeline->reclaimOffer();
     m_feed.clear();
     m_unitEnded = false;
-    m_failedOutputGrace.stop();
-    if (m_deviceId != 0)
-        m_platform.giveUpExclusiveUse(m_deviceId);
+    m_output.giveUp();
 }
 
 // A failure must not be reported as playing: whatever was torn down, the
 // player is Idle and says so.
 void BitPerfectAudioPlayer::becomeIdleAfterFailure()
 {
+    endPlayback();
+    setDuration(0.0);
+    setSampleRate(0.0);
+}
+
+// Once nothing plays, the device goes back to other programs.
+void BitPerfectAudioPlayer::endPlayback()
+{
     stopUnit();
     m_track.reset();
     setState(PlaybackState::Idle);
-    setDuration(0.0);
-    setSampleRate(0.0);
-    releaseDeviceSoon();
-}
-
-void BitPerfectAudioPlayer::releaseDeviceSoon()
-{
-    m_releaseGrace.start();
+    m_output.releaseSoon();
 }
 
 // Nothing sounds and nothing waits to: the card goes back to the desktop.
 void BitPerfectAudioPlayer::giveDeviceBackIfIdle()
 {
-    if (m_unit || isLoading() || m_deviceId == 0)
-        return;
-    m_platform.releaseDevice(m_deviceId);
-}
-
-void BitPerfectAudioPlayer::postSeek(qint64 frame)
-{
-    m_feed.postSeek(m_track->serial, frame);
+    if (!isLoading())
+        m_output.releaseIfClosed();
 }
 
 // --- What the render thread tells ------------------------------------------
@@ -451,7 +317,7 @@ void BitPerfectAudioPlayer::collectRenderNews(Announce announce)
         m_unitEnded = true;
         // Give the device catalogue a moment to hand the track on.
         if (isPlaying())
-            m_failedOutputGrace.start();
+            m_output.startFailing();
     } else if (news & RenderFeed::PlayedOut) {
         m_unitEnded = true;
         if (announce == Announce::Yes)
@@ -478,17 +344,19 @@ void BitPerfectAudioPlayer::onPlayedOut()
         restartAt(*seek, false);
         return;
     }
-    stopUnit();
-    m_track.reset();
-    setState(PlaybackState::Idle);
-    releaseDeviceSoon();
+    endPlayback();
 }
 
 void BitPerfectAudioPlayer::onOutputFailed()
 {
-    if (!m_unit || !m_unitEnded)
-        return;
-    fail(FailureKind::DeviceLost);
+    if (m_output.hasUnit() && m_unitEnded)
+        failUnderTrack(FailureKind::DeviceLost);
+}
+
+// Playback stopped on its own: Idle, which is no end of the track.
+void BitPerfectAudioPlayer::failUnderTrack(FailureKind kind)
+{
+    fail(kind);
     becomeIdleAfterFailure();
     emit outputFailed();
 }
@@ -497,14 +365,8 @@ void BitPerfectAudioPlayer::onOutputFailed()
 // or the track asked for.
 void BitPerfectAudioPlayer::fail(FailureKind kind)
 {
-    PlaybackFailure failure;
-    failure.kind = kind;
-    if (concernsDevice(kind))
-        failure.deviceId = m_deviceId;
-    else if (kind != FailureKind::None)
-        failure.file = m_currentURL;
-    if (kind == FailureKind::RateRefused && m_track)
-        failure.sampleRate = m_track->format.sampleRate;
+    const PlaybackFailure failure =
+        failureOf(kind, m_output.deviceId(), m_currentURL, m_track ? m_track->format.sampleRate : 0.0);
     if (failure == m_failure)
         return;
     m_failure = failure;
@@ -515,7 +377,7 @@ void BitPerfectAudioPlayer::fail(FailureKind kind)
 // player ends Idle.
 void BitPerfectAudioPlayer::onDeviceReady(quint32 deviceId, bool mayTake)
 {
-    if (m_state != PlaybackState::WaitingForDevice || deviceId != m_deviceId)
+    if (m_state != PlaybackState::WaitingForDevice || deviceId != m_output.deviceId())
         return;
     const bool announce = std::exchange(m_announceWhenReady, false);
     if (!mayTake)
@@ -535,16 +397,14 @@ void BitPerfectAudioPlayer::onDeviceReady(quint32 deviceId, bool mayTake)
 // track.
 void BitPerfectAudioPlayer::onDeviceTaken(quint32 deviceId)
 {
-    if (deviceId != m_deviceId || !m_unit)
+    if (deviceId != m_output.deviceId() || !m_output.hasUnit())
         return;
     if (isPaused()) {
         // Given away while silent: the next start asks for it again.
         stopUnit();
         return;
     }
-    fail(FailureKind::DeviceTaken);
-    becomeIdleAfterFailure();
-    emit outputFailed();
+    failUnderTrack(FailureKind::DeviceTaken);
 }
 
 // --- Published state --------------------------------------------------------
@@ -572,10 +432,8 @@ void BitPerfectAudioPlayer::setState(PlaybackState state)
 
 void BitPerfectAudioPlayer::setCurrentURL(const QUrl &value)
 {
-    if (m_currentURL == value)
-        return;
-    m_currentURL = value;
-    emit currentURLChanged();
+    if (std::exchange(m_currentURL, value) != value)
+        emit currentURLChanged();
 }
 
 void BitPerfectAudioPlayer::setDuration(double value)

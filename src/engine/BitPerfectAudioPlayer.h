@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioPlatform.h"
+#include "DeviceOutput.h"
 #include "FileStamp.h"
 #include "PlaybackFailure.h"
 #include "RenderFeed.h"
@@ -73,12 +74,12 @@ public:
     double duration() const { return m_duration; }
     double sampleRate() const { return m_sampleRate; }
     // Loading or WaitingForDevice: asked to play, not sounding yet.
-    bool isLoading() const;
+    bool isLoading() const { return isLoadingState(m_state); }
     // Why the last start failed, or why playback stopped on its own (the
     // device taken over or gone); cleared by the next playBitPerfect.
     const PlaybackFailure &failure() const { return m_failure; }
     // What the running or paused unit hands the device; invalid without one.
-    SignalPath *signalPath() { return &m_signalPath; }
+    SignalPath *signalPath() { return m_output.signalPath(); }
 
     // GUI thread. Plays `url` from `startFraction` of its frames (clamped to
     // 0...1, NaN as 0) on the preferred device (else the platform's default).
@@ -123,19 +124,23 @@ public:
     // follow the playing track without a gap or start at once. One track
     // ahead at most: a newer call replaces the older, and an empty url drops
     // it. Never delays a load to play.
-    void preloadNext(const QUrl &url);
+    void preloadNext(const QUrl &url) { m_pipeline->preload(url); }
     // The track preloadNext() holds ready in memory, if any.
-    QUrl preloadedURL() const;
+    QUrl preloadedURL() const
+    {
+        const MemoryTrack *ready = m_pipeline->preloaded();
+        return ready ? ready->url : QUrl();
+    }
 
     // The layout the running unit feeds the device; equals the track's own
     // format unless the device needed a lossless conversion. Invalid when no
     // unit exists.
-    StreamFormat outputFormat() const;
+    StreamFormat outputFormat() const { return m_output.deviceFormat(); }
     // The device taken by the last start; 0 before any.
-    quint32 deviceId() const { return m_deviceId; }
+    quint32 deviceId() const { return m_output.deviceId(); }
     // The next frame to be rendered: a seek's target as soon as it is made.
-    qint64 currentFrame() const;
-    qint64 totalFrames() const;
+    qint64 currentFrame() const { return m_feed.frame(m_track ? m_track->serial : 0); }
+    qint64 totalFrames() const { return m_track ? m_track->totalFrames : 0; }
 
 signals:
     void stateChanged();
@@ -170,31 +175,33 @@ private:
     bool playPreloaded(double startFraction);
     void loadToPlay(const QUrl &url, double startFraction);
     void onLoadedToPlay(TrackPipeline::Loaded loaded);
-    qint64 startFrameFor(double fraction) const;
+    qint64 startFrameFor(double fraction) const
+    {
+        return m_track ? qint64(fraction * double(m_track->totalFrames)) : 0;
+    }
     enum class Start { Started, Waiting, Failed };
-    std::optional<quint32> selectedDevice() const;
     Start startOutput(qint64 frame);
-    Start restartOutput(qint64 frame);
     void waitForDevice(qint64 frame);
     bool continueAt(qint64 frame, bool announce);
     void moveWaitingStart();
     void movePlayingTrack();
-    void prepareOutput(const StreamFormat &format);
-    std::unique_ptr<OutputUnit> readyUnitFor(quint32 deviceId, const StreamFormat &format);
-    std::unique_ptr<OutputUnit> openUnit();
     bool restartAt(qint64 frame, bool announce);
-    void releaseDeviceSoon();
     void giveDeviceBackIfIdle();
     void stopUnit();
     void becomeIdleAfterFailure();
+    void endPlayback();
     void fail(FailureKind kind);
+    void failUnderTrack(FailureKind kind);
     void onDeviceReady(quint32 deviceId, bool mayTake);
     void onDeviceTaken(quint32 deviceId);
-    void postSeek(qint64 frame);
 
     // The one road by which the state changes; each published flag
     // announces only its own change.
     void setState(PlaybackState state);
+    static bool isLoadingState(PlaybackState state)
+    {
+        return state == PlaybackState::Loading || state == PlaybackState::WaitingForDevice;
+    }
     void setCurrentURL(const QUrl &value);
     void setDuration(double value);
     void setSampleRate(double value);
@@ -208,33 +215,20 @@ private:
 
     // What the render thread reads; outlives every unit that renders it.
     RenderFeed m_feed;
-    std::unique_ptr<OutputUnit> m_unit;
-    // Opened and configured, not started, while the track to play decodes:
-    // for this device and format.
-    std::unique_ptr<OutputUnit> m_readyUnit;
-    quint32 m_readyDeviceId = 0;
-    StreamFormat m_readyFormat;
+    DeviceOutput m_output;
     // The track the GUI thread considers current.
     std::unique_ptr<Track> m_track;
 
     // GUI thread: the render thread's unit has ended by itself (played out
     // or failed); the unit must be restarted to sound again.
     bool m_unitEnded = false;
-    // A failed device gets this long for a replacement before the player
-    // gives up on the track.
-    QTimer m_failedOutputGrace;
 
-    quint32 m_deviceId = 0;
-    std::optional<quint32> m_preferredDeviceId;
     // WaitingForDevice: the track starts at this frame on the platform's
     // deviceReady(); started() follows only for a start the caller awaits (a
     // load, a click), not for a move or a resume.
     qint64 m_waitingFrame = 0;
     bool m_announceWhenReady = false;
-    // Once nothing plays or waits to, the device goes back to other programs.
-    QTimer m_releaseGrace;
     PlaybackFailure m_failure;
-    SignalPath m_signalPath;
 
     // A child; the loads and the read-ahead.
     TrackPipeline *m_pipeline = nullptr;

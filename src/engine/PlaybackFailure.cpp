@@ -36,6 +36,19 @@ bool concernsDevice(FailureKind kind)
     return kind >= FailureKind::NoDevice;
 }
 
+PlaybackFailure failureOf(FailureKind kind, quint32 deviceId, const QUrl &file, double sampleRate)
+{
+    PlaybackFailure failure;
+    failure.kind = kind;
+    if (concernsDevice(kind))
+        failure.deviceId = deviceId;
+    else if (kind != FailureKind::None)
+        failure.file = file;
+    if (kind == FailureKind::RateRefused)
+        failure.sampleRate = sampleRate;
+    return failure;
+}
+
 QString deviceNameOf(AudioPlatform &platform, quint32 deviceId)
 {
     for (const PlaybackDevice &device : platform.devices().value_or(QList<PlaybackDevice>{}))

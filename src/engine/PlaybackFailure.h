@@ -43,6 +43,9 @@ FailureKind failureOf(DeviceRefusal refusal);
 FailureKind failureOf(LoadProblem problem);
 // True for the kinds that concern a device rather than the file.
 bool concernsDevice(FailureKind kind);
+// The failure of `kind` with what it concerns: `deviceId` for a device's,
+// `file` for a file's, and the track's `sampleRate` for a refused rate.
+PlaybackFailure failureOf(FailureKind kind, quint32 deviceId, const QUrl &file, double sampleRate);
 // GUI thread. The name the platform lists `deviceId` by, for a failure's
 // words; empty when it lists none (any more).
 QString deviceNameOf(AudioPlatform &platform, quint32 deviceId);
