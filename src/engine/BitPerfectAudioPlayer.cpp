@@ -327,7 +327,7 @@ void BitPerfectAudioPlayer::collectRenderNews(Announce announce)
 
 void BitPerfectAudioPlayer::adoptAdvancedTrack(Announce announce)
 {
-    std::unique_ptr<Track> next = m_feed.takeAdvanced();
+    std::unique_ptr<Track> next = m_pipeline->takeAdvanced();
     if (!next)
         return;
     // The render thread never reads the old track again.

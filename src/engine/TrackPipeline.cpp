@@ -98,6 +98,14 @@ void TrackPipeline::reclaimOffer()
         m_preloaded = std::move(offer);
 }
 
+std::unique_ptr<MemoryTrack> TrackPipeline::takeAdvanced()
+{
+    std::unique_ptr<MemoryTrack> next = m_feed.takeAdvanced();
+    if (next)
+        offerPreload();
+    return next;
+}
+
 void TrackPipeline::onFinished(quint64 ticket, LoadRunner::Result result)
 {
     if (ticket == m_preloadTicket) {

@@ -68,6 +68,10 @@ public:
     // GUI thread, before the render feed is cleared: an offer the render
     // thread did not take is kept as the read-ahead.
     void reclaimOffer();
+    // GUI thread, on the render thread's news of a move on: the track it
+    // went on into, now the caller's (null if it did not); a read-ahead that
+    // waited for the hand-over is offered in turn.
+    std::unique_ptr<MemoryTrack> takeAdvanced();
 
 private:
     void onFinished(quint64 ticket, LoadRunner::Result result);

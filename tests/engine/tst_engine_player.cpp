@@ -76,6 +76,7 @@ private slots:
     void aPausedTrackResumesOnTheDeviceSelectedNow_data();
     void aPausedTrackResumesOnTheDeviceSelectedNow();
     void theDeviceIsReadyWhenTheDecodeEnds();
+    void aNewReadAheadLeavesTheTrackPlayingAlone();
     void destroyingThePlayerDuringALongLoad();
 
 private:
@@ -340,6 +341,26 @@ void PlayerTest::theDeviceIsReadyWhenTheDecodeEnds()
     QTRY_VERIFY(m_player->isPlaying());
     QCOMPARE(m_platform->events().filter(QRegularExpression("^(open|start)")), (QStringList{"open 1", "start 1"}));
     QCOMPARE(m_platform->renderToEnd(), 4410);
+}
+
+// The stream went on into the track read ahead, and the GUI thread has not
+// heard yet when the queue reads the one after it ahead: the track playing
+// must stay in memory (the address sanitizer watches), and the newer one
+// follows it gaplessly.
+void PlayerTest::aNewReadAheadLeavesTheTrackPlayingAlone()
+{
+    makePlayer(LoadMode::Inline);
+    const QList<QUrl> urls{track("1.wav", 1000), track("2.wav", 2000), track("3.wav", 1000)};
+    m_player->playBitPerfect(urls[0]);
+    m_player->preloadNext(urls[1]);
+    QCOMPARE(m_platform->renderStep(1500), 1500);
+    m_player->preloadNext(urls[2]);
+    QTRY_COMPARE(m_player->currentURL(), urls[1]);
+    QCOMPARE(m_platform->renderToEnd(), 2500);
+    QByteArray all;
+    for (const QUrl &url : urls)
+        all += testaudio::rawData(url.toLocalFile());
+    QCOMPARE(m_platform->captured(kSpeakers).left(all.size()), all);
 }
 
 // Under the address sanitizer: the worker must neither write into a freed
