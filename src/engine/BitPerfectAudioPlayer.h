@@ -10,7 +10,6 @@
 #include "TrackPipeline.h"
 
 #include <QObject>
-#include <QTimer>
 #include <QUrl>
 #include <memory>
 #include <optional>
