@@ -255,7 +255,7 @@ void PlayerTest::failedPlayLeavesIdle()
     QSignalSpy started(m_player.get(), &BitPerfectAudioPlayer::started);
     m_player->playBitPerfect(url);
     QTRY_VERIFY(!m_player->isLoading());
-    QVERIFY(!m_player->isPlaying() && !m_player->isPaused());
+    QCOMPARE(m_player->state(), BitPerfectAudioPlayer::PlaybackState::Idle);
     QCOMPARE(m_player->duration(), 0.0);
     QCOMPARE(m_player->sampleRate(), 0.0);
     QCOMPARE(m_player->currentURL(), url);
@@ -336,7 +336,8 @@ void PlayerTest::theDeviceIsReadyWhenTheDecodeEnds()
     m_platform->clearEvents();
     m_player->playBitPerfect(url);
     QTRY_VERIFY(m_platform->events().contains("open 1"));
-    QVERIFY(m_player->isLoading() && !m_platform->isRendering());
+    QCOMPARE(m_player->state(), BitPerfectAudioPlayer::PlaybackState::Loading);
+    QVERIFY(!m_platform->isRendering());
     decoded.store(true);
     QTRY_VERIFY(m_player->isPlaying());
     QCOMPARE(m_platform->events().filter(QRegularExpression("^(open|start)")), (QStringList{"open 1", "start 1"}));
