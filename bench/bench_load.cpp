@@ -168,7 +168,7 @@ void benchRender(const QString &dir)
     platform.addDevice({1, "Bench"});
     platform.setDefaultOutputDevice(1);
     platform.setCaptureEnabled(false);
-    BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
+    BitPerfectAudioPlayer player(platform, loadsAtOnce());
     player.playBitPerfect(QUrl::fromLocalFile(QDir(dir).filePath(kMaterial[0].file)));
     constexpr int kCalls = 40000;
     QElapsedTimer timer;

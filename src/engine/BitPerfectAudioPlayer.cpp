@@ -4,69 +4,31 @@
 
 #include <algorithm>
 
-namespace {
-constexpr auto kFailedOutputGrace = std::chrono::milliseconds(500);
-// Playback that ended is given a moment before the card goes back to other
-// programs: the queue's next start comes within a turn of the event loop,
-// and a sound server must not grab the card between two tracks.
-constexpr auto kReleaseGrace = std::chrono::milliseconds(300);
-// The longest a load may take before it counts as hung: far beyond what the
-// largest track the block can hold (4 GiB of float) takes to decode on a busy
-// machine, since giving up on a real track is worse than waiting for it.
-constexpr auto kLoadPatience = std::chrono::minutes(2);
-
-} // namespace
-
-BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode mode,
-                                             TrackLoadWorker::LoadFunction load, QObject *parent)
+BitPerfectAudioPlayer::BitPerfectAudioPlayer(AudioPlatform &platform, std::unique_ptr<LoadRunner> loads,
+                                             QObject *parent)
     : QObject(parent)
     , m_platform(platform)
-    , m_loadMode(mode)
-    , m_load(std::move(load))
+    , m_output(platform, m_feed)
+    , m_pipeline(new TrackPipeline(std::move(loads), m_feed,
+                                   {[this](TrackPipeline::Loaded loaded) { onLoadedToPlay(std::move(loaded)); },
+                                    [this](const StreamFormat &format) { m_output.prepare(format); }},
+                                   this))
 {
     connect(&m_feed, &RenderFeed::newsArrived, this, [this] { collectRenderNews(Announce::Yes); });
-    m_failedOutputGrace.setSingleShot(true);
-    m_failedOutputGrace.setInterval(kFailedOutputGrace);
-    connect(&m_failedOutputGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::onOutputFailed);
-    m_releaseGrace.setSingleShot(true);
-    m_releaseGrace.setInterval(kReleaseGrace);
-    connect(&m_releaseGrace, &QTimer::timeout, this, &BitPerfectAudioPlayer::giveDeviceBackIfIdle);
+    connect(&m_output, &DeviceOutput::failedForGood, this, &BitPerfectAudioPlayer::onOutputFailed);
+    connect(&m_output, &DeviceOutput::releaseDue, this, &BitPerfectAudioPlayer::giveDeviceBackIfIdle);
     connect(&m_platform, &AudioPlatform::deviceReady, this, &BitPerfectAudioPlayer::onDeviceReady);
     connect(&m_platform, &AudioPlatform::deviceTaken, this, &BitPerfectAudioPlayer::onDeviceTaken);
-    m_loads = new TrackLoadWorker(
-        m_load,
-        [this](quint64 ticket, TrackLoadWorker::Result result) {
-            onLoadFinished(ticket, std::move(result));
-        },
-        kLoadPatience, this);
-    if (m_loadMode == LoadMode::Background)
-        m_loads->setFormatProbe(loadedFormatOf, [this](quint64 ticket, const StreamFormat &format) {
-            prepareOutput(ticket, format);
-        });
 }
 
+// No event is handled in here, so no load's result can arrive between the
+// output's end and the pipeline's.
 BitPerfectAudioPlayer::~BitPerfectAudioPlayer()
 {
-    delete std::exchange(m_loads, nullptr);
     stopUnit();
-    if (m_deviceId != 0)
-        m_platform.handBackToDesktop(m_deviceId);
-    freeTracks();
-}
-
-qint64 BitPerfectAudioPlayer::totalFrames() const
-{
-    return m_track ? m_track->totalFrames : 0;
-}
-
-qint64 BitPerfectAudioPlayer::currentFrame() const
-{
-    return m_feed.frame(m_track ? m_track->serial : 0);
-}
-
-QUrl BitPerfectAudioPlayer::preloadedURL() const
-{
-    return m_preloaded ? m_preloaded->url : QUrl();
+    m_output.handBack();
+    delete std::exchange(m_pipeline, nullptr);
+    m_track.reset();
 }
 
 // --- Commands -------------------------------------------------------------
@@ -76,56 +38,58 @@ void BitPerfectAudioPlayer::playBitPerfect(const QUrl &url, double startFraction
     // Learn what the render thread did, without announcing it: this call
     // decides what plays next anyway.
     collectRenderNews(Announce::No);
-    fail(PlaybackFailure::None);
+    fail(FailureKind::None);
     startFraction = startFraction > 1.0 ? 1.0 : (startFraction > 0.0 ? startFraction : 0.0);
-    if (playFromMemory(url, startFraction))
-        return;
+    if (!playFromMemory(url, startFraction))
+        loadToPlay(url, startFraction);
+}
 
-    dropPendingLoad();
+void BitPerfectAudioPlayer::loadToPlay(const QUrl &url, double startFraction)
+{
+    m_pipeline->dropLoadToPlay();
     stopUnit();
     m_track.reset();
     setCurrentURL(url);
-    // Nothing sounds while the track loads.
-    setPlaying(false);
-    setPaused(false);
-    m_startFraction = startFraction;
-    m_seekWhileLoading.reset();
-    setLoading(true);
-    if (m_preloadTicket != 0 && m_preloadingURL == url) {
-        // The file is being read already: that load now starts the track.
-        m_playTicket = std::exchange(m_preloadTicket, 0);
-        m_preloadingURL.clear();
-        m_loads->promote(m_playTicket);
-        return;
-    }
-    dropPreload();
-    loadToPlay(trackpath::bytesOf(url));
+    setState(PlaybackState::Loading); // nothing sounds while the track loads
+    m_pipeline->loadToPlay(url, startFraction);
 }
 
 // The current track, or the preloaded one, starts from memory when its file
 // has not changed since it was read.
 bool BitPerfectAudioPlayer::playFromMemory(const QUrl &url, double startFraction)
 {
-    if (m_isLoading || !url.isLocalFile())
+    if (isLoading() || !url.isLocalFile())
         return false;
     const FileStamp stamp = fileStampOf(trackpath::bytesOf(url));
     if (m_track && m_track->url == url && m_track->stamp == stamp) {
-        const qint64 frame = startFrameFor(startFraction);
-        if (m_unit && m_isPlaying && !m_unitEnded)
-            postSeek(frame);
-        else if (!continueAt(frame, true))
-            return true;
-        if (m_isPlaying)
-            emit started();
+        replayCurrent(startFraction);
         return true;
     }
-    if (!m_preloaded || m_preloaded->url != url || m_preloaded->stamp != stamp)
-        return false;
+    const Track *ready = m_pipeline->preloaded();
+    return ready && ready->url == url && ready->stamp == stamp && playPreloaded(startFraction);
+}
+
+void BitPerfectAudioPlayer::replayCurrent(double startFraction)
+{
+    const qint64 frame = startFrameFor(startFraction);
+    if (m_output.hasUnit() && isPlaying() && !m_unitEnded)
+        m_feed.postSeek(m_track->serial, frame);
+    else if (!continueAt(frame, true))
+        return;
+    if (isPlaying())
+        emit started();
+}
+
+bool BitPerfectAudioPlayer::playPreloaded(double startFraction)
+{
     stopUnit();
-    if (m_preloaded) // the render thread may have gone on into it meanwhile
-        m_track = std::move(m_preloaded);
+    // Current already if the render thread went on into it meanwhile.
+    if (std::unique_ptr<Track> ready = m_pipeline->takePreloaded())
+        m_track = std::move(ready);
+    if (!m_track)
+        return false;
     publishTrack(*m_track);
-    if (restartAt(startFrameFor(startFraction), true) && m_isPlaying)
+    if (restartAt(startFrameFor(startFraction), true) && isPlaying())
         emit started();
     return true;
 }
@@ -133,25 +97,24 @@ bool BitPerfectAudioPlayer::playFromMemory(const QUrl &url, double startFraction
 void BitPerfectAudioPlayer::pause()
 {
     collectRenderNews(Announce::Yes);
-    if (!m_unit || !m_isPlaying || m_unitEnded)
+    if (!m_output.hasUnit() || !isPlaying() || m_unitEnded)
         return;
-    const qint64 unplayed = m_unit->stop();
+    const qint64 unplayed = m_output.stopRendering();
     // The stream may have moved on, or run out, just before it stopped.
     collectRenderNews(Announce::Yes);
-    if (!m_unit || !m_track)
+    if (!m_output.hasUnit() || !m_track)
         return;
     // Frames dropped from the device buffer never sounded: resume with them.
     const qint64 sounded = std::max<qint64>(m_feed.frame(0) - unplayed, 0);
     m_feed.setFrame(m_feed.takeSeek(m_track->serial).value_or(sounded));
     m_unitEnded = false;
-    setPlaying(false);
-    setPaused(true);
+    setState(PlaybackState::Paused);
 }
 
 void BitPerfectAudioPlayer::resume()
 {
     collectRenderNews(Announce::Yes);
-    if (m_isPaused && m_track)
+    if (isPaused() && m_track)
         continueAt(m_feed.frame(0), false);
 }
 
@@ -159,13 +122,9 @@ void BitPerfectAudioPlayer::resume()
 // its device takes it back; anything else opens the selected device anew.
 bool BitPerfectAudioPlayer::continueAt(qint64 frame, bool announce)
 {
-    if (m_unit && m_isPaused && selectedDevice() == m_deviceId) {
-        m_feed.rearm(frame);
-        if (m_unit->start()) {
-            setPlaying(true);
-            setPaused(false);
-            return true;
-        }
+    if (isPaused() && m_output.resume(frame)) {
+        setState(PlaybackState::Playing);
+        return true;
     }
     return restartAt(frame, announce);
 }
@@ -174,7 +133,8 @@ bool BitPerfectAudioPlayer::continueAt(qint64 frame, bool announce)
 // loading; `announce` says whether started() follows once it sounds.
 bool BitPerfectAudioPlayer::restartAt(qint64 frame, bool announce)
 {
-    switch (restartOutput(frame)) {
+    stopUnit();
+    switch (startOutput(frame)) {
     case Start::Started:
         return true;
     case Start::Waiting:
@@ -189,16 +149,13 @@ bool BitPerfectAudioPlayer::restartAt(qint64 frame, bool announce)
 
 void BitPerfectAudioPlayer::stop()
 {
-    dropPendingLoad();
-    dropPreload();
+    m_pipeline->dropLoadToPlay();
+    m_pipeline->dropPreload();
     stopUnit();
     // Stopped for good: other programs may have the device again.
-    m_releaseGrace.stop();
-    if (m_deviceId != 0)
-        m_platform.handBackToDesktop(m_deviceId);
-    freeTracks();
-    setPlaying(false);
-    setPaused(false);
+    m_output.handBack();
+    m_track.reset();
+    setState(PlaybackState::Idle);
     setDuration(0.0);
     m_feed.setFrame(0);
 }
@@ -206,17 +163,17 @@ void BitPerfectAudioPlayer::stop()
 void BitPerfectAudioPlayer::seek(double seconds)
 {
     collectRenderNews(Announce::Yes);
-    if (m_isLoading && !m_waitingForDevice) {
-        m_seekWhileLoading = seconds;
+    if (m_state == PlaybackState::Loading) {
+        m_pipeline->keepSeek(seconds);
         return;
     }
     if (!m_track || !(seconds >= 0.0 && seconds <= m_duration))
         return;
     const auto frame = std::min(qint64(seconds * m_track->format.sampleRate), m_track->totalFrames);
-    if (m_waitingForDevice)
+    if (m_state == PlaybackState::WaitingForDevice)
         m_waitingFrame = frame; // the track starts there once the card is ours
-    if (m_unit && m_isPlaying && !m_unitEnded)
-        postSeek(frame);
+    if (m_output.hasUnit() && isPlaying() && !m_unitEnded)
+        m_feed.postSeek(m_track->serial, frame);
     else
         m_feed.setFrame(frame);
 }
@@ -224,318 +181,129 @@ void BitPerfectAudioPlayer::seek(double seconds)
 void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
 {
     collectRenderNews(Announce::Yes);
-    const bool failed = m_failedOutputGrace.isActive();
-    const bool moves = m_preferredDeviceId != deviceId || (m_unit && m_deviceId != deviceId);
-    m_preferredDeviceId = deviceId;
-    if (!moves && !failed)
+    const bool failed = m_output.isFailing();
+    const quint32 previous = m_output.deviceId();
+    if (!m_output.prefer(deviceId) && !failed)
         return;
-    dropPreload();
-    m_readyUnit.reset();
-    if (m_waitingForDevice && m_track && m_deviceId != deviceId) {
-        // A start waiting for another card goes to this one instead.
-        m_waitingForDevice = false;
-        const bool announce = m_announceWhenReady;
-        if (!restartAt(m_waitingFrame, announce) && !announce)
+    m_pipeline->dropPreload();
+    m_output.dropPrepared();
+    if (m_state == PlaybackState::WaitingForDevice && m_track && previous != deviceId)
+        moveWaitingStart();
+    else if (m_output.hasUnit() && isPlaying() && m_track)
+        movePlayingTrack();
+}
+
+// A start waiting for another card goes to this one instead; one the caller
+// awaits is announced as a start after waiting would have been.
+void BitPerfectAudioPlayer::moveWaitingStart()
+{
+    const bool announce = std::exchange(m_announceWhenReady, false);
+    if (!restartAt(m_waitingFrame, announce)) {
+        if (!announce)
             emit outputFailed();
-        return;
+    } else if (isPlaying() && announce) {
+        emit started();
     }
-    if (!m_unit || !m_isPlaying || !m_track)
-        return;
-    m_failedOutputGrace.stop();
-    // Carry on from the first frame that did not sound on the old device.
-    const qint64 unplayed = m_unit->stop();
+}
+
+// Carries on from the first frame that did not sound on the old device.
+void BitPerfectAudioPlayer::movePlayingTrack()
+{
+    const qint64 unplayed = m_output.stopRendering();
     collectRenderNews(Announce::Yes);
-    if (!m_unit || !m_track)
+    if (!m_output.hasUnit() || !m_track)
         return;
     const qint64 frame = std::max<qint64>(m_feed.frame(0) - unplayed, 0);
     if (!restartAt(frame, false))
         emit outputFailed();
 }
 
-void BitPerfectAudioPlayer::preloadNext(const QUrl &url)
+// --- Loading and output -----------------------------------------------------
+
+void BitPerfectAudioPlayer::onLoadedToPlay(TrackPipeline::Loaded loaded)
 {
-    if (url.isEmpty() || !url.isLocalFile()) {
-        dropPreload();
-        return;
-    }
-    if ((m_preloaded && m_preloaded->url == url) || (m_preloadTicket != 0 && m_preloadingURL == url))
-        return;
-    dropPreload();
-    m_preloadingURL = url;
-    const QByteArray path = trackpath::bytesOf(url);
-    if (m_loadMode == LoadMode::Inline) {
-        m_preloadTicket = quint64(-1);
-        onLoadFinished(m_preloadTicket, {m_load(path, {}), fileStampOf(path)});
+    if (loaded.track) {
+        m_track = std::move(loaded.track);
+        emit trackInMemory(m_track->url, m_track->block, m_track->format, m_track->totalFrames);
+        publishTrack(*m_track);
+        m_announceWhenReady = true;
+        if (startOutput(loaded.startFrame) == Start::Failed)
+            becomeIdleAfterFailure();
     } else {
-        m_preloadTicket = m_loads->request(path, TrackLoadWorker::Priority::Preload);
-    }
-}
-
-StreamFormat BitPerfectAudioPlayer::outputFormat() const
-{
-    return m_unit ? m_unit->deviceFormat() : StreamFormat{};
-}
-
-// --- Loading --------------------------------------------------------------
-
-void BitPerfectAudioPlayer::loadToPlay(const QByteArray &path)
-{
-    if (m_loadMode == LoadMode::Inline) {
-        m_playTicket = quint64(-2);
-        onLoadFinished(m_playTicket, {m_load(path, {}), fileStampOf(path)});
-    } else {
-        m_playTicket = m_loads->request(path, TrackLoadWorker::Priority::Play);
-    }
-}
-
-void BitPerfectAudioPlayer::onLoadFinished(quint64 ticket, TrackLoadWorker::Result result)
-{
-    if (ticket != 0 && ticket == m_preloadTicket) {
-        m_preloadTicket = 0;
-        m_preloaded = makeTrack(std::exchange(m_preloadingURL, {}), std::move(result));
-        offerPreloadToRenderThread();
-        return;
-    }
-    if (ticket == 0 || ticket != m_playTicket)
-        return; // superseded: the track is freed here, unplayed
-    m_playTicket = 0;
-    const LoadProblem problem = result.problem;
-    if (std::unique_ptr<Track> track = makeTrack(m_currentURL, std::move(result))) {
-        emit trackInMemory(track->url, track->block, track->format, track->totalFrames);
-        startTrack(std::move(track));
-    } else {
-        fail(failureOf(problem));
+        fail(failureOf(loaded.problem));
         becomeIdleAfterFailure();
     }
-    const bool hasStarted = m_isPlaying;
-    setLoading(m_waitingForDevice);
-    if (hasStarted)
+    if (isPlaying())
         emit started();
 }
 
-std::unique_ptr<BitPerfectAudioPlayer::Track>
-BitPerfectAudioPlayer::makeTrack(const QUrl &url, TrackLoadWorker::Result result)
-{
-    if (!result.track || result.track->totalFrames <= 0 || !(result.track->format.sampleRate > 0))
-        return nullptr;
-    auto track = std::make_unique<Track>();
-    track->url = url;
-    track->stamp = result.stamp;
-    track->block = std::make_shared<const TrackBlock>(std::move(result.track->block));
-    track->format = result.track->format;
-    track->totalFrames = result.track->totalFrames;
-    m_lastSerial = m_lastSerial == 0xFFFFFFFF ? 1 : m_lastSerial + 1;
-    track->serial = m_lastSerial;
-    return track;
-}
-
-void BitPerfectAudioPlayer::startTrack(std::unique_ptr<Track> track)
-{
-    m_track = std::move(track);
-    publishTrack(*m_track);
-    qint64 frame = startFrameFor(m_startFraction);
-    // A seek made while loading names a time in the track now known; it wins
-    // over the start fraction when it lies within the track.
-    const std::optional<double> seconds = std::exchange(m_seekWhileLoading, std::nullopt);
-    if (seconds && *seconds >= 0.0 && *seconds <= m_duration)
-        frame = std::min(qint64(*seconds * m_track->format.sampleRate), m_track->totalFrames);
-    m_announceWhenReady = true;
-    if (startOutput(frame) == Start::Failed)
-        becomeIdleAfterFailure();
-}
-
-qint64 BitPerfectAudioPlayer::startFrameFor(double fraction) const
-{
-    return m_track ? qint64(fraction * double(m_track->totalFrames)) : 0;
-}
-
-void BitPerfectAudioPlayer::dropPendingLoad()
-{
-    if (m_playTicket != 0) {
-        m_loads->cancel(std::exchange(m_playTicket, 0));
-        m_seekWhileLoading.reset();
-    }
-    m_waitingForDevice = false;
-    setLoading(false);
-}
-
-void BitPerfectAudioPlayer::dropPreload()
-{
-    if (m_preloadTicket != 0)
-        m_loads->cancel(std::exchange(m_preloadTicket, 0));
-    m_preloadingURL.clear();
-    if (!m_preloaded)
-        return;
-    // An offer the render thread has taken (or is taking) is not ours to
-    // free: it plays, and the render thread's news adopts it.
-    if (!m_feed.withdraw())
-        m_preloaded.reset();
-}
-
-// The render thread may go on into the preloaded track only when it has the
-// very format the device was opened for.
-void BitPerfectAudioPlayer::offerPreloadToRenderThread()
-{
-    if (m_unit && m_track && m_preloaded && m_preloaded->format == m_track->format) {
-        m_feed.offer(m_preloaded.get());
-    }
-}
-
-// --- Output ---------------------------------------------------------------
-
-std::optional<quint32> BitPerfectAudioPlayer::selectedDevice() const
-{
-    return m_preferredDeviceId ? m_preferredDeviceId : m_platform.defaultOutputDevice();
-}
-
+// A failure names the device taken by the last start.
 BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::startOutput(qint64 frame)
 {
-    const std::optional<quint32> device = selectedDevice();
-    if (!device || !m_track)
-        return fail(PlaybackFailure::NoDevice), Start::Failed;
-    m_deviceId = *device;
-    m_releaseGrace.stop();
-    if (const DeviceRefusal why = m_platform.takeExclusiveUse(m_deviceId); why != DeviceRefusal::None) {
-        if (why != DeviceRefusal::Waiting)
-            return fail(failureOf(why)), Start::Failed;
+    if (!m_track)
+        return fail(FailureKind::NoDevice), Start::Failed;
+    const DeviceOutput::Opened opened = m_output.open(*m_track, frame);
+    switch (opened.how) {
+    case DeviceOutput::Opening::Failed:
+        fail(opened.why);
+        return Start::Failed;
+    case DeviceOutput::Opening::Waiting:
         waitForDevice(frame);
         return Start::Waiting;
+    case DeviceOutput::Opening::Started:
+        break;
     }
-    if (!m_platform.setNominalSampleRate(m_deviceId, m_track->format.sampleRate))
-        return fail(PlaybackFailure::DeviceGone), Start::Failed;
-    m_feed.hand(m_track.get(), frame);
     m_unitEnded = false;
-    std::unique_ptr<OutputUnit> unit = openUnit();
-    if (!unit)
-        return Start::Failed;
-    m_unit = std::move(unit);
-    m_signalPath.set(m_track->format, m_unit->deviceFormat(), m_unit->acceptedSettings());
-    offerPreloadToRenderThread();
-    setPlaying(true);
-    setPaused(false);
+    m_pipeline->offerPreload();
+    setState(PlaybackState::Playing);
     return Start::Started;
-}
-
-// The unit made ready while the track decoded, when it is for this device
-// and format and still starts (its card may have been given away since);
-// else a new one. Null, with the reason, when the device refuses.
-std::unique_ptr<OutputUnit> BitPerfectAudioPlayer::openUnit()
-{
-    std::unique_ptr<OutputUnit> unit = readyUnitFor(m_deviceId, m_track->format);
-    if (unit && unit->start())
-        return unit;
-    unit.reset();
-    OpenedUnit opened = m_platform.createOutputUnit(m_deviceId, m_track->format, m_feed);
-    if (const auto *why = std::get_if<DeviceRefusal>(&opened))
-        return fail(failureOf(*why)), nullptr;
-    unit = std::get<std::unique_ptr<OutputUnit>>(std::move(opened));
-    if (!unit->start())
-        return fail(PlaybackFailure::DeviceGone), nullptr;
-    return unit;
-}
-
-std::unique_ptr<OutputUnit> BitPerfectAudioPlayer::readyUnitFor(quint32 deviceId, const StreamFormat &format)
-{
-    std::unique_ptr<OutputUnit> unit = std::move(m_readyUnit);
-    if (unit && (m_readyDeviceId != deviceId || !(m_readyFormat == format)))
-        unit.reset();
-    return unit;
-}
-
-// The header gave the track's format while it still decodes: the device is
-// taken (asking a sound server to let it go, if need be) and configured now,
-// so that it starts the moment the block is complete. What fails here is
-// tried again then, and reported then.
-void BitPerfectAudioPlayer::prepareOutput(quint64 ticket, const StreamFormat &format)
-{
-    const std::optional<quint32> device = selectedDevice();
-    if (ticket != m_playTicket || m_readyUnit || !device)
-        return;
-    m_deviceId = *device; // what is taken here is given back with it
-    if (m_platform.takeExclusiveUse(m_deviceId) != DeviceRefusal::None
-        || !m_platform.setNominalSampleRate(m_deviceId, format.sampleRate))
-        return;
-    OpenedUnit opened = m_platform.createOutputUnit(m_deviceId, format, m_feed);
-    if (auto *unit = std::get_if<std::unique_ptr<OutputUnit>>(&opened))
-        m_readyUnit = std::move(*unit);
-    m_readyDeviceId = m_deviceId;
-    m_readyFormat = format;
 }
 
 // Another program was asked for the device: the track waits in memory for
 // its answer (deviceReady()), shown as loading.
 void BitPerfectAudioPlayer::waitForDevice(qint64 frame)
 {
-    m_waitingForDevice = true;
     m_waitingFrame = std::clamp<qint64>(frame, 0, m_track->totalFrames);
     m_feed.setFrame(m_waitingFrame);
-    setPlaying(false);
-    setPaused(false);
-    setLoading(true);
-}
-
-BitPerfectAudioPlayer::Start BitPerfectAudioPlayer::restartOutput(qint64 frame)
-{
-    stopUnit();
-    return startOutput(frame);
+    setState(PlaybackState::WaitingForDevice);
 }
 
 void BitPerfectAudioPlayer::stopUnit()
 {
-    m_readyUnit.reset();
-    if (m_unit) {
-        m_unit->stop();
-        m_unit.reset();
-    }
-    m_signalPath.clear();
+    m_output.close();
     // The render thread is gone: a move into the next track it made still
     // counts; an end or a failure belonged to the unit just torn down.
     if (m_feed.collectNews() & RenderFeed::Advanced)
         adoptAdvancedTrack(Announce::No);
+    m_pipeline->reclaimOffer();
     m_feed.clear();
     m_unitEnded = false;
-    m_failedOutputGrace.stop();
-    if (m_deviceId != 0)
-        m_platform.letGoBetweenUnits(m_deviceId);
-}
-
-void BitPerfectAudioPlayer::freeTracks()
-{
-    m_track.reset();
-    m_preloaded.reset();
+    m_output.letGo();
 }
 
 // A failure must not be reported as playing: whatever was torn down, the
 // player is Idle and says so.
 void BitPerfectAudioPlayer::becomeIdleAfterFailure()
 {
-    stopUnit();
-    m_track.reset();
-    m_waitingForDevice = false;
-    setPlaying(false);
-    setPaused(false);
-    setLoading(false);
+    endPlayback();
     setDuration(0.0);
     setSampleRate(0.0);
-    releaseDeviceSoon();
 }
 
-void BitPerfectAudioPlayer::releaseDeviceSoon()
+// Once nothing plays, the device goes back to other programs.
+void BitPerfectAudioPlayer::endPlayback()
 {
-    m_releaseGrace.start();
+    stopUnit();
+    m_track.reset();
+    setState(PlaybackState::Idle);
+    m_output.releaseSoon();
 }
 
 // Nothing sounds and nothing waits to: the card goes back to the desktop.
 void BitPerfectAudioPlayer::giveDeviceBackIfIdle()
 {
-    if (m_unit || m_isLoading || m_waitingForDevice || m_deviceId == 0)
-        return;
-    m_platform.handBackToDesktop(m_deviceId);
-}
-
-void BitPerfectAudioPlayer::postSeek(qint64 frame)
-{
-    m_feed.postSeek(m_track->serial, frame);
+    if (!isLoading())
+        m_output.handBackIfClosed();
 }
 
 // --- What the render thread tells ------------------------------------------
@@ -548,8 +316,8 @@ void BitPerfectAudioPlayer::collectRenderNews(Announce announce)
     if (news & RenderFeed::DeviceFailed) {
         m_unitEnded = true;
         // Give the device catalogue a moment to hand the track on.
-        if (m_isPlaying)
-            m_failedOutputGrace.start();
+        if (isPlaying())
+            m_output.startFailing();
     } else if (news & RenderFeed::PlayedOut) {
         m_unitEnded = true;
         if (announce == Announce::Yes)
@@ -559,11 +327,11 @@ void BitPerfectAudioPlayer::collectRenderNews(Announce announce)
 
 void BitPerfectAudioPlayer::adoptAdvancedTrack(Announce announce)
 {
-    if (!m_preloaded || m_feed.playing() != m_preloaded.get())
+    std::unique_ptr<Track> next = m_pipeline->takeAdvanced();
+    if (!next)
         return;
     // The render thread never reads the old track again.
-    m_feed.forgetOffer();
-    m_track = std::move(m_preloaded);
+    m_track = std::move(next);
     publishTrack(*m_track);
     if (announce == Announce::Yes)
         emit advancedToNext();
@@ -576,48 +344,44 @@ void BitPerfectAudioPlayer::onPlayedOut()
         restartAt(*seek, false);
         return;
     }
-    stopUnit();
-    m_track.reset();
-    setPlaying(false);
-    setPaused(false);
-    releaseDeviceSoon();
+    endPlayback();
 }
 
 void BitPerfectAudioPlayer::onOutputFailed()
 {
-    if (!m_unit || !m_unitEnded)
-        return;
-    fail(PlaybackFailure::DeviceLost);
+    if (m_output.hasUnit() && m_unitEnded)
+        failUnderTrack(FailureKind::DeviceLost);
+}
+
+// Playback stopped on its own: Idle, which is no end of the track.
+void BitPerfectAudioPlayer::failUnderTrack(FailureKind kind)
+{
+    fail(kind);
     becomeIdleAfterFailure();
     emit outputFailed();
 }
 
-void BitPerfectAudioPlayer::fail(PlaybackFailure why)
+// The failure names what it concerns: the device taken by the last start,
+// or the track asked for.
+void BitPerfectAudioPlayer::fail(FailureKind kind)
 {
-    m_failure = why;
-    QString name;
-    if (why != PlaybackFailure::None && m_deviceId != 0) {
-        for (const PlaybackDevice &device : m_platform.devices().value_or(QList<PlaybackDevice>{}))
-            if (device.id == m_deviceId)
-                name = device.name;
-    }
-    const QString text = failureText(why, name, m_track ? m_track->format.sampleRate : 0.0);
-    if (text == m_failureReason)
+    const PlaybackFailure failure =
+        failureOf(kind, m_output.deviceId(), m_currentURL, m_track ? m_track->format.sampleRate : 0.0);
+    if (failure == m_failure)
         return;
-    m_failureReason = text;
-    emit failureReasonChanged();
+    m_failure = failure;
+    emit failureChanged();
 }
 
 // The other program has answered: the loaded track starts now, or the
 // player ends Idle.
 void BitPerfectAudioPlayer::onDeviceReady(quint32 deviceId, bool mayTake)
 {
-    if (!m_waitingForDevice || deviceId != m_deviceId)
+    if (m_state != PlaybackState::WaitingForDevice || deviceId != m_output.deviceId())
         return;
-    m_waitingForDevice = false;
     const bool announce = std::exchange(m_announceWhenReady, false);
     if (!mayTake)
-        fail(PlaybackFailure::DeviceBusy);
+        fail(FailureKind::DeviceBusy);
     if (!mayTake || startOutput(m_waitingFrame) == Start::Failed) {
         becomeIdleAfterFailure();
         // A move that cannot go on is no end of the track.
@@ -625,8 +389,7 @@ void BitPerfectAudioPlayer::onDeviceReady(quint32 deviceId, bool mayTake)
             emit outputFailed();
         return;
     }
-    setLoading(m_waitingForDevice);
-    if (m_isPlaying && announce)
+    if (isPlaying() && announce)
         emit started();
 }
 
@@ -634,16 +397,14 @@ void BitPerfectAudioPlayer::onDeviceReady(quint32 deviceId, bool mayTake)
 // track.
 void BitPerfectAudioPlayer::onDeviceTaken(quint32 deviceId)
 {
-    if (deviceId != m_deviceId || !m_unit)
+    if (deviceId != m_output.deviceId() || !m_output.hasUnit())
         return;
-    if (m_isPaused) {
+    if (isPaused()) {
         // Given away while silent: the next start asks for it again.
         stopUnit();
         return;
     }
-    fail(PlaybackFailure::DeviceTaken);
-    becomeIdleAfterFailure();
-    emit outputFailed();
+    failUnderTrack(FailureKind::DeviceTaken);
 }
 
 // --- Published state --------------------------------------------------------
@@ -655,24 +416,24 @@ void BitPerfectAudioPlayer::publishTrack(const Track &track)
     setSampleRate(track.format.sampleRate);
 }
 
-void BitPerfectAudioPlayer::setPlaying(bool value)
+void BitPerfectAudioPlayer::setState(PlaybackState state)
 {
-    if (std::exchange(m_isPlaying, value) != value)
+    const PlaybackState old = std::exchange(m_state, state);
+    if (old == state)
+        return;
+    if ((old == PlaybackState::Playing) != (state == PlaybackState::Playing))
         emit isPlayingChanged();
-}
-
-void BitPerfectAudioPlayer::setPaused(bool value)
-{
-    if (std::exchange(m_isPaused, value) != value)
+    if ((old == PlaybackState::Paused) != (state == PlaybackState::Paused))
         emit isPausedChanged();
+    if (isLoadingState(old) != isLoadingState(state))
+        emit isLoadingChanged();
+    emit stateChanged();
 }
 
 void BitPerfectAudioPlayer::setCurrentURL(const QUrl &value)
 {
-    if (m_currentURL == value)
-        return;
-    m_currentURL = value;
-    emit currentURLChanged();
+    if (std::exchange(m_currentURL, value) != value)
+        emit currentURLChanged();
 }
 
 void BitPerfectAudioPlayer::setDuration(double value)
@@ -685,10 +446,4 @@ void BitPerfectAudioPlayer::setSampleRate(double value)
 {
     if (std::exchange(m_sampleRate, value) != value)
         emit sampleRateChanged();
-}
-
-void BitPerfectAudioPlayer::setLoading(bool value)
-{
-    if (std::exchange(m_isLoading, value) != value)
-        emit isLoadingChanged();
 }

@@ -1,17 +1,15 @@
 #pragma once
 
 #include "AudioPlatform.h"
+#include "DeviceOutput.h"
 #include "FileStamp.h"
 #include "PlaybackFailure.h"
 #include "RenderFeed.h"
 #include "SignalPath.h"
 #include "StreamFormat.h"
-#include "TrackBlock.h"
-#include "TrackLoadWorker.h"
-#include "TrackLoader.h"
+#include "TrackPipeline.h"
 
 #include <QObject>
-#include <QTimer>
 #include <QUrl>
 #include <memory>
 #include <optional>
@@ -29,8 +27,8 @@
 // itself; the GUI thread never waits on the device.
 //
 // Every public method runs on the GUI thread and reports no error: a failure
-// leaves the player Idle (isPlaying and isPaused false, duration and
-// sampleRate 0), and the published properties say so. Properties change, and
+// leaves the player Idle (duration and sampleRate 0) with failure() saying
+// why, and the published properties say so. Properties change, and
 // their signals fire, on the GUI thread only and only on a real change.
 //
 // The device is the player's only while a unit on it is open or a start on
@@ -40,48 +38,47 @@
 class BitPerfectAudioPlayer : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(PlaybackState state READ state NOTIFY stateChanged)
     Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY isPlayingChanged)
     Q_PROPERTY(bool isPaused READ isPaused NOTIFY isPausedChanged)
     Q_PROPERTY(QUrl currentURL READ currentURL NOTIFY currentURLChanged)
     Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
     Q_PROPERTY(double sampleRate READ sampleRate NOTIFY sampleRateChanged)
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
-    Q_PROPERTY(QString failureReason READ failureReason NOTIFY failureReasonChanged)
     Q_PROPERTY(SignalPath *signalPath READ signalPath CONSTANT)
 
 public:
-    // Background: playBitPerfect returns at once and the track starts later.
-    // Inline: the same load and start run before playBitPerfect returns (for
-    // tests and measurements that need the outcome at once).
-    enum class LoadMode { Background, Inline };
+    // Idle: nothing plays or waits to (also after a failure). Loading: a
+    // track to play is read into memory. WaitingForDevice: a track in memory
+    // (loaded, moved to another device, resumed or restarted) waits for
+    // another program to let the device go. Playing: a unit renders it.
+    // Paused: the track and its frame are kept, nothing renders.
+    enum class PlaybackState { Idle, Loading, WaitingForDevice, Playing, Paused };
+    Q_ENUM(PlaybackState)
 
-    // GUI thread. `platform` must outlive the player. `load` reads a track
-    // (loadTrack unless a test counts the reads). Dies (qFatal) only when the
-    // process has no file descriptor left for the render thread's wake-up.
-    explicit BitPerfectAudioPlayer(AudioPlatform &platform, LoadMode mode = LoadMode::Background,
-                                   TrackLoadWorker::LoadFunction load = loadTrack,
+    // GUI thread. `platform` must outlive the player. `loads` runs the loads
+    // (on the load worker unless a test needs them at once). Dies (qFatal)
+    // only when the process has no file descriptor left for the render
+    // thread's wake-up.
+    explicit BitPerfectAudioPlayer(AudioPlatform &platform, std::unique_ptr<LoadRunner> loads = workerLoads(),
                                    QObject *parent = nullptr);
     // GUI thread. Stops the output (no render call runs after it returns) and
     // gives loads in flight a moment to stop; a hung one is left behind.
     ~BitPerfectAudioPlayer() override;
 
-    bool isPlaying() const { return m_isPlaying; }
-    bool isPaused() const { return m_isPaused; }
+    PlaybackState state() const { return m_state; }
+    bool isPlaying() const { return m_state == PlaybackState::Playing; }
+    bool isPaused() const { return m_state == PlaybackState::Paused; }
     QUrl currentURL() const { return m_currentURL; }
     double duration() const { return m_duration; }
     double sampleRate() const { return m_sampleRate; }
-    // True from a playBitPerfect call that must read its file until that
-    // load has started or failed, or was superseded or stopped; also while
-    // a track in memory (loaded, moved to another device, resumed) waits
-    // for another program to let the device go.
-    bool isLoading() const { return m_isLoading; }
+    // Loading or WaitingForDevice: asked to play, not sounding yet.
+    bool isLoading() const { return isLoadingState(m_state); }
     // Why the last start failed, or why playback stopped on its own (the
-    // device taken over or gone), as one short line; cleared by the next
-    // playBitPerfect.
-    PlaybackFailure failure() const { return m_failure; }
-    QString failureReason() const { return m_failureReason; }
+    // device taken over or gone); cleared by the next playBitPerfect.
+    const PlaybackFailure &failure() const { return m_failure; }
     // What the running or paused unit hands the device; invalid without one.
-    SignalPath *signalPath() { return &m_signalPath; }
+    SignalPath *signalPath() { return m_output.signalPath(); }
 
     // GUI thread. Plays `url` from `startFraction` of its frames (clamped to
     // 0...1, NaN as 0) on the preferred device (else the platform's default).
@@ -126,28 +123,33 @@ public:
     // follow the playing track without a gap or start at once. One track
     // ahead at most: a newer call replaces the older, and an empty url drops
     // it. Never delays a load to play.
-    void preloadNext(const QUrl &url);
+    void preloadNext(const QUrl &url) { m_pipeline->preload(url); }
     // The track preloadNext() holds ready in memory, if any.
-    QUrl preloadedURL() const;
+    QUrl preloadedURL() const
+    {
+        const MemoryTrack *ready = m_pipeline->preloaded();
+        return ready ? ready->url : QUrl();
+    }
 
     // The layout the running unit feeds the device; equals the track's own
     // format unless the device needed a lossless conversion. Invalid when no
     // unit exists.
-    StreamFormat outputFormat() const;
+    StreamFormat outputFormat() const { return m_output.deviceFormat(); }
     // The device taken by the last start; 0 before any.
-    quint32 deviceId() const { return m_deviceId; }
+    quint32 deviceId() const { return m_output.deviceId(); }
     // The next frame to be rendered: a seek's target as soon as it is made.
-    qint64 currentFrame() const;
-    qint64 totalFrames() const;
+    qint64 currentFrame() const { return m_feed.frame(m_track ? m_track->serial : 0); }
+    qint64 totalFrames() const { return m_track ? m_track->totalFrames : 0; }
 
 signals:
+    void stateChanged();
     void isPlayingChanged();
     void isPausedChanged();
     void currentURLChanged();
     void durationChanged();
     void sampleRateChanged();
     void isLoadingChanged();
-    void failureReasonChanged();
+    void failureChanged();
     // GUI thread: an output has started, or a start in memory took effect
     // (isPlaying is already true).
     void started();
@@ -173,93 +175,65 @@ private:
     void onOutputFailed();
 
     bool playFromMemory(const QUrl &url, double startFraction);
-    void loadToPlay(const QByteArray &path);
-    void onLoadFinished(quint64 ticket, TrackLoadWorker::Result result);
-    std::unique_ptr<Track> makeTrack(const QUrl &url, TrackLoadWorker::Result result);
-    void startTrack(std::unique_ptr<Track> track);
-    qint64 startFrameFor(double fraction) const;
-    void dropPendingLoad();
-    void dropPreload();
-    void offerPreloadToRenderThread();
+    void replayCurrent(double startFraction);
+    bool playPreloaded(double startFraction);
+    void loadToPlay(const QUrl &url, double startFraction);
+    void onLoadedToPlay(TrackPipeline::Loaded loaded);
+    qint64 startFrameFor(double fraction) const
+    {
+        return m_track ? qint64(fraction * double(m_track->totalFrames)) : 0;
+    }
     enum class Start { Started, Waiting, Failed };
-    std::optional<quint32> selectedDevice() const;
     Start startOutput(qint64 frame);
-    Start restartOutput(qint64 frame);
     void waitForDevice(qint64 frame);
     bool continueAt(qint64 frame, bool announce);
-    void prepareOutput(quint64 ticket, const StreamFormat &format);
-    std::unique_ptr<OutputUnit> readyUnitFor(quint32 deviceId, const StreamFormat &format);
-    std::unique_ptr<OutputUnit> openUnit();
+    void moveWaitingStart();
+    void movePlayingTrack();
     bool restartAt(qint64 frame, bool announce);
-    void releaseDeviceSoon();
     void giveDeviceBackIfIdle();
     void stopUnit();
-    void freeTracks();
     void becomeIdleAfterFailure();
-    void fail(PlaybackFailure why);
+    void endPlayback();
+    void fail(FailureKind kind);
+    void failUnderTrack(FailureKind kind);
     void onDeviceReady(quint32 deviceId, bool mayTake);
     void onDeviceTaken(quint32 deviceId);
-    void postSeek(qint64 frame);
 
-    void setPlaying(bool value);
-    void setPaused(bool value);
+    // The one road by which the state changes; each published flag
+    // announces only its own change.
+    void setState(PlaybackState state);
+    static bool isLoadingState(PlaybackState state)
+    {
+        return state == PlaybackState::Loading || state == PlaybackState::WaitingForDevice;
+    }
     void setCurrentURL(const QUrl &value);
     void setDuration(double value);
     void setSampleRate(double value);
-    void setLoading(bool value);
     void publishTrack(const Track &track);
 
     AudioPlatform &m_platform;
-    const LoadMode m_loadMode;
-    TrackLoadWorker::LoadFunction m_load;
-    bool m_isLoading = false;
-    bool m_isPlaying = false;
-    bool m_isPaused = false;
+    PlaybackState m_state = PlaybackState::Idle;
     QUrl m_currentURL;
     double m_duration = 0.0;
     double m_sampleRate = 0.0;
 
     // What the render thread reads; outlives every unit that renders it.
     RenderFeed m_feed;
-    std::unique_ptr<OutputUnit> m_unit;
-    // Opened and configured, not started, while the track to play decodes:
-    // for this device and format.
-    std::unique_ptr<OutputUnit> m_readyUnit;
-    quint32 m_readyDeviceId = 0;
-    StreamFormat m_readyFormat;
-    // The track the GUI thread considers current, and the next one ready.
+    DeviceOutput m_output;
+    // The track the GUI thread considers current.
     std::unique_ptr<Track> m_track;
-    std::unique_ptr<Track> m_preloaded;
-    quint32 m_lastSerial = 0;
 
     // GUI thread: the render thread's unit has ended by itself (played out
     // or failed); the unit must be restarted to sound again.
     bool m_unitEnded = false;
-    // A failed device gets this long for a replacement before the player
-    // gives up on the track.
-    QTimer m_failedOutputGrace;
 
-    quint32 m_deviceId = 0;
-    std::optional<quint32> m_preferredDeviceId;
-    // A track in memory waits for the platform's deviceReady() to start at
-    // this frame; started() follows only for a start the caller awaits (a
+    // WaitingForDevice: the track starts at this frame on the platform's
+    // deviceReady(); started() follows only for a start the caller awaits (a
     // load, a click), not for a move or a resume.
-    bool m_waitingForDevice = false;
     qint64 m_waitingFrame = 0;
     bool m_announceWhenReady = false;
-    // Once nothing plays or waits to, the device goes back to other programs.
-    QTimer m_releaseGrace;
-    PlaybackFailure m_failure = PlaybackFailure::None;
-    QString m_failureReason;
-    SignalPath m_signalPath;
+    PlaybackFailure m_failure;
 
-    quint64 m_playTicket = 0;
-    quint64 m_preloadTicket = 0;
-    QUrl m_preloadingURL;
-    double m_startFraction = 0.0;
-    std::optional<double> m_seekWhileLoading;
-
-    // A child, deleted first of all, so no result arrives at a half-gone
-    // player.
-    TrackLoadWorker *m_loads = nullptr;
+    // A child; the loads and the read-ahead.
+    TrackPipeline *m_pipeline = nullptr;
 };

@@ -1,74 +1,58 @@
 #include "PlaybackFailure.h"
 
-PlaybackFailure failureOf(DeviceRefusal refusal)
+FailureKind failureOf(DeviceRefusal refusal)
 {
     switch (refusal) {
-    case DeviceRefusal::None: return PlaybackFailure::None;
+    case DeviceRefusal::None: return FailureKind::None;
     case DeviceRefusal::Busy:
-    case DeviceRefusal::Waiting: return PlaybackFailure::DeviceBusy;
-    case DeviceRefusal::Gone: return PlaybackFailure::DeviceGone;
-    case DeviceRefusal::Rate: return PlaybackFailure::RateRefused;
-    case DeviceRefusal::Format: return PlaybackFailure::FormatRefused;
+    case DeviceRefusal::Waiting: return FailureKind::DeviceBusy;
+    case DeviceRefusal::Gone: return FailureKind::DeviceGone;
+    case DeviceRefusal::Rate: return FailureKind::RateRefused;
+    case DeviceRefusal::Format: return FailureKind::FormatRefused;
     }
-    return PlaybackFailure::DeviceGone;
+    return FailureKind::DeviceGone;
 }
 
-PlaybackFailure failureOf(LoadProblem problem)
+FailureKind failureOf(LoadProblem problem)
 {
     switch (problem) {
-    case LoadProblem::Unreadable: return PlaybackFailure::UnreadableFile;
-    case LoadProblem::Missing: return PlaybackFailure::FileNotFound;
-    case LoadProblem::PermissionDenied: return PlaybackFailure::PermissionDenied;
-    case LoadProblem::NotWav: return PlaybackFailure::NotWav;
-    case LoadProblem::NotAiff: return PlaybackFailure::NotAiff;
-    case LoadProblem::NotFlac: return PlaybackFailure::NotFlac;
-    case LoadProblem::NotMp3: return PlaybackFailure::NotMp3;
-    case LoadProblem::NotAudio: return PlaybackFailure::NotAudio;
-    case LoadProblem::UnsupportedCoding: return PlaybackFailure::UnsupportedCoding;
-    case LoadProblem::Damaged: return PlaybackFailure::DamagedFile;
-    case LoadProblem::TooLarge: return PlaybackFailure::TooLarge;
+    case LoadProblem::Unreadable: return FailureKind::UnreadableFile;
+    case LoadProblem::Missing: return FailureKind::FileNotFound;
+    case LoadProblem::PermissionDenied: return FailureKind::PermissionDenied;
+    case LoadProblem::NotWav: return FailureKind::NotWav;
+    case LoadProblem::NotAiff: return FailureKind::NotAiff;
+    case LoadProblem::NotFlac: return FailureKind::NotFlac;
+    case LoadProblem::NotMp3: return FailureKind::NotMp3;
+    case LoadProblem::NotAudio: return FailureKind::NotAudio;
+    case LoadProblem::UnsupportedCoding: return FailureKind::UnsupportedCoding;
+    case LoadProblem::Damaged: return FailureKind::DamagedFile;
+    case LoadProblem::TooLarge: return FailureKind::TooLarge;
     }
-    return PlaybackFailure::UnreadableFile;
+    return FailureKind::UnreadableFile;
 }
 
-namespace {
-
-// Words for what the file itself is or lacks; none for a device.
-QString fileFailureText(PlaybackFailure failure)
+bool concernsDevice(FailureKind kind)
 {
-    switch (failure) {
-    case PlaybackFailure::UnreadableFile: return QStringLiteral("This file could not be read");
-    case PlaybackFailure::FileNotFound: return QStringLiteral("File not found");
-    case PlaybackFailure::PermissionDenied: return QStringLiteral("Permission denied");
-    case PlaybackFailure::NotWav: return QStringLiteral("Not a WAV file");
-    case PlaybackFailure::NotAiff: return QStringLiteral("Not an AIFF file");
-    case PlaybackFailure::NotFlac: return QStringLiteral("Not a FLAC file");
-    case PlaybackFailure::NotMp3: return QStringLiteral("Not an MP3 file");
-    case PlaybackFailure::NotAudio: return QStringLiteral("Not a WAV, AIFF, FLAC or MP3 file");
-    case PlaybackFailure::UnsupportedCoding: return QStringLiteral("Audio coded in a way the player does not play");
-    case PlaybackFailure::DamagedFile: return QStringLiteral("The file is damaged");
-    case PlaybackFailure::TooLarge: return QStringLiteral("Too large to hold in memory");
-    default: return {};
-    }
+    return kind >= FailureKind::NoDevice;
 }
 
-} // namespace
-
-QString failureText(PlaybackFailure failure, const QString &deviceName, double sampleRate)
+PlaybackFailure failureOf(FailureKind kind, quint32 deviceId, const QUrl &file, double sampleRate)
 {
-    const QString device = deviceName.isEmpty() ? QStringLiteral("the output device") : deviceName;
-    const QString couldNotOpen = QStringLiteral("Could not open %1: ").arg(device);
-    switch (failure) {
-    case PlaybackFailure::None: return {};
-    case PlaybackFailure::NoDevice: return QStringLiteral("No output device");
-    case PlaybackFailure::DeviceBusy: return couldNotOpen + QStringLiteral("in use by another program");
-    case PlaybackFailure::DeviceGone: return couldNotOpen + QStringLiteral("not available");
-    case PlaybackFailure::RateRefused:
-        return couldNotOpen + QStringLiteral("does not play %1 Hz").arg(qint64(sampleRate));
-    case PlaybackFailure::FormatRefused:
-        return couldNotOpen + QStringLiteral("takes no format that keeps these samples");
-    case PlaybackFailure::DeviceTaken: return QStringLiteral("%1 was taken by another program").arg(device);
-    case PlaybackFailure::DeviceLost: return QStringLiteral("%1 stopped responding").arg(device);
-    default: return fileFailureText(failure);
-    }
+    PlaybackFailure failure;
+    failure.kind = kind;
+    if (concernsDevice(kind))
+        failure.deviceId = deviceId;
+    else if (kind != FailureKind::None)
+        failure.file = file;
+    if (kind == FailureKind::RateRefused)
+        failure.sampleRate = sampleRate;
+    return failure;
+}
+
+QString deviceNameOf(AudioPlatform &platform, quint32 deviceId)
+{
+    for (const PlaybackDevice &device : platform.devices().value_or(QList<PlaybackDevice>{}))
+        if (device.id == deviceId)
+            return device.name;
+    return {};
 }

@@ -3,11 +3,10 @@
 #include "AudioPlatform.h"
 #include "TrackLoader.h"
 
-#include <QString>
+#include <QUrl>
 
-// Why the player is Idle when it was asked to play: the reason a view shows
-// in one short line until the next start.
-enum class PlaybackFailure : quint8 {
+// What went wrong, in kinds a view turns into words.
+enum class FailureKind : quint8 {
     None,
     UnreadableFile, // a folder, a device node, empty, or a read error
     FileNotFound,
@@ -25,11 +24,28 @@ enum class PlaybackFailure : quint8 {
     DeviceLost,     // the device vanished or failed while playing
 };
 
-// The failure a platform's refusal to take or open a device means.
-PlaybackFailure failureOf(DeviceRefusal refusal);
-// The failure a load's refusal of a file means.
-PlaybackFailure failureOf(LoadProblem problem);
+// Why the player is Idle when it was asked to play, as a value: the kind and
+// what it concerns. The words are the view's (NowPlayingLabels), which knows
+// the devices' names.
+struct PlaybackFailure
+{
+    FailureKind kind = FailureKind::None;
+    quint32 deviceId = 0;    // the device a device's failure concerns; 0 if none was known
+    QUrl file;               // the track a file's failure concerns
+    double sampleRate = 0.0; // the track's rate in Hz, for a refused rate
 
-// "Could not open <device>: in use by another program", "File not found",
-// "Not a FLAC file", ...; empty for None. `sampleRate` is the track's, in Hz.
-QString failureText(PlaybackFailure failure, const QString &deviceName, double sampleRate);
+    friend bool operator==(const PlaybackFailure &, const PlaybackFailure &) = default;
+};
+
+// The failure a platform's refusal to take or open a device means.
+FailureKind failureOf(DeviceRefusal refusal);
+// The failure a load's refusal of a file means.
+FailureKind failureOf(LoadProblem problem);
+// True for the kinds that concern a device rather than the file.
+bool concernsDevice(FailureKind kind);
+// The failure of `kind` with what it concerns: `deviceId` for a device's,
+// `file` for a file's, and the track's `sampleRate` for a refused rate.
+PlaybackFailure failureOf(FailureKind kind, quint32 deviceId, const QUrl &file, double sampleRate);
+// GUI thread. The name the platform lists `deviceId` by, for a failure's
+// words; empty when it lists none (any more).
+QString deviceNameOf(AudioPlatform &platform, quint32 deviceId);

@@ -51,8 +51,8 @@ void RenderFeed::hand(MemoryTrack *track, qint64 frame)
 void RenderFeed::clear()
 {
     m_offeredNext.store(nullptr, std::memory_order_relaxed);
-    m_offered = false;
     m_track.store(nullptr, std::memory_order_relaxed);
+    m_offer.reset();
     m_seek.store(0);
 }
 
@@ -62,15 +62,27 @@ void RenderFeed::rearm(qint64 frame)
     m_ranDry = false;
 }
 
-void RenderFeed::offer(MemoryTrack *next)
+std::unique_ptr<MemoryTrack> RenderFeed::offer(std::unique_ptr<MemoryTrack> next)
 {
-    m_offeredNext.store(next, std::memory_order_release);
-    m_offered = true;
+    if (m_offer || !next)
+        return next;
+    m_offer = std::move(next);
+    m_offeredNext.store(m_offer.get(), std::memory_order_release);
+    return nullptr;
 }
 
-bool RenderFeed::withdraw()
+std::unique_ptr<MemoryTrack> RenderFeed::withdraw()
 {
-    return std::exchange(m_offered, false) && m_offeredNext.exchange(nullptr, std::memory_order_acq_rel) == nullptr;
+    if (!m_offer || m_offeredNext.exchange(nullptr, std::memory_order_acq_rel) == nullptr)
+        return nullptr;
+    return std::move(m_offer);
+}
+
+std::unique_ptr<MemoryTrack> RenderFeed::takeAdvanced()
+{
+    if (!m_offer || playing() != m_offer.get())
+        return nullptr;
+    return std::move(m_offer);
 }
 
 qint64 RenderFeed::frame(quint32 serial) const

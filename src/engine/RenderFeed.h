@@ -53,8 +53,9 @@ public:
     // GUI thread, while no unit renders: `track` plays from `frame` (clamped
     // to the track) when a unit starts; any seek is forgotten.
     void hand(MemoryTrack *track, qint64 frame);
-    // GUI thread, while no unit renders: nothing is handed or offered, and a
-    // move on that the render thread made still counts (see collectNews).
+    // GUI thread, while no unit renders: nothing is handed, an offer is
+    // freed, and a move on that the render thread made still counts (see
+    // collectNews); take what should live on first.
     void clear();
     // GUI thread, while no unit renders: the stream goes on from `frame`,
     // also after it ran dry.
@@ -63,13 +64,21 @@ public:
     // moved on into it).
     MemoryTrack *playing() const { return m_track.load(std::memory_order_acquire); }
 
-    // GUI thread. Offers `next` to follow the playing track gaplessly.
-    void offer(MemoryTrack *next);
-    // GUI thread. Takes the offer back; true when the render thread had taken
-    // it already (it plays, and is not the caller's to free).
-    bool withdraw();
-    // GUI thread. The offer was taken and adopted: nothing is offered now.
-    void forgetOffer() { m_offered = false; }
+    // GUI thread. Takes `next` to follow the playing track gaplessly and
+    // holds it until withdraw() gives it back or, once the render thread has
+    // moved into it, takeAdvanced() hands it over: a track the render thread
+    // may read is freed by no one else. One offer at a time: while one is
+    // held, `next` comes straight back.
+    std::unique_ptr<MemoryTrack> offer(std::unique_ptr<MemoryTrack> next);
+    // GUI thread. The offer back, unless the render thread has taken it (it
+    // plays then, and stays here until takeAdvanced()).
+    std::unique_ptr<MemoryTrack> withdraw();
+    // GUI thread. The offered track the render thread moved into, now the
+    // caller's (the render thread never reads the one before it again);
+    // null when it has not moved on.
+    std::unique_ptr<MemoryTrack> takeAdvanced();
+    // GUI thread. The track held as the offer, taken or not.
+    const MemoryTrack *offered() const { return m_offer.get(); }
 
     // GUI thread. The next frame to be rendered; a seek's target while one
     // for the track with `serial` waits.
@@ -100,7 +109,8 @@ private:
 
     std::atomic<MemoryTrack *> m_track{nullptr};
     std::atomic<MemoryTrack *> m_offeredNext{nullptr};
-    bool m_offered = false; // GUI thread: an offer was made and not withdrawn
+    // GUI thread: the offered track, owned until withdrawn or handed over.
+    std::unique_ptr<MemoryTrack> m_offer;
     std::atomic<qint64> m_frame{0};
     // The track's serial in the high half, the frame in the low half; 0 when
     // no seek waits.

@@ -30,7 +30,7 @@ struct SimulatedDevice
 //     SimulatedAudioPlatform platform;
 //     platform.addDevice({1, "Speakers"});
 //     platform.setDefaultOutputDevice(1);
-//     BitPerfectAudioPlayer player(platform, BitPerfectAudioPlayer::LoadMode::Inline);
+//     BitPerfectAudioPlayer player(platform, loadsAtOnce());
 //     player.playBitPerfect(url);
 //     platform.renderToEnd();                 // the render source signals the end
 //     QTRY_VERIFY(!player.isPlaying());       // the GUI thread learns of it

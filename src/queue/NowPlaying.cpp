@@ -7,12 +7,13 @@
 #include "WaveformLoader.h"
 
 NowPlaying::NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPlayer &player,
-                       WaveformLoader &waveforms, QObject *parent)
+                       WaveformLoader &waveforms, DeviceName deviceName, QObject *parent)
     : QObject(parent)
     , m_queue(queue)
     , m_transport(transport)
     , m_player(player)
     , m_waveforms(waveforms)
+    , m_deviceName(std::move(deviceName))
     , m_state(compute())
 {
     connect(&m_queue, &PlayQueue::fileURLsChanged, this, &NowPlaying::refresh);
@@ -21,15 +22,23 @@ NowPlaying::NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPl
     connect(&m_player, &BitPerfectAudioPlayer::durationChanged, this, &NowPlaying::refresh);
     connect(&m_player, &BitPerfectAudioPlayer::isPlayingChanged, this, &NowPlaying::refresh);
     connect(&m_player, &BitPerfectAudioPlayer::isLoadingChanged, this, &NowPlaying::refresh);
-    connect(&m_player, &BitPerfectAudioPlayer::failureReasonChanged, this, &NowPlaying::failureReasonChanged);
+    connect(&m_player, &BitPerfectAudioPlayer::failureChanged, this, &NowPlaying::updateFailureReason);
     connect(&m_waveforms, &WaveformLoader::waveformChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::loadingChanged, this, &NowPlaying::refresh);
     connect(&m_waveforms, &WaveformLoader::cachesReset, this, &NowPlaying::refresh);
 }
 
-QString NowPlaying::failureReason() const
+// Named when it happens: a device that vanishes afterwards keeps the name
+// the card showed.
+void NowPlaying::updateFailureReason()
 {
-    return m_player.failureReason();
+    const PlaybackFailure &failure = m_player.failure();
+    const QString name = failure.deviceId != 0 && m_deviceName ? m_deviceName(failure.deviceId) : QString();
+    QString text = failureText(failure, name);
+    if (text == m_failureReason)
+        return;
+    m_failureReason = std::move(text);
+    emit failureReasonChanged();
 }
 
 void NowPlaying::seekClick(double width, QPointF press, QPointF release)

@@ -7,6 +7,7 @@
 #include <QPointF>
 #include <QString>
 #include <QUrl>
+#include <functional>
 
 class BitPerfectAudioPlayer;
 class PlayQueue;
@@ -37,8 +38,11 @@ class NowPlaying : public QObject
     Q_PROPERTY(QString failureReason READ failureReason NOTIFY failureReasonChanged)
 
 public:
+    // The name the user knows a device by (empty when unknown).
+    using DeviceName = std::function<QString(quint32 deviceId)>;
+
     NowPlaying(PlayQueue &queue, Transport &transport, BitPerfectAudioPlayer &player,
-               WaveformLoader &waveforms, QObject *parent = nullptr);
+               WaveformLoader &waveforms, DeviceName deviceName, QObject *parent = nullptr);
 
     QUrl currentTrackURL() const { return m_state.url; }
     QString currentTrackTitle() const { return m_state.title; }
@@ -52,8 +56,9 @@ public:
     QString playPauseIcon() const { return m_state.playPause.iconName; }
     QString playPauseHelpText() const { return m_state.playPause.helpText; }
     bool isPlayPauseBusy() const { return m_state.playPause.busy; }
-    // Why the engine is Idle when it was asked to play; empty otherwise.
-    QString failureReason() const;
+    // Why the engine is Idle when it was asked to play, in the words of the
+    // moment it failed; empty otherwise.
+    QString failureReason() const { return m_failureReason; }
 
     // A press and release on the panel's waveform, `width` wide: a click (it
     // moved at most 3 points) plays the current track from where it landed;
@@ -86,10 +91,13 @@ private:
     };
     State compute() const;
     void refresh();
+    void updateFailureReason();
 
     PlayQueue &m_queue;
     Transport &m_transport;
     BitPerfectAudioPlayer &m_player;
     WaveformLoader &m_waveforms;
+    DeviceName m_deviceName;
     State m_state;
+    QString m_failureReason;
 };

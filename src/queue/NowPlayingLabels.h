@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PlaybackFailure.h"
+
 #include <QString>
 #include <QUrl>
 #include <QtGlobal>
@@ -35,3 +37,9 @@ struct PlayPauseLook
     friend bool operator==(const PlayPauseLook &, const PlayPauseLook &) = default;
 };
 PlayPauseLook playPauseLook(bool isPlaying, bool isLoading);
+
+// The failure's one line on the card: "Could not open <device>: in use by
+// another program", "File not found", "Not a FLAC file", ...; empty for
+// none. `deviceName` names the failure's device ("the output device" when
+// empty).
+QString failureText(const PlaybackFailure &failure, const QString &deviceName);

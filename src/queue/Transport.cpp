@@ -216,7 +216,7 @@ void Transport::checkEndOfTrack()
     m_lastSeenIsPlaying = isPlaying;
     // A start that failed is no end of a track, whatever played before it:
     // the queue stays on the track that failed, its reason on the card.
-    if (m_isNeedToPlayNext && !isPlaying && m_player.failure() == PlaybackFailure::None)
+    if (m_isNeedToPlayNext && !isPlaying && m_player.failure().kind == FailureKind::None)
         next();
 }
 

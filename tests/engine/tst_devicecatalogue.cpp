@@ -15,7 +15,7 @@ namespace {
 struct CatalogueRig
 {
     SimulatedAudioPlatform platform;
-    BitPerfectAudioPlayer player{platform, BitPerfectAudioPlayer::LoadMode::Inline};
+    BitPerfectAudioPlayer player{platform, loadsAtOnce()};
     DeviceCatalogue catalogue{platform, player};
     QAbstractItemModelTester tester{&catalogue, QAbstractItemModelTester::FailureReportingMode::QtTest};
 

@@ -59,7 +59,7 @@ struct Rig
         player.setOutputDevice(id);
     }
     AlsaAudioPlatform platform;
-    BitPerfectAudioPlayer player{platform, BitPerfectAudioPlayer::LoadMode::Inline};
+    BitPerfectAudioPlayer player{platform, loadsAtOnce()};
     quint32 id;
 };
 
@@ -94,7 +94,7 @@ void removeFiles(QDir dir)
 
 } // namespace
 
-Q_DECLARE_METATYPE(PlaybackFailure)
+Q_DECLARE_METATYPE(FailureKind)
 
 const QString kReservation = QStringLiteral("org.freedesktop.ReserveDevice1.Audio%1").arg(alsarig::kReservedCard);
 const QString kReservationPath = QStringLiteral("/org/freedesktop/ReserveDevice1/Audio%1").arg(alsarig::kReservedCard);
@@ -401,8 +401,8 @@ void AlsaTest::aRefusedOrLostDeviceLeavesIdle_data()
     QTest::addColumn<QString>("pcm");
     QTest::addColumn<int>("format");
     QTest::addColumn<int>("rate");
-    QTest::addColumn<PlaybackFailure>("failure");
-    using F = PlaybackFailure;
+    QTest::addColumn<FailureKind>("failure");
+    using F = FailureKind;
     const int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     QTest::newRow("rate the DAC lacks") << "quorvel_dac" << wav16 << 22050 << F::RateRefused;
     // Integers are never rounded: a wider source than the DAC takes is refused.
@@ -422,7 +422,7 @@ void AlsaTest::aRefusedOrLostDeviceLeavesIdle()
     QFETCH(QString, pcm);
     QFETCH(int, format);
     QFETCH(int, rate);
-    QFETCH(PlaybackFailure, failure);
+    QFETCH(FailureKind, failure);
     const QString path = m_dir->filePath("refused." + testaudio::extension(format));
     testaudio::writeTrack(path, {format, rate, 2, rate / 2});
     Rig rig(m_dir->path(), pcm);
@@ -431,9 +431,9 @@ void AlsaTest::aRefusedOrLostDeviceLeavesIdle()
         QCOMPARE(reservationOwner(), QDBusConnection::sessionBus().baseService());
     QTRY_VERIFY(!rig.player.isPlaying() && !rig.player.isLoading());
     QVERIFY(!rig.player.isPaused());
-    QCOMPARE(rig.player.sampleRate() == 0.0, failure != PlaybackFailure::None);
+    QCOMPARE(rig.player.sampleRate() == 0.0, failure != FailureKind::None);
     QVERIFY(!rig.platform.holdsExclusiveUse(rig.id));
-    QCOMPARE(rig.player.failure(), failure);
+    QCOMPARE(rig.player.failure().kind, failure);
     QTRY_VERIFY(reservationOwner().isEmpty());
 }
 
@@ -531,12 +531,12 @@ void AlsaTest::cardIsReservedOnTheSessionBus()
     Rig rig(m_dir->path(), "quorvel_dac_card");
     BitPerfectAudioPlayer &player = rig.player;
     player.playBitPerfect(QUrl::fromLocalFile(path));
-    QVERIFY(player.isLoading()); // asked, waiting for the answer
+    QCOMPARE(player.state(), BitPerfectAudioPlayer::PlaybackState::WaitingForDevice); // asked, no answer yet
     QTRY_VERIFY(!player.isLoading());
     QCOMPARE(holder->requests(), QList<int>{10});
     if (!grants) {
         QVERIFY(!player.isPlaying());
-        QCOMPARE(player.failure(), PlaybackFailure::DeviceBusy);
+        QCOMPARE(player.failure().kind, FailureKind::DeviceBusy);
         QCOMPARE(reservationOwner(), holder->bus().baseService());
         QVERIFY2(!QFile::exists(record), "the card was opened although its holder refused");
         return;
@@ -569,7 +569,7 @@ void AlsaTest::cardIsReservedOnTheSessionBus()
     QCOMPARE(holder->bus().interface()->registerService(kReservation, QDBusConnectionInterface::ReplaceExistingService,
                                                        QDBusConnectionInterface::AllowReplacement).value(),
              QDBusConnectionInterface::ServiceRegistered);
-    QCOMPARE(player.failure(), PlaybackFailure::DeviceTaken);
+    QCOMPARE(player.failure().kind, FailureKind::DeviceTaken);
 }
 
 // A card a sound server holds is asked for again, the track shown as
@@ -613,7 +613,7 @@ void AlsaTest::aCardAskedForAgainGoesOnWhereTheSoundWas()
         from = player.currentFrame();
         QVERIFY(from > 0 && from <= QFileInfo(first).size() / 4); // where the sound stopped
     }
-    QVERIFY(player.isLoading() && !player.isPlaying());
+    QCOMPARE(player.state(), BitPerfectAudioPlayer::PlaybackState::WaitingForDevice);
     if (how == "seek") {
         player.seek(1.5);
         from = 72000;

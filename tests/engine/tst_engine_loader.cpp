@@ -3,7 +3,7 @@
 // every kind ends in a clean refusal, without hanging, within the memory budget.
 #include "HostileFiles.h"
 #include "MemoryBudget.h"
-#include "PlaybackFailure.h"
+#include "NowPlayingLabels.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
 #include "TrackLoadWorker.h"
@@ -31,8 +31,11 @@ std::optional<LoadedTrack> load(const QString &path, QString *reason = nullptr)
     TrackLoad loaded = hostile::underWatchdog([path] { return loadTrack(QFile::encodeName(path)); });
     if (auto *track = std::get_if<LoadedTrack>(&loaded))
         return std::move(*track);
-    if (reason) // the words the now-playing card shows
-        *reason = failureText(failureOf(std::get<LoadProblem>(loaded)), {}, 0.0);
+    if (reason) { // the words the now-playing card shows
+        PlaybackFailure failure;
+        failure.kind = failureOf(std::get<LoadProblem>(loaded));
+        *reason = failureText(failure, {});
+    }
     return std::nullopt;
 }
 

@@ -22,12 +22,15 @@ private:
     double m_now = 1000.0;
 };
 
+// Where the engine's loads run: on its worker, or at once.
+enum class LoadMode { Background, Inline };
+
 struct QueueRig
 {
     // Inline unless a test is about loading in the background: the engine
     // has then started or failed before each command returns.
-    explicit QueueRig(BitPerfectAudioPlayer::LoadMode mode = BitPerfectAudioPlayer::LoadMode::Inline)
-        : player(platform, mode)
+    explicit QueueRig(LoadMode mode = LoadMode::Inline)
+        : player(platform, mode == LoadMode::Inline ? loadsAtOnce() : workerLoads())
     {
         platform.addDevice({1, QStringLiteral("Speakers")});
         platform.setDefaultOutputDevice(1);

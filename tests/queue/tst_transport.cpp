@@ -1,5 +1,6 @@
 // The transport as a listener uses it: tracks played to their end one after
 // another, the commands in every state, and the wall-clock progress.
+#include "NowPlaying.h"
 #include "QueueRig.h"
 
 #include <QSignalSpy>
@@ -97,11 +98,11 @@ void TransportTest::indicesAndFractionsOutOfRange()
 // on that track with its reason shown; Play or a click tries it again.
 void TransportTest::aFailedStartLeavesTheQueueOnIt_data()
 {
-    QTest::addColumn<BitPerfectAudioPlayer::LoadMode>("mode");
+    QTest::addColumn<LoadMode>("mode");
     QTest::addColumn<bool>("damaged"); // else a rate the device does not run at
     QTest::addColumn<bool>("whilePlaying");
     QTest::addColumn<QString>("reason");
-    const auto inl = BitPerfectAudioPlayer::LoadMode::Inline, bg = BitPerfectAudioPlayer::LoadMode::Background;
+    const auto inl = LoadMode::Inline, bg = LoadMode::Background;
     const QString damaged = "The file is damaged", rate = "Could not open DAC: does not play 192000 Hz";
     QTest::newRow("damaged file while playing") << inl << true << true << damaged;
     QTest::newRow("damaged file while playing, loaded in the background") << bg << true << true << damaged;
@@ -112,7 +113,7 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt_data()
 
 void TransportTest::aFailedStartLeavesTheQueueOnIt()
 {
-    QFETCH(BitPerfectAudioPlayer::LoadMode, mode);
+    QFETCH(LoadMode, mode);
     QFETCH(bool, damaged);
     QFETCH(bool, whilePlaying);
     QFETCH(QString, reason);
@@ -126,7 +127,9 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt()
     QCoreApplication::processEvents(); // the first track has been playing for a while
     if (!whilePlaying)
         rig.transport.stopPlayback();
-    QSignalSpy reasons(&rig.player, &BitPerfectAudioPlayer::failureReasonChanged);
+    NowPlaying card(rig.queue, rig.transport, rig.player, rig.waveforms,
+                    [&](quint32 id) { return deviceNameOf(rig.platform, id); });
+    QSignalSpy reasons(&card, &NowPlaying::failureReasonChanged);
     for (const double click : {0.0, -1.0, 0.5}) { // a click at the start, Play, a click at the middle
         reasons.clear();
         click < 0 ? rig.transport.togglePausePlayback() : rig.transport.playTrack(1, click);
@@ -136,7 +139,7 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt()
         QCOMPARE(rig.queue.currentIndex(), 1);
         QVERIFY(!rig.player.isPlaying());
         QCOMPARE(rig.player.currentURL(), bad);
-        QCOMPARE(rig.player.failureReason(), reason);
+        QCOMPARE(card.failureReason(), reason);
         QCOMPARE(reasons.count(), click == 0.0 ? 1 : 2); // a retry clears it, then sets it again
     }
 }
@@ -144,7 +147,7 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt()
 // A long load is neither progress nor the end of the track; Play while it lasts would restart it.
 void TransportTest::commandsWhileATrackLoads()
 {
-    QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
+    QueueRig rig(LoadMode::Background);
     const QUrl url = rig.track("long.wav", 441000), first = rig.track("first.wav");
     rig.intake.loadPlaylist({first, rig.track("next.wav"), url});
     // No worker decodes the track beside its load; its waveform comes from memory.
@@ -227,7 +230,7 @@ void TransportTest::aVanishedDeviceStopsTheTrackAndTheQueue()
 
 void TransportTest::aDevicePluggedInWhileATrackLoadsPlaysIt()
 {
-    QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
+    QueueRig rig(LoadMode::Background);
     const QUrl url = rig.track("long.wav", 441000);
     rig.intake.loadPlaylist({url});
     QVERIFY(rig.player.isLoading());

@@ -59,8 +59,8 @@ void QueueViewsTest::trackListRowsChangeOneAtATime()
 // track's length: the panel shows neither the Play symbol nor that length.
 void QueueViewsTest::thePanelTellsALoadFromTheTrackBefore()
 {
-    QueueRig rig(BitPerfectAudioPlayer::LoadMode::Background);
-    NowPlaying panel(rig.queue, rig.transport, rig.player, rig.waveforms);
+    QueueRig rig(LoadMode::Background);
+    NowPlaying panel(rig.queue, rig.transport, rig.player, rig.waveforms, {});
     QSignalSpy changes(&panel, &NowPlaying::playPauseChanged);
     rig.intake.loadPlaylist({rig.track("short.wav"), rig.track("next.wav"), rig.track("Café Noir.wav", 441000)});
     QVERIFY(rig.player.isLoading());
