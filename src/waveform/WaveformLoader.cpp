@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -24,6 +25,11 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIdleExit = std::chrono::seconds(30);
 // At quit, how long cancelled extractions get to reach their next check.
 constexpr auto kQuitGrace = std::chrono::milliseconds(500);
+
+// Waiting tasks start by priority, then first asked first.
+constexpr auto byTurn = [](const auto &a, const auto &b) {
+    return std::pair(a->priority, a->order) < std::pair(b->priority, b->order);
+};
 
 void writeErrorLine(const QString &description)
 {
@@ -45,6 +51,7 @@ struct WaveformLoader::Task
     quint64 order = 0;                      // among equals, first asked first; guarded by Pool::mutex
     bool waiting = true;                    // no worker took it yet; guarded by Pool::mutex
     bool prefetched = false;                // asked for as the head of a new queue; GUI thread
+    std::optional<FramesInMemory> frames;   // a track in memory to play, no file decoded; set before queueing
 };
 
 // What the workers share with the loader; it outlives the loader while any
@@ -52,9 +59,7 @@ struct WaveformLoader::Task
 struct WaveformLoader::Pool
 {
     Pool(Extractor extractor, int maxWorkers, std::chrono::milliseconds stallLimit)
-        : extractor(std::move(extractor)), maxWorkers(maxWorkers), stallLimit(stallLimit)
-    {
-    }
+        : extractor(std::move(extractor)), maxWorkers(maxWorkers), stallLimit(stallLimit) {}
 
     const Extractor extractor;
     const int maxWorkers;
@@ -83,9 +88,7 @@ struct WaveformLoader::Pool
 
 std::deque<std::shared_ptr<WaveformLoader::Task>>::iterator WaveformLoader::Pool::next()
 {
-    return std::min_element(queue.begin(), queue.end(), [](const auto &a, const auto &b) {
-        return std::pair(a->priority, a->order) < std::pair(b->priority, b->order);
-    });
+    return std::min_element(queue.begin(), queue.end(), byTurn);
 }
 
 WaveformResult WaveformLoader::Pool::run(const std::shared_ptr<Task> &task, StallGuardedWorker &worker) const
@@ -95,10 +98,13 @@ WaveformResult WaveformLoader::Pool::run(const std::shared_ptr<Task> &task, Stal
     // A task cancelled while it waited for a worker never starts a decoder.
     if (task->cancelled)
         return cancelled;
-    WaveformResult result = extractor(task->url, maxWaveformSamples, [&task, &worker] {
+    const auto isCancelled = [&task, &worker] {
         worker.progressed();
         return task->cancelled.load();
-    });
+    };
+    WaveformResult result = task->frames
+                                ? makeWaveformFromMemory(task->url, *task->frames, maxWaveformSamples, isCancelled)
+                                : extractor(task->url, maxWaveformSamples, isCancelled);
     if (std::holds_alternative<LoadedWaveform>(result) && task->cancelled)
         return cancelled;
     return result;
@@ -200,30 +206,10 @@ void WaveformLoader::loadWaveformFromMemory(const QUrl &url, const FramesInMemor
     if (m_samples.contains(url))
         return;
     auto task = std::make_shared<Task>(url);
-    try {
-        // No decoder runs here, so nothing can hang: no stall check, no pool.
-        std::thread([pool = m_pool, task, frames] {
-            // Behind the track's start and the interface, as the pool's workers.
-            setpriority(PRIO_PROCESS, id_t(gettid()), 10);
-            WaveformResult result = makeWaveformFromMemory(task->url, frames, maxWaveformSamples,
-                                                           [&task] { return task->cancelled.load(); });
-            const std::lock_guard lock(pool->mutex);
-            if (WaveformLoader *owner = pool->owner) {
-                QMetaObject::invokeMethod(owner, handover::Queued([owner, task, result = std::move(result)] {
-                                              owner->finishTask(task, result);
-                                          }),
-                                          Qt::QueuedConnection);
-            }
-        }).detach();
-    } catch (const std::system_error &) {
-        loadWaveform(url, Priority::Playing); // no thread to spare: the pool decodes it
-        return;
-    }
-    // One waiting never starts a decoder; one running stops at its next chunk.
-    if (const auto previous = m_tasks.value(url))
-        previous->cancelled = true;
-    m_tasks.insert(url, task);
-    setLoading(url, true);
+    task->frames = frames;
+    queueTask(task);
+    prioritise(task, Priority::Playing);
+    startWorkers();
 }
 
 // The URL's task, queued now unless one is loading already; none while a
@@ -232,16 +218,22 @@ std::shared_ptr<WaveformLoader::Task> WaveformLoader::waitingOrNewTask(const QUr
 {
     if (m_loading.contains(url))
         return m_tasks.value(url);
-    setLoading(url, true);
     auto task = std::make_shared<Task>(url);
-    // A handle left over from before a reset belongs to a task nobody could
-    // cancel any more once replaced.
-    if (const auto previous = m_tasks.value(url))
+    queueTask(task);
+    return task;
+}
+
+// Queues `task` as its URL's one. The task it replaces (left over from before
+// a reset, or one that would decode a file now in memory) is cancelled: one
+// waiting never starts a decoder, one running stops at its next chunk.
+void WaveformLoader::queueTask(const std::shared_ptr<Task> &task)
+{
+    if (const auto previous = m_tasks.value(task->url))
         previous->cancelled = true;
-    m_tasks.insert(url, task);
+    m_tasks.insert(task->url, task);
+    setLoading(task->url, true);
     std::lock_guard lock(m_pool->mutex);
     m_pool->queue.push_back(task);
-    return task;
 }
 
 void WaveformLoader::prioritise(const std::shared_ptr<Task> &task, Priority priority)
@@ -301,18 +293,19 @@ void WaveformLoader::dropWaiting(const QUrl &url)
 
 void WaveformLoader::yieldToPlayback(bool yield)
 {
-    {
-        std::lock_guard lock(m_pool->mutex);
-        m_pool->yielding = yield;
-    }
-    startWorkers();
+    keepWorkersWaiting(&Pool::yielding, yield);
 }
 
 void WaveformLoader::holdWorkers(bool hold)
 {
+    keepWorkersWaiting(&Pool::held, hold);
+}
+
+void WaveformLoader::keepWorkersWaiting(bool Pool::*reason, bool wait)
+{
     {
         std::lock_guard lock(m_pool->mutex);
-        m_pool->held = hold;
+        (*m_pool).*reason = wait;
     }
     startWorkers();
 }
@@ -321,9 +314,7 @@ QList<QUrl> WaveformLoader::queuedURLs() const
 {
     std::lock_guard lock(m_pool->mutex);
     std::vector<std::shared_ptr<Task>> waiting(m_pool->queue.begin(), m_pool->queue.end());
-    std::stable_sort(waiting.begin(), waiting.end(), [](const auto &a, const auto &b) {
-        return std::pair(a->priority, a->order) < std::pair(b->priority, b->order);
-    });
+    std::stable_sort(waiting.begin(), waiting.end(), byTurn);
     QList<QUrl> urls;
     for (const auto &task : waiting)
         urls.append(task->url);

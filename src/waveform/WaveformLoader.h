@@ -57,8 +57,8 @@ public:
     void rowShown(const QUrl &url);
     void rowHidden(const QUrl &url);
     // The track at `url` is in memory to play: its waveform is made from those
-    // frames on a thread of its own, at once, and the file is not decoded
-    // again: the URL's task that waits never starts a decoder, and one that
+    // frames by the pool, before any other request, and the file is not
+    // decoded again: the URL's task that waits never starts a decoder, and one that
     // runs is cancelled. Nothing when the waveform is known.
     void loadWaveformFromMemory(const QUrl &url, const FramesInMemory &frames);
     // Asks every task to stop and forgets their handles; the caches stay.
@@ -104,6 +104,8 @@ private:
     void setLoading(const QUrl &url, bool loading);
     void dropWaiting(const QUrl &url);
     std::shared_ptr<Task> waitingOrNewTask(const QUrl &url);
+    void queueTask(const std::shared_ptr<Task> &task);
+    void keepWorkersWaiting(bool Pool::*reason, bool wait);
     void prioritise(const std::shared_ptr<Task> &task, Priority priority);
 
     Extractor m_extractor;
