@@ -172,21 +172,28 @@ CheckedAudioFile &CheckedAudioFile::operator=(CheckedAudioFile &&other) noexcept
     return *this;
 }
 
+// Opens `path` unless it names no regular file with bytes in it.
+std::optional<FileRefusal> CheckedAudioFile::openRegular(const QByteArray &path)
+{
+    m_fd = Fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (m_fd.fd < 0)
+        return refusalForErrno(errno);
+    if (fstat(m_fd.fd, &m_stat) != 0)
+        return FileRefusal{FileRefusal::Unreadable, {}, {}};
+    if (S_ISDIR(m_stat.st_mode))
+        return FileRefusal{FileRefusal::Folder, {}, {}};
+    if (!S_ISREG(m_stat.st_mode))
+        return FileRefusal{FileRefusal::NotRegularFile, {}, {}};
+    if (m_stat.st_size <= 0)
+        return FileRefusal{FileRefusal::Empty, {}, {}};
+    return std::nullopt;
+}
+
 std::variant<CheckedAudioFile, FileRefusal> CheckedAudioFile::open(const QByteArray &path)
 {
     CheckedAudioFile file;
-    file.m_fd = Fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.m_fd.fd < 0)
-        return refusalForErrno(errno);
-    if (fstat(file.m_fd.fd, &file.m_stat) != 0)
-        return FileRefusal{FileRefusal::Unreadable, {}, {}};
-    if (S_ISDIR(file.m_stat.st_mode))
-        return FileRefusal{FileRefusal::Folder, {}, {}};
-    if (!S_ISREG(file.m_stat.st_mode))
-        return FileRefusal{FileRefusal::NotRegularFile, {}, {}};
-    if (file.m_stat.st_size <= 0)
-        return FileRefusal{FileRefusal::Empty, {}, {}};
-
+    if (std::optional<FileRefusal> refused = file.openRegular(path))
+        return *refused;
     const FileBytes reader(file.m_fd.fd, qint64(file.m_stat.st_size));
     const std::optional<Container> container = sniff(reader);
     const std::optional<AudioFamily> named = familyOfName(path);

@@ -77,6 +77,7 @@ private:
     };
 
     CheckedAudioFile() = default;
+    std::optional<FileRefusal> openRegular(const QByteArray &path);
 
     // Declared before the handle, so the descriptor outlives libsndfile's use of it.
     Fd m_fd;
