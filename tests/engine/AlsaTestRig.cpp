@@ -52,19 +52,16 @@ QByteArray configuration(const QByteArray &dir, Devices devices)
 
 } // namespace
 
-bool install(const QString &dir, QString *error, Devices devices)
+void install(const QString &dir, Devices devices)
 {
     const QByteArray encoded = QFile::encodeName(QDir(dir).absolutePath());
     QDir().mkpath(dir + "/capture");
     QDir().mkpath(dir + "/dac");
     QFile file(dir + "/asound-test.conf");
-    if (!file.open(QIODevice::WriteOnly) || file.write(configuration(encoded, devices)) < 0) {
-        *error = file.errorString();
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly) || file.write(configuration(encoded, devices)) < 0)
+        qFatal("cannot write %s: %s", qPrintable(file.fileName()), qPrintable(file.errorString()));
     file.close();
     qputenv("ALSA_CONFIG_PATH", QFile::encodeName(file.fileName()));
-    return true;
 }
 
 QList<QByteArray> captures(const QString &dir)
@@ -77,6 +74,19 @@ QList<QByteArray> captures(const QString &dir)
             out << file.readAll();
     }
     return out;
+}
+
+bool capturedWholeInOrder(const QString &dir, const QList<QByteArray> &tracks)
+{
+    const QByteArray captured = captures(dir).join();
+    qsizetype at = 0;
+    for (const QByteArray &track : tracks) {
+        const qsizetype found = track.isEmpty() ? -1 : captured.indexOf(track, at);
+        if (found < 0 || captured.mid(at, found - at).count('\0') != found - at)
+            return false;
+        at = found + track.size();
+    }
+    return captured.mid(at).count('\0') == captured.size() - at;
 }
 
 } // namespace alsarig

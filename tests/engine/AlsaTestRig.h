@@ -34,14 +34,20 @@ inline constexpr int kReservedCard = 0;
 
 enum class Devices { All, CaptureOnly };
 
-// Writes the configuration into `dir` and points ALSA at it; false with a
-// reason when the file cannot be written. CaptureOnly leaves quorvel_capture
-// as the one test device, the one the real program picks by itself even on
-// a machine with sound cards.
-bool install(const QString &dir, QString *error, Devices devices = Devices::All);
+// Writes the configuration into `dir` and points ALSA at it; a file that
+// cannot be written ends the test run. CaptureOnly leaves quorvel_capture as
+// the one test device, the one the real program picks by itself even on a
+// machine with sound cards.
+void install(const QString &dir, Devices devices = Devices::All);
 
 // The captures of quorvel_capture in play order (ALSA numbers the files of a
 // format .0001, .0002, ... after the first).
 QList<QByteArray> captures(const QString &dir);
+
+// Whether the captures, joined, hold every track whole and in order with only
+// the silence that pads a stream's last period around them: tracks of one
+// format reach the device as one stream or as several, as the next track was in
+// memory in time or not.
+bool capturedWholeInOrder(const QString &dir, const QList<QByteArray> &tracks);
 
 } // namespace alsarig

@@ -21,28 +21,21 @@ constexpr char kConfig[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-
 )";
 } // namespace
 
-bool PrivateBus::start(const QString &dir, QString *error)
+void PrivateBus::start(const QString &dir)
 {
     const QString config = dir + QStringLiteral("/private-bus.conf");
-    if (!testfiles::writeAll(config, kConfig)) {
-        *error = QStringLiteral("cannot write ") + config;
-        return false;
-    }
+    if (!testfiles::writeAll(config, kConfig))
+        qFatal("cannot write %s", qPrintable(config));
     m_daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_daemon.start(QStringLiteral("dbus-daemon"), {"--config-file=" + config, "--nofork", "--print-address=1"});
-    if (!m_daemon.waitForStarted()) {
-        *error = QStringLiteral("dbus-daemon is missing (scripts/install-deps --test)");
-        return false;
-    }
+    if (!m_daemon.waitForStarted())
+        qFatal("dbus-daemon is missing (scripts/install-deps --test)");
     while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(20000)) {
     }
     m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    if (m_address.isEmpty()) {
-        *error = QStringLiteral("dbus-daemon gave no address");
-        return false;
-    }
+    if (m_address.isEmpty())
+        qFatal("dbus-daemon gave no address");
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
-    return true;
 }
 
 void PrivateBus::stop()
