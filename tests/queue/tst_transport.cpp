@@ -13,11 +13,10 @@ class TransportTest : public QObject
 
 private slots:
     void threeTracksPlayThroughInOrder();
-    void pauseKeepsTheProgressAcrossAWait();
     void indicesAndFractionsOutOfRange();
     void aFailedStartLeavesTheQueueOnIt_data();
     void aFailedStartLeavesTheQueueOnIt();
-    void commandsWhileATrackLoads();
+    void aLoadOrAPauseIsNeitherProgressNorTheEnd();
     void racesAtTheEndOfATrack_data();
     void racesAtTheEndOfATrack();
     void aVanishedDeviceStopsTheTrackAndTheQueue();
@@ -50,29 +49,6 @@ void TransportTest::threeTracksPlayThroughInOrder()
     QVERIFY(rig.player.isPlaying());
     QCOMPARE(rig.queue.currentIndex(), 2);
     QCOMPARE(rig.transport.playbackProgress(), 0.0);
-}
-
-// A pause is neither progress nor the end of the track.
-void TransportTest::pauseKeepsTheProgressAcrossAWait()
-{
-    QueueRig rig;
-    rig.intake.loadPlaylist({rig.track("long.wav", 441000), rig.track("next.wav")});
-    QCoreApplication::processEvents(); // the GUI thread has seen it playing
-    rig.clock.advance(4.0);
-    rig.transport.tick();
-    rig.transport.togglePausePlayback();
-    QVERIFY(rig.player.isPaused());
-    rig.clock.advance(60.0);
-    rig.transport.tick();
-    QCoreApplication::processEvents();
-    QCOMPARE(rig.transport.playbackProgress(), 0.4);
-    QCOMPARE(rig.queue.currentIndex(), 0);
-
-    rig.transport.togglePausePlayback();
-    QVERIFY(rig.player.isPlaying());
-    rig.clock.advance(1.0);
-    rig.transport.tick();
-    QVERIFY(qAbs(rig.transport.playbackProgress() - 0.5) < 1e-9);
 }
 
 void TransportTest::indicesAndFractionsOutOfRange()
@@ -144,12 +120,13 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt()
     }
 }
 
-// A long load is neither progress nor the end of the track; Play while it lasts would restart it.
-void TransportTest::commandsWhileATrackLoads()
+// A long load, or a pause, is neither progress nor the end of the track; Play
+// while a load lasts would restart it.
+void TransportTest::aLoadOrAPauseIsNeitherProgressNorTheEnd()
 {
     QueueRig rig(LoadMode::Background);
     const QUrl url = rig.track("long.wav", 441000), first = rig.track("first.wav");
-    rig.intake.loadPlaylist({first, rig.track("next.wav"), url});
+    rig.intake.loadPlaylist({first, rig.track("next.wav"), url, rig.track("after.wav")});
     // No worker decodes the track beside its load; its waveform comes from memory.
     QCOMPARE(rig.waveforms.queuedURLs().value(0), first);
     QTRY_VERIFY(rig.player.isPlaying());
@@ -170,6 +147,18 @@ void TransportTest::commandsWhileATrackLoads()
     QVERIFY(qAbs(rig.transport.playbackProgress() - 0.5) < 1e-9);
     QCOMPARE(rig.platform.renderStep(1), 1);
     QCOMPARE(rig.platform.captured(1).right(4), rig.dataOf(url).mid(176400 * 4, 4));
+    rig.transport.togglePausePlayback();
+    QVERIFY(rig.player.isPaused());
+    rig.clock.advance(60.0);
+    rig.transport.tick();
+    QCoreApplication::processEvents();
+    QVERIFY(qAbs(rig.transport.playbackProgress() - 0.5) < 1e-9);
+    QCOMPARE(rig.queue.currentIndex(), 2);
+    rig.transport.togglePausePlayback();
+    QVERIFY(rig.player.isPlaying());
+    rig.clock.advance(1.0);
+    rig.transport.tick();
+    QVERIFY(qAbs(rig.transport.playbackProgress() - 0.6) < 1e-9);
 
     rig.transport.playTrack(0, 0.5);
     QVERIFY(rig.player.isLoading());
