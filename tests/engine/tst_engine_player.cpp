@@ -21,14 +21,6 @@ constexpr quint32 kDac = 3;
 constexpr int kBytesPerFrame = 4; // 16-bit stereo
 constexpr int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
-// Where loads run: on the worker, or at once within the call that asks.
-enum class LoadMode { Background, Inline };
-
-std::unique_ptr<LoadRunner> runnerFor(LoadMode mode)
-{
-    return mode == LoadMode::Inline ? loadsAtOnce() : workerLoads();
-}
-
 // Runs an action once, just before the first queued call reaches the player:
 // the moment a finished load's result waits to be started.
 class BeforeFirstQueuedCall : public QObject
@@ -57,7 +49,6 @@ private:
 
 } // namespace
 
-Q_DECLARE_METATYPE(LoadMode)
 Q_DECLARE_METATYPE(FailureKind)
 
 class PlayerTest : public QObject
@@ -81,7 +72,11 @@ private slots:
 
 private:
     QUrl track(const QString &name, qint64 frames, int format = wav16);
-    void makePlayer(LoadMode mode) { m_player = std::make_unique<BitPerfectAudioPlayer>(*m_platform, runnerFor(mode)); }
+    // Loads on the worker, or at once within the call that asks.
+    void makePlayer(bool atOnce)
+    {
+        m_player = std::make_unique<BitPerfectAudioPlayer>(*m_platform, atOnce ? loadsAtOnce() : workerLoads());
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SimulatedAudioPlatform> m_platform;
@@ -97,7 +92,7 @@ void PlayerTest::init()
     m_platform->addDevice({kMicrophone, "Microphone", false});
     m_platform->addDevice({kDac, "DAC"});
     m_platform->setDefaultOutputDevice(kSpeakers);
-    makePlayer(LoadMode::Background);
+    makePlayer(false);
 }
 
 void PlayerTest::cleanup()
@@ -119,12 +114,12 @@ QUrl PlayerTest::track(const QString &name, qint64 frames, int format)
 // loads or after 1,000 frames played; a seek out of range changes nothing.
 void PlayerTest::startAndSeekLandOnTheirFrame_data()
 {
-    QTest::addColumn<LoadMode>("mode");
+    QTest::addColumn<bool>("atOnce");
     QTest::addColumn<double>("fraction");
     QTest::addColumn<QString>("seekWhile"); // "loading", "playing", "replaying" (from memory) or none
     QTest::addColumn<double>("seconds");
     QTest::addColumn<qint64>("frame");
-    const LoadMode bg = LoadMode::Background, inl = LoadMode::Inline;
+    const bool bg = false, inl = true;
     QTest::newRow("middle") << bg << 0.5 << "" << 0.0 << qint64(2205);
     QTest::newRow("loaded inline, truncated toward zero") << inl << 0.33333 << "" << 0.0 << qint64(1469);
     QTest::newRow("beyond the end") << bg << 1.7 << "" << 0.0 << qint64(4410);
@@ -138,12 +133,12 @@ void PlayerTest::startAndSeekLandOnTheirFrame_data()
 
 void PlayerTest::startAndSeekLandOnTheirFrame()
 {
-    QFETCH(LoadMode, mode);
+    QFETCH(bool, atOnce);
     QFETCH(double, fraction);
     QFETCH(QString, seekWhile);
     QFETCH(double, seconds);
     QFETCH(qint64, frame);
-    makePlayer(mode);
+    makePlayer(atOnce);
     const QUrl url = track("t.wav", 4410);
     // Each track read from its file offers its frames once, while still
     // loading: the waveform takes them before the pool may decode the file.
@@ -224,12 +219,12 @@ void PlayerTest::aLoadIsOvertakenByALaterRequest()
 
 void PlayerTest::failedPlayLeavesIdle_data()
 {
-    QTest::addColumn<LoadMode>("mode");
+    QTest::addColumn<bool>("atOnce");
     QTest::addColumn<QString>("file"); // "missing", "empty", "remote" or "good"
     QTest::addColumn<quint32>("device"); // 0: the default, which is gone
     QTest::addColumn<FailureKind>("failure");
     using F = FailureKind;
-    const LoadMode bg = LoadMode::Background, inl = LoadMode::Inline;
+    const bool bg = false, inl = true;
     QTest::newRow("missing file") << bg << "missing" << kSpeakers << F::FileNotFound;
     QTest::newRow("empty file") << inl << "empty" << kSpeakers << F::UnreadableFile;
     QTest::newRow("not a local file") << bg << "remote" << kSpeakers << F::UnreadableFile;
@@ -242,11 +237,11 @@ void PlayerTest::failedPlayLeavesIdle_data()
 // Refusals by real devices are in tst_engine_alsa.
 void PlayerTest::failedPlayLeavesIdle()
 {
-    QFETCH(LoadMode, mode);
+    QFETCH(bool, atOnce);
     QFETCH(QString, file);
     QFETCH(quint32, device);
     QFETCH(FailureKind, failure);
-    makePlayer(mode);
+    makePlayer(atOnce);
     m_player->playBitPerfect(track("playing.wav", 4000));
     QTRY_VERIFY(m_player->isPlaying());
     if (device != 0)
@@ -301,7 +296,7 @@ void PlayerTest::aPausedTrackResumesOnTheDeviceSelectedNow()
     QFETCH(bool, dacUnplugged);
     QFETCH(quint32, selected);
     QFETCH(FailureKind, failure);
-    makePlayer(LoadMode::Inline);
+    makePlayer(true);
     const QUrl url = track("t.wav", 4410);
     const QByteArray data = testaudio::rawData(url.toLocalFile());
     m_player->playBitPerfect(url);
@@ -359,7 +354,7 @@ void PlayerTest::theDeviceIsReadyWhenTheDecodeEnds()
 // follows it gaplessly.
 void PlayerTest::aNewReadAheadLeavesTheTrackPlayingAlone()
 {
-    makePlayer(LoadMode::Inline);
+    makePlayer(true);
     const QList<QUrl> urls{track("1.wav", 1000), track("2.wav", 2000), track("3.wav", 1000)};
     m_player->playBitPerfect(urls[0]);
     m_player->preloadNext(urls[1]);

@@ -16,13 +16,7 @@ namespace {
 
 StreamFormat layout(SampleKind kind, quint32 bits, bool bigEndian)
 {
-    StreamFormat f;
-    f.sampleRate = 48000;
-    f.channels = 1;
-    f.kind = kind;
-    f.bitsPerSample = bits;
-    f.bigEndian = bigEndian;
-    return f;
+    return {.sampleRate = 48000, .channels = 1, .kind = kind, .bitsPerSample = bits, .bigEndian = bigEndian};
 }
 
 QByteArray reversedEach(const QByteArray &in, int width)

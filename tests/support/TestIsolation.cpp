@@ -27,11 +27,13 @@ public:
         }
         m_home = pattern;
         setenv("HOME", m_home.c_str(), 1);
-        makeDirectory("XDG_CONFIG_HOME", "/config");
-        makeDirectory("XDG_DATA_HOME", "/data");
-        makeDirectory("XDG_CACHE_HOME", "/cache");
-        makeDirectory("XDG_STATE_HOME", "/state");
-        makeDirectory("XDG_RUNTIME_DIR", "/runtime");
+        for (const auto &[variable, relative] : {std::pair{"XDG_CONFIG_HOME", "/config"}, {"XDG_DATA_HOME", "/data"},
+                                                 {"XDG_CACHE_HOME", "/cache"}, {"XDG_STATE_HOME", "/state"},
+                                                 {"XDG_RUNTIME_DIR", "/runtime"}}) {
+            const std::string path = m_home + relative;
+            mkdir(path.c_str(), 0700);
+            setenv(variable, path.c_str(), 1);
+        }
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
         // The host's sound server is never asked (the runtime folder above
         // already hides its socket).
@@ -50,20 +52,12 @@ public:
     ~TestIsolation()
     {
         const char *keep = std::getenv("QUORVEL_KEEP_TEST_FILES");
-        if (keep && *keep)
-            return;
         std::error_code ignored;
-        std::filesystem::remove_all(m_home, ignored);
+        if (!keep || !*keep)
+            std::filesystem::remove_all(m_home, ignored);
     }
 
 private:
-    void makeDirectory(const char *variable, const char *relative)
-    {
-        const std::string path = m_home + relative;
-        mkdir(path.c_str(), 0700);
-        setenv(variable, path.c_str(), 1);
-    }
-
     std::string m_home;
 };
 
