@@ -121,19 +121,29 @@ void TransportTest::aFailedStartLeavesTheQueueOnIt()
 }
 
 // A long load, or a pause, is neither progress nor the end of the track; Play
-// while a load lasts would restart it.
+// while a load lasts would restart it. While a track loads the engine is
+// stopped and still holds the previous track's length: the now-playing panel
+// shows neither the Play symbol nor that length.
 void TransportTest::aLoadOrAPauseIsNeitherProgressNorTheEnd()
 {
     QueueRig rig(LoadMode::Background);
-    const QUrl url = rig.track("long.wav", 441000), first = rig.track("first.wav");
+    NowPlaying panel(rig.queue, rig.transport, rig.player, rig.waveforms, {});
+    QSignalSpy changes(&panel, &NowPlaying::playPauseChanged);
+    const QUrl url = rig.track("Café Noir.wav", 441000), first = rig.track("first.wav");
     rig.intake.loadPlaylist({first, rig.track("next.wav"), url, rig.track("after.wav")});
-    // No worker decodes the track beside its load; its waveform comes from memory.
-    QCOMPARE(rig.waveforms.queuedURLs().value(0), first);
+    QVERIFY(panel.isPlayPauseBusy());
+    QCOMPARE(changes.count(), 1);
     QTRY_VERIFY(rig.player.isPlaying());
-    QTRY_COMPARE(rig.waveforms.samplesFor(first), std::get<LoadedWaveform>(makeWaveformData(first, 500)).samples);
+    QVERIFY(!panel.isPlayPauseBusy());
+    QCOMPARE(panel.currentTrackDuration(), 0.1);
     rig.transport.playTrack(2, 0.4); // neither in memory nor being read ahead
     QVERIFY(rig.player.isLoading());
     QVERIFY(rig.transport.canStop());
+    QCOMPARE(rig.player.duration(), 0.1);
+    QVERIFY(panel.currentTrackDuration() != 0.1);
+    QVERIFY(panel.isPlayPauseBusy());
+    QCOMPARE(panel.currentTrackTitle(), QStringLiteral("Café Noir.wav")); // not percent-encoded
+    QCOMPARE(panel.trackPositionLabel(), "03 / 04");
     rig.transport.togglePausePlayback();
     rig.clock.advance(3.0);
     rig.transport.tick();
@@ -147,8 +157,13 @@ void TransportTest::aLoadOrAPauseIsNeitherProgressNorTheEnd()
     QVERIFY(qAbs(rig.transport.playbackProgress() - 0.5) < 1e-9);
     QCOMPARE(rig.platform.renderStep(1), 1);
     QCOMPARE(rig.platform.captured(1).right(4), rig.dataOf(url).mid(176400 * 4, 4));
+    QCOMPARE(panel.currentTrackDuration(), 10.0);
+    QCOMPARE(panel.playPauseIcon(), "pause-fill");
+    changes.clear();
     rig.transport.togglePausePlayback();
     QVERIFY(rig.player.isPaused());
+    QCOMPARE(panel.playPauseIcon(), "play-fill");
+    QCOMPARE(changes.count(), 1);
     rig.clock.advance(60.0);
     rig.transport.tick();
     QCoreApplication::processEvents();

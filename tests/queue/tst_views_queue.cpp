@@ -1,8 +1,7 @@
-// What the queue's views are given: the track list model's rows, and the
-// now-playing panel while a track loads.
+// What the queue's list view is given: the track list model's rows (the
+// now-playing panel while a track loads is in tst_transport).
 #include "QueueRig.h"
 
-#include "NowPlaying.h"
 #include "TrackListModel.h"
 
 #include <QAbstractItemModelTester>
@@ -15,7 +14,6 @@ class QueueViewsTest : public QObject
 
 private slots:
     void trackListRowsChangeOneAtATime();
-    void thePanelTellsALoadFromTheTrackBefore();
 };
 
 // Every row is its own queue position, so a URL queued twice is two rows;
@@ -53,37 +51,6 @@ void QueueViewsTest::trackListRowsChangeOneAtATime()
 
     rig.intake.loadPlaylist({rig.track("other.wav")});
     QCOMPARE(model.rowCount(), 1);
-}
-
-// While a track loads the engine is stopped and still holds the previous
-// track's length: the panel shows neither the Play symbol nor that length.
-void QueueViewsTest::thePanelTellsALoadFromTheTrackBefore()
-{
-    QueueRig rig(LoadMode::Background);
-    NowPlaying panel(rig.queue, rig.transport, rig.player, rig.waveforms, {});
-    QSignalSpy changes(&panel, &NowPlaying::playPauseChanged);
-    rig.intake.loadPlaylist({rig.track("short.wav"), rig.track("next.wav"), rig.track("Café Noir.wav", 441000)});
-    QVERIFY(rig.player.isLoading());
-    QVERIFY(panel.isPlayPauseBusy());
-    QCOMPARE(changes.count(), 1);
-    QTRY_VERIFY(rig.player.isPlaying());
-    QVERIFY(!panel.isPlayPauseBusy());
-    QCOMPARE(panel.currentTrackDuration(), 0.1);
-
-    rig.transport.playTrack(2, 0.0); // neither in memory nor being read ahead
-    QVERIFY(rig.player.isLoading());
-    QCOMPARE(rig.player.duration(), 0.1);
-    QVERIFY(panel.currentTrackDuration() != 0.1);
-    QVERIFY(panel.isPlayPauseBusy());
-    QCOMPARE(panel.currentTrackTitle(), QStringLiteral("Café Noir.wav")); // not percent-encoded
-    QCOMPARE(panel.trackPositionLabel(), "03 / 03");
-    QTRY_VERIFY(rig.player.isPlaying());
-    QCOMPARE(panel.currentTrackDuration(), 10.0);
-    QCOMPARE(panel.playPauseIcon(), "pause-fill");
-    changes.clear();
-    rig.transport.togglePausePlayback();
-    QCOMPARE(panel.playPauseIcon(), "play-fill");
-    QCOMPARE(changes.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(QueueViewsTest)
