@@ -120,10 +120,8 @@ void WindowSizeTest::titleBarCommands_data()
 {
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QWindow::Visibility>("expected");
-    QTest::newRow("minimise") << QStringList{"minimise"} << QWindow::Minimized;
     QTest::newRow("zoom") << QStringList{"toggleZoom"} << QWindow::Maximized;
     QTest::newRow("zoom back") << QStringList{"toggleZoom", "toggleZoom"} << QWindow::Windowed;
-    QTest::newRow("close") << QStringList{"close"} << QWindow::Hidden;
 }
 
 void WindowSizeTest::titleBarCommands()
