@@ -248,13 +248,13 @@ void MprisTest::commandsFollowTheTransportRules_data()
     QTest::newRow("pause, play, stop, play")
         << QStringList{"pause|Paused 0 1", "play|Playing 0 1", "play-pause|Paused 0 1",
                        "play-pause|Playing 0 1", "stop|Stopped 0 1", "play|Playing 0 1 0"};
-    QTest::newRow("next at the last track leaves it where it is")
-        << QStringList{"next|Playing 1 1", "next|Playing 2 0", "position 0.05+|Playing 2 0 2205 50000", "next|Playing 2 0 2717"};
+    QTest::newRow("next at the last track leaves it where it is, its end stops")
+        << QStringList{"next|Playing 1 1", "next|Playing 2 0", "position 0.05+|Playing 2 0 2205 50000", "next|Playing 2 0 2717",
+                       "end|Stopped 2 0"};
     QTest::newRow("previous early goes back, later restarts, on the first track restarts")
         << QStringList{"next|Playing 1 1", "position 0.004|Playing 1 1 176 3991", "previous|Playing 0 1",
                        "next|Playing 1 1", "position 0.05+|Playing 1 1 2205 50000", "previous|Playing 1 1 0 0",
                        "previous|Playing 0 1", "previous|Playing 0 1 0 0"};
-    QTest::newRow("the end of the queue stops") << QStringList{"next|Playing 1 1", "next|Playing 2 0", "end|Stopped 2 0"};
     QTest::newRow("open replaces the queue") << QStringList{"open|Playing 0 0 0"};
     QTest::newRow("seeks") << QStringList{"position 0.05+|Playing 0 1 2205 50000", "position 0.02|Playing 0 1 882 20000",
                                           "position 5+|Playing 1 1 0"};
