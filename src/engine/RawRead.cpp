@@ -99,6 +99,7 @@ void readPartOpenedAgain(const QByteArray &path, RawJob &job, RawPart &part)
 std::vector<std::thread> startParts(const QByteArray &path, RawJob &job, std::vector<RawPart> &parts)
 {
     std::vector<std::thread> workers;
+    workers.reserve(parts.size()); // a growth that threw would leave started threads unjoined
     for (std::size_t p = 1; p < parts.size(); ++p) {
         const auto work = [&path, &job, &part = parts[p]] { readPartOpenedAgain(path, job, part); };
         try {

@@ -16,9 +16,10 @@ class CheckedAudioFile;
 // through the file opened again, the one `file` is, never another put at
 // `path` meanwhile. Without a thread to spare a part is read on this one.
 //
-// Returns how many parts were read at once; Damaged when the file holds fewer bytes than that (the block then
-// must not play) or, for float data, samples that are no numbers;
-// Unreadable once `stop` is requested, within one read of kLoadChunkFrames.
+// Returns how many parts were read at once; Damaged when the file holds
+// fewer bytes than that (the block then must not play) or, for float data,
+// samples that are no numbers; Unreadable once `stop` is requested, within
+// one read of kLoadChunkFrames.
 std::variant<unsigned, LoadProblem> readRawData(const QByteArray &path, const CheckedAudioFile &file,
                                                 const StreamFormat &format, TrackBlock &block,
                                                 const std::stop_token &stop);
