@@ -167,6 +167,7 @@ CheckedAudioFile &CheckedAudioFile::operator=(CheckedAudioFile &&other) noexcept
         m_info = other.m_info;
         m_family = other.m_family;
         m_dataBytes = other.m_dataBytes;
+        m_dataOffset = other.m_dataOffset;
         m_stat = other.m_stat;
     }
     return *this;
@@ -220,6 +221,7 @@ std::variant<CheckedAudioFile, FileRefusal> CheckedAudioFile::open(const QByteAr
         return FileRefusal{FileRefusal::Damaged, QStringLiteral("it declares no audio channels"), named};
     file.m_family = familyOf(*container);
     file.m_dataBytes = std::max<qint64>(data.bytes, 0);
+    file.m_dataOffset = data.offset;
     return file;
 }
 

@@ -57,6 +57,10 @@ public:
     // WAV and AIFF: the bytes of audio data the header announces, which a
     // complete file holds (a partial frame at the end included). 0 otherwise.
     qint64 announcedDataBytes() const { return m_dataBytes; }
+    // WAV and AIFF: where the first of those bytes lies in the file. -1 otherwise.
+    qint64 dataOffset() const { return m_dataOffset; }
+    // For reads by offset (pread), which leave libsndfile's position alone.
+    int descriptor() const { return m_fd.fd; }
     qint64 fileSize() const { return qint64(m_stat.st_size); }
     // True when `other` is this very file, unchanged: for decoders that open
     // it again to read another part.
@@ -85,5 +89,6 @@ private:
     SF_INFO m_info{};
     AudioFamily m_family = AudioFamily::Wav;
     qint64 m_dataBytes = 0;
+    qint64 m_dataOffset = -1;
     struct stat m_stat{};
 };

@@ -4,6 +4,7 @@
 #include "FloatSampleScan.h"
 #include "MemoryBudget.h"
 #include "Mp3LeadIn.h"
+#include "RawRead.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,9 +15,6 @@
 #include <vector>
 
 namespace {
-
-// Frames per read: a stop request and the float scan are checked this often.
-constexpr qint64 kChunkFrames = 1 << 16;
 
 // A decoder can make gigabytes out of kilobytes: minutes of digital silence
 // in many channels compress to almost nothing. Real music compresses less
@@ -88,7 +86,7 @@ private:
     std::atomic<bool> m_refused{false};
 };
 
-TrackLoad loadRaw(const CheckedAudioFile &file, const std::stop_token &stop)
+TrackLoad loadRaw(const QByteArray &path, const CheckedAudioFile &file, const std::stop_token &stop)
 {
     LoadedTrack track;
     track.format = rawFormat(file.get(), file.info());
@@ -100,24 +98,15 @@ TrackLoad loadRaw(const CheckedAudioFile &file, const std::stop_token &stop)
     LoadLedger ledger(kMaxTrackBytes);
     if (frames <= 0)
         return LoadProblem::Damaged;
+    // The whole block up front: the header announced `bytes`, and a file
+    // that yields fewer is cut short, no part of it played.
     if (quint64(bytes) > kMaxTrackBytes || !ledger.grow(track.block, std::size_t(bytes)))
         return LoadProblem::TooLarge;
-    const bool isFloat = track.format.kind == SampleKind::Float;
-    // The header announced `bytes`: a file that yields fewer is cut short,
-    // and no part of it plays.
-    for (qint64 done = 0; done < bytes;) {
-        if (stop.stop_requested())
-            return LoadProblem::Unreadable;
-        std::byte *at = track.block.data() + done;
-        const sf_count_t want = std::min(kChunkFrames * frameBytes, bytes - done);
-        if (sf_read_raw(file.get(), at, want) != want)
-            return LoadProblem::Damaged;
-        if (isFloat && !storedFloatsArePlausible(at, std::size_t(want), track.format.bitsPerSample,
-                                                 track.format.bigEndian))
-            return LoadProblem::Damaged;
-        done += want;
-    }
+    const std::variant<unsigned, LoadProblem> read = readRawData(path, file, track.format, track.block, stop);
+    if (const auto *problem = std::get_if<LoadProblem>(&read))
+        return *problem;
     track.totalFrames = frames;
+    track.decodedParts = std::get<unsigned>(read);
     return track;
 }
 
@@ -224,7 +213,7 @@ void decodePart(SNDFILE *file, Part &part, const DecodeJob &job)
     if (!enterPart(file, part, job))
         return; // a header that claims more than the stream holds
     while (!part.wanted || part.frames < *part.wanted) {
-        const qint64 chunk = part.wanted ? std::min(kChunkFrames, *part.wanted - part.frames) : kChunkFrames;
+        const qint64 chunk = part.wanted ? std::min(kLoadChunkFrames, *part.wanted - part.frames) : kLoadChunkFrames;
         if (job.stop.stop_requested() || !makeRoom(part, job, part.frames + chunk)) {
             part.refused = true;
             return;
@@ -401,7 +390,7 @@ TrackLoad loadTrack(const QByteArray &path, std::stop_token stop)
     const auto *file = std::get_if<CheckedAudioFile>(&opened);
     if (stop.stop_requested())
         return LoadProblem::Unreadable;
-    return isDecoded(*file) ? loadDecoded(path, *file, stop) : loadRaw(*file, stop);
+    return isDecoded(*file) ? loadDecoded(path, *file, stop) : loadRaw(path, *file, stop);
 }
 
 std::optional<StreamFormat> loadedFormatOf(const QByteArray &path)

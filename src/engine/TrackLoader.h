@@ -15,7 +15,7 @@ struct LoadedTrack
     TrackBlock block;
     StreamFormat format;
     qint64 totalFrames = 0;
-    unsigned decodedParts = 0; // decoders that ran at once (0: read raw), for tests and benchmarks
+    unsigned decodedParts = 0; // parts decoded or read raw at once, for tests and benchmarks
 };
 
 // Why a track was not loaded, in the words the listener reads
@@ -36,6 +36,9 @@ using TrackLoad = std::variant<LoadedTrack, LoadProblem>;
 // Both reads hand libsndfile 32-bit counts elsewhere; a track larger than
 // this is refused rather than played partly.
 inline constexpr quint64 kMaxTrackBytes = 0xFFFFFFFFull;
+
+// Frames per read: a stop request and the float scan are checked this often.
+inline constexpr qint64 kLoadChunkFrames = 1 << 16;
 
 // Any thread; shares nothing but the process-wide memory budget. Reads
 // `path` whole once the file passed CheckedAudioFile's checks: FLAC and MP3
