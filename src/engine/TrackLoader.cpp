@@ -278,6 +278,7 @@ std::vector<Part> planParts(const SF_INFO &info, std::optional<qint64> frames)
 void decodeAll(const QByteArray &path, const CheckedAudioFile &file, std::vector<Part> &parts, const DecodeJob &job)
 {
     std::vector<std::thread> workers;
+    workers.reserve(parts.size()); // no allocation may throw past a started thread
     for (std::size_t p = 1; p < parts.size(); ++p) {
         const auto work = [&, p] { decodePartOf(path, file, parts[p], job); };
         try {
