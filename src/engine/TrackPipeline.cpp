@@ -31,7 +31,7 @@ void TrackPipeline::loadToPlay(const QUrl &url, double startFraction)
     dropLoadToPlay();
     m_playURL = url;
     m_startFraction = startFraction;
-    if (m_preloadTicket != 0 && m_preloadingURL == url) {
+    if (isReadingAhead(url)) {
         // The file is being read already: that load now starts the track.
         m_playTicket = std::exchange(m_preloadTicket, 0);
         m_preloadingURL.clear();
@@ -39,6 +39,7 @@ void TrackPipeline::loadToPlay(const QUrl &url, double startFraction)
         return;
     }
     dropPreload();
+    // The ticket is set before the start: a runner may finish within it.
     m_playTicket = ++m_lastTicket;
     m_runner->start(m_playTicket, trackpath::bytesOf(url), LoadRunner::Priority::Play);
 }
@@ -57,7 +58,7 @@ void TrackPipeline::preload(const QUrl &url)
         return;
     }
     const MemoryTrack *ready = preloaded();
-    if ((ready && ready->url == url) || (m_preloadTicket != 0 && m_preloadingURL == url))
+    if ((ready && ready->url == url) || isReadingAhead(url))
         return;
     dropPreload();
     m_preloadingURL = url;

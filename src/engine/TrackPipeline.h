@@ -74,6 +74,7 @@ public:
     std::unique_ptr<MemoryTrack> takeAdvanced();
 
 private:
+    bool isReadingAhead(const QUrl &url) const { return m_preloadTicket != 0 && m_preloadingURL == url; }
     void onFinished(quint64 ticket, LoadRunner::Result result);
     void finishPlayLoad(LoadRunner::Result result);
     std::unique_ptr<MemoryTrack> makeTrack(const QUrl &url, LoadRunner::Result result);
