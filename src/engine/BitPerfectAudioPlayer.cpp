@@ -185,7 +185,9 @@ void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
     const quint32 previous = m_output.deviceId();
     if (!m_output.prefer(deviceId) && !failed)
         return;
-    m_pipeline->dropPreload();
+    // The samples read ahead fit any device; only the offer to the old unit
+    // goes. A start re-offers them when the formats agree.
+    m_pipeline->reclaimOffer();
     m_output.dropPrepared();
     if (m_state == PlaybackState::WaitingForDevice && m_track && previous != deviceId)
         moveWaitingStart();

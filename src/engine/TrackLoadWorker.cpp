@@ -24,6 +24,9 @@ struct TrackLoadWorker::Lane
         QByteArray path;
         Priority priority = Priority::Play;
         std::stop_source stop;
+        // Read from the header before the decode; heard of once it is to play.
+        std::optional<StreamFormat> format;
+        bool formatAnnounced = false;
     };
 
     Lane(TrackLoadWorker *receiver, LoadFunction load, ProbeFunction probe)
@@ -54,7 +57,7 @@ struct TrackLoadWorker::Lane
             running = job;
             thread.progressed();
             lock.unlock();
-            announceFormat(job, thread);
+            announceFormat(thread);
             auto result = std::make_shared<Result>();
             result->stamp = fileStampOf(job.path);
             if (!job.stop.stop_requested())
@@ -73,23 +76,37 @@ struct TrackLoadWorker::Lane
         }
     }
 
-    // Worker thread, unlocked.
-    void announceFormat(const Job &job, const StallGuardedWorker &thread)
+    // Worker thread, unlocked. Every load reads its header first: a read-ahead
+    // promoted while it decodes can then prepare the device at once.
+    void announceFormat(const StallGuardedWorker &thread)
     {
         ProbeFunction read;
+        QByteArray path;
         {
             std::lock_guard lock(mutex);
-            if (job.priority != Priority::Play || thread.writtenOff())
+            if (thread.writtenOff() || !running)
                 return;
             read = probe;
+            path = running->path;
         }
-        const std::optional<StreamFormat> format = read ? read(job.path) : std::nullopt;
+        const std::optional<StreamFormat> format = read ? read(path) : std::nullopt;
         std::lock_guard lock(mutex);
-        if (!format || job.stop.stop_requested() || thread.writtenOff())
+        if (!format || !running || thread.writtenOff())
             return;
+        running->format = format;
+        if (running->priority == Priority::Play)
+            postFormat(*running);
+    }
+
+    // Under the mutex: the GUI thread hears of the running job's format once.
+    void postFormat(Job &job)
+    {
+        if (!job.format || job.formatAnnounced || job.stop.stop_requested())
+            return;
+        job.formatAnnounced = true;
         TrackLoadWorker *to = receiver;
         const quint64 ticket = job.ticket;
-        const StreamFormat known = *format;
+        const StreamFormat known = *job.format;
         QMetaObject::invokeMethod(
             to, handover::Queued([to, ticket, known] { to->m_onFormat(ticket, known); }), Qt::QueuedConnection);
     }
@@ -152,7 +169,7 @@ quint64 TrackLoadWorker::request(const QByteArray &path, Priority priority)
     {
         std::lock_guard lock(m_lane->mutex);
         if (m_thread) {
-            m_lane->waiting.push_back({ticket, path, priority, {}});
+            m_lane->waiting.push_back({ticket, path, priority, {}, std::nullopt, false});
             m_lane->wake.notify_all();
             m_watchdog.start();
             return ticket;
@@ -168,8 +185,10 @@ void TrackLoadWorker::promote(quint64 ticket)
     for (Lane::Job &job : m_lane->waiting)
         if (job.ticket == ticket)
             job.priority = Priority::Play;
-    if (m_lane->running && m_lane->running->ticket == ticket)
+    if (m_lane->running && m_lane->running->ticket == ticket) {
         m_lane->running->priority = Priority::Play;
+        m_lane->postFormat(*m_lane->running);
+    }
 }
 
 void TrackLoadWorker::cancel(quint64 ticket)

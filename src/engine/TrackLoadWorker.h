@@ -59,10 +59,11 @@ public:
     void promote(quint64 ticket);
     // The request is forgotten: stopped if it runs, dropped if it waits.
     void cancel(quint64 ticket);
-    // From now on, before a load to play runs, `probe` reads from the file's
-    // header the format the track will have, and `onFormat` hears of it on
-    // the GUI thread (never for a cancelled ticket): the device can be made
-    // ready while the track decodes.
+    // From now on, before a load runs, `probe` reads from the file's header
+    // the format the track will have, and `onFormat` hears of it on the GUI
+    // thread once the load is to play, from the start or since its promotion
+    // (never for a cancelled ticket): the device can be made ready while the
+    // track decodes.
     void setFormatProbe(ProbeFunction probe, FormatHandler onFormat);
 
 private:

@@ -66,6 +66,7 @@ private slots:
     void failedPlayLeavesIdle();
     void aPausedTrackResumesOnTheDeviceSelectedNow_data();
     void aPausedTrackResumesOnTheDeviceSelectedNow();
+    void theDeviceIsReadyWhenTheDecodeEnds_data();
     void theDeviceIsReadyWhenTheDecodeEnds();
     void aNewReadAheadLeavesTheTrackPlayingAlone();
     void destroyingThePlayerDuringALongLoad();
@@ -326,26 +327,47 @@ void PlayerTest::aPausedTrackResumesOnTheDeviceSelectedNow()
 }
 
 // While the track decodes, the device is taken and configured for the
-// format its header gives; the block's arrival only starts it.
+// format its header gives; the block's arrival only starts it. A track read
+// ahead (kept across a device choice) and then asked to play while it
+// decodes is not read twice, and readies its device the same way.
+void PlayerTest::theDeviceIsReadyWhenTheDecodeEnds_data()
+{
+    QTest::addColumn<bool>("readAhead");
+    QTest::newRow("load to play") << false;
+    QTest::newRow("read ahead, then played") << true;
+}
+
 void PlayerTest::theDeviceIsReadyWhenTheDecodeEnds()
 {
+    QFETCH(bool, readAhead);
     std::atomic<bool> decoded{false};
+    std::atomic<int> loads{0};
     m_player = std::make_unique<BitPerfectAudioPlayer>(
         *m_platform, workerLoads([&](const QByteArray &path, std::stop_token stop) {
+            ++loads;
             while (!decoded.load() && !stop.stop_requested())
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             return loadTrack(path, stop);
         }));
     const QUrl url = track("ready.flac", 4410, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    const QString device = QString::number(readAhead ? kDac : kSpeakers);
     m_platform->clearEvents();
+    if (readAhead) {
+        m_player->preloadNext(url);
+        m_player->setOutputDevice(kDac);
+        QTRY_COMPARE(loads.load(), 1);
+        QVERIFY(m_platform->events().isEmpty());
+    }
     m_player->playBitPerfect(url);
-    QTRY_VERIFY(m_platform->events().contains("open 1"));
+    QTRY_VERIFY(m_platform->events().contains("open " + device));
     QCOMPARE(m_player->state(), BitPerfectAudioPlayer::PlaybackState::Loading);
     QVERIFY(!m_platform->isRendering());
     decoded.store(true);
     QTRY_VERIFY(m_player->isPlaying());
-    QCOMPARE(m_platform->events().filter(QRegularExpression("^(open|start)")), (QStringList{"open 1", "start 1"}));
+    QCOMPARE(m_platform->events().filter(QRegularExpression("^(open|start)")),
+             (QStringList{"open " + device, "start " + device}));
     QCOMPARE(m_platform->renderToEnd(), 4410);
+    QCOMPARE(loads.load(), 1);
 }
 
 // The stream went on into the track read ahead, and the GUI thread has not
