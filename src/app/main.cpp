@@ -35,18 +35,18 @@ QList<QUrl> readCommandLine(int argc, char *argv[])
 // The window shows before the devices are listed (asking a sound server
 // may take a moment) and before any track plays; files and folders named on
 // the command line are then taken in as a drop would be, on the device just
-// selected, so the first track starts once.
-void startOnFirstFrame(QQmlApplicationEngine &engine, ContentView &content, const QList<QUrl> &launchURLs)
+// selected, so the first track starts once. The first of them is read
+// meanwhile (FileIntake::prepareLaunch).
+void startOnFirstFrame(QQmlApplicationEngine &engine, ContentView &content)
 {
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
     if (!window)
         return; // the load failed, and the application is ending
     QObject::connect(
         window, &QQuickWindow::frameSwapped, &content,
-        [&content, launchURLs] {
+        [&content] {
             content.start();
-            if (!launchURLs.isEmpty())
-                content.intake()->handleDrop(launchURLs);
+            content.intake()->takeLaunch();
         },
         Qt::SingleShotConnection);
 }
@@ -75,11 +75,13 @@ int main(int argc, char *argv[])
     MprisService mpris(*content.desktopPlayer(), QGuiApplication::desktopFileName());
     mpris.publish(QDBusConnection::sessionBus());
 
+    content.intake()->prepareLaunch(launchURLs);
+
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/"));
     QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
                      [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
     engine.load(QUrl(QStringLiteral("qrc:/Quorvel/Main.qml")));
-    startOnFirstFrame(engine, content, launchURLs);
+    startOnFirstFrame(engine, content);
     return app.exec();
 }

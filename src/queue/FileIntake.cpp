@@ -10,12 +10,31 @@
 #include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
+#include <utility>
 
 namespace {
 bool isFolder(const QByteArray &path)
 {
     struct stat info = {};
     return !path.isEmpty() && stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+// Dropped URLs in drop order, folders listed one level deep (silently
+// skipped when they cannot be). File managers drop folders without a
+// trailing slash, so the file system is asked rather than the URL's spelling.
+QList<QUrl> dropCandidates(const QList<QUrl> &dropped)
+{
+    QList<QUrl> candidates;
+    for (const QUrl &url : dropped) {
+        const QByteArray path = trackpath::bytesOf(url);
+        if (isFolder(path)) {
+            if (const auto entries = listDirectory(path, nullptr, audiofilerule::isSupportedAudioFileName))
+                candidates += *entries;
+        } else if (url.isLocalFile()) {
+            // Only files play; a web link dropped beside them is no track.
+            candidates.append(url);
+        }
+    }
+    return candidates;
 }
 } // namespace
 
@@ -68,21 +87,21 @@ void FileIntake::openFolderURL(const QUrl &folder)
 bool FileIntake::handleDrop(const QList<QUrl> &dropped)
 {
     setIsDropTargeted(false);
-    QList<QUrl> candidates;
-    for (const QUrl &url : dropped) {
-        // File managers drop folders without a trailing slash, so ask the file
-        // system rather than the URL's spelling.
-        const QByteArray path = trackpath::bytesOf(url);
-        if (isFolder(path)) {
-            if (const auto entries = listDirectory(path, nullptr, audiofilerule::isSupportedAudioFileName))
-                candidates += *entries;
-        } else if (url.isLocalFile()) {
-            // Only files play; a web link dropped beside them is no track.
-            candidates.append(url);
-        }
-    }
-    loadIfAny(candidates);
+    loadIfAny(dropCandidates(dropped));
     return true;
+}
+
+void FileIntake::prepareLaunch(const QList<QUrl> &named)
+{
+    m_launch = audiofilerule::apply(dropCandidates(named));
+    if (!m_launch.isEmpty())
+        m_transport.readAhead(m_launch.first());
+}
+
+void FileIntake::takeLaunch()
+{
+    if (!m_launch.isEmpty())
+        loadPlaylist(std::exchange(m_launch, {}));
 }
 
 void FileIntake::loadPlaylist(const QList<QUrl> &fileURLs)

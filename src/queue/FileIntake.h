@@ -47,6 +47,13 @@ public:
     // which ends the drag.
     Q_INVOKABLE bool handleDrop(const QList<QUrl> &dropped);
 
+    // Files and folders named at launch, in their order: the track that
+    // will play first is read into memory from now on, so that its decode
+    // overlaps the window's start; takeLaunch() then takes them in as a
+    // drop would.
+    void prepareLaunch(const QList<QUrl> &named);
+    void takeLaunch();
+
     // Replaces the queue whole with a non-empty list: resets the waveform
     // caches, requests the first few waveforms and starts the first track.
     void loadPlaylist(const QList<QUrl> &fileURLs);
@@ -62,4 +69,5 @@ private:
     Transport &m_transport;
     WaveformLoader &m_waveforms;
     bool m_isDropTargeted = false;
+    QList<QUrl> m_launch; // accepted, waiting for takeLaunch()
 };

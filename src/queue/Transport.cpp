@@ -136,6 +136,11 @@ void Transport::followAdvance()
     preloadFollowingTrack();
 }
 
+void Transport::readAhead(const QUrl &url)
+{
+    m_player.preloadNext(url);
+}
+
 // One track ahead is read into memory while this one plays, so that it
 // follows without a gap or starts at once.
 void Transport::preloadFollowingTrack()

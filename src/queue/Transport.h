@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <QUrl>
 #include <optional>
 
 class BitPerfectAudioPlayer;
@@ -52,6 +53,9 @@ public:
     Q_INVOKABLE void stopPlayback();
     // Nothing while the engine loads a track.
     Q_INVOKABLE void togglePausePlayback();
+    // Reads `url` into memory before it is asked to play: a playTrack() of
+    // it then starts from the read under way, or from memory.
+    void readAhead(const QUrl &url);
 
     // One progress step; the timer calls it every 50 ms once started.
     void tick();

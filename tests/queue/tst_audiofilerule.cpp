@@ -101,9 +101,23 @@ void AudioFileRuleTest::foldersAreListedOneLevelDeep()
     // A drop sorts the folder's entries and loose files together; a link is no track.
     const QUrl loose = rig.track("c.wav");
     const QUrl web(QStringLiteral("https://example.org/a.flac"));
-    QVERIFY(rig.intake.handleDrop({album, loose, web, rig.track("other/b.flac"), loose}));
-    QCOMPARE(names(rig.queue.fileURLs()), (QStringList{"10 x.mp3", "9 x.mp3", "b.flac", "c.wav", "c.wav", "live.wav"}));
+    const QList<QUrl> dropped{album, loose, web, rig.track("other/b.flac"), loose};
+    const QStringList taken{"10 x.mp3", "9 x.mp3", "b.flac", "c.wav", "c.wav", "live.wav"};
+    QVERIFY(rig.intake.handleDrop(dropped));
+    QCOMPARE(names(rig.queue.fileURLs()), taken);
     QCOMPARE(rig.queue.currentIndex(), 0);
+
+    // Named at launch, they are taken in alike once the window shows; until
+    // then nothing is queued and no device is touched.
+    QueueRig launch;
+    launch.platform.clearEvents();
+    launch.intake.prepareLaunch(dropped);
+    QVERIFY(launch.queue.fileURLs().isEmpty());
+    QVERIFY(launch.platform.events().isEmpty());
+    launch.intake.takeLaunch();
+    launch.intake.takeLaunch(); // once only
+    QCOMPARE(names(launch.queue.fileURLs()), taken);
+    QCOMPARE(launch.player.currentURL(), launch.queue.fileURLs().first());
 }
 
 // Nothing playable, from a drop or a panel, leaves the queue and the playing
