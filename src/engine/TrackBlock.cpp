@@ -82,30 +82,48 @@ bool TrackBlock::resize(std::size_t bytes)
     return true;
 }
 
-bool TrackBlock::append(TrackBlock &&tail)
+// The joined block is made of several mappings, which mremap cannot grow
+// or shrink as one: the parts are sized before, and the whole is an address
+// range reserved untouched, each part's pages then moved into their place.
+// The pages are the ones the parts paid for, so the held bytes stay as they
+// were.
+TrackBlock TrackBlock::join(std::span<TrackBlock> parts)
 {
-    if (!tail)
-        return true;
-    if (!m_data) {
-        *this = std::move(tail);
-        return true;
+    if (parts.size() == 1)
+        return std::move(parts.front());
+    std::size_t total = 0;
+    for (const TrackBlock &part : parts)
+        total += part.m_size;
+    if (total == 0)
+        return {};
+    void *range = mmap(nullptr, mappedLength(total), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (range == MAP_FAILED)
+        return {};
+    madvise(range, total, MADV_HUGEPAGE); // for pages copied in, should any be
+    TrackBlock block;
+    block.m_data = static_cast<std::byte *>(range);
+    block.m_size = total;
+    std::size_t at = 0;
+    for (TrackBlock &part : parts) {
+        const std::size_t size = part.m_size;
+        if (part.m_data)
+            part.moveInto(block.m_data + at);
+        at += size;
     }
-    if (m_size % pageSize() != 0)
-        return false;
-    const std::size_t start = m_size, tailLength = mappedLength(tail.m_size);
-    if (!resize(start + tail.m_size))
-        return false;
-    void *moved = mremap(tail.m_data, tailLength, tailLength, MREMAP_MAYMOVE | MREMAP_FIXED, m_data + start);
-    if (moved == MAP_FAILED) {
-        std::memcpy(m_data + start, tail.m_data, tail.m_size); // no mapping to spare: copy instead
-        tail = TrackBlock();
-        return true;
+    return block;
+}
+
+// Leaves the block empty, its bytes at `target` and still counted.
+void TrackBlock::moveInto(std::byte *target)
+{
+    const std::size_t length = mappedLength(m_size);
+    if (mremap(m_data, length, length, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) {
+        std::memcpy(target, m_data, m_size); // no mapping to spare: copy instead
+        munmap(m_data, length);
     }
-    // Its pages now belong to this block.
-    g_heldBytes.fetch_sub(tailLength, std::memory_order_relaxed);
-    tail.m_data = nullptr;
-    tail.m_size = 0;
-    return true;
+    m_data = nullptr;
+    m_size = 0;
 }
 
 std::size_t TrackBlock::heldBytes()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 
 // The memory block that holds one whole track. Move-only; frees itself.
 // Anonymous pages rather than the heap: an absurd size fails cleanly instead
@@ -24,10 +25,11 @@ public:
     // Makes the block `bytes` long, keeping its first bytes; new bytes read
     // as zero. False, with the block unchanged, when the memory is refused.
     bool resize(std::size_t bytes);
-    // Moves the pages of `tail` to just after this block's end; `tail` is
-    // left empty. This block's size must be a whole number of pages. False,
-    // with both blocks unchanged, when the memory is refused.
-    bool append(TrackBlock &&tail);
+    // One block of `parts` in order, their pages moved rather than copied;
+    // the parts are left empty. Every part but the last must be a whole
+    // number of pages long. An empty block, with the parts unchanged, when
+    // no address range can be had.
+    static TrackBlock join(std::span<TrackBlock> parts);
 
     std::byte *data() const { return m_data; }
     std::size_t size() const { return m_size; }
@@ -38,6 +40,8 @@ public:
     static std::size_t pageSize();
 
 private:
+    void moveInto(std::byte *target);
+
     std::byte *m_data = nullptr;
     std::size_t m_size = 0;
 };

@@ -142,11 +142,20 @@ std::optional<qint64> announcedFrames(const SF_INFO &info)
     return info.frames;
 }
 
-// A long track is decoded in parts, one decoder per core: FLAC frames
+// A long track is decoded in parts by one decoder per core: FLAC frames
 // decode independently and seek exactly, MP3 frames after a lead-in
 // (Mp3LeadIn.h). Below this many frames per part the threads cost more than
 // they save.
 constexpr qint64 kMinFramesPerPart = 1 << 18;
+// Several parts a core, taken in turn: a core slowed by other work (the
+// window starting, another program) takes fewer, and the decoders end
+// together instead of one waiting for the other's half.
+constexpr qint64 kPartsPerCore = 4;
+
+unsigned decodeCores()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
 
 bool isMp3(const SF_INFO &info)
 {
@@ -157,8 +166,8 @@ unsigned partsFor(const SF_INFO &info, std::optional<qint64> frames)
 {
     if (((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC && !isMp3(info)) || !frames)
         return 1;
-    const auto cores = qint64(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
-    return unsigned(std::clamp<qint64>(*frames / kMinFramesPerPart, 1, cores));
+    const qint64 most = decodeCores() > 1 ? qint64(decodeCores()) * kPartsPerCore : 1;
+    return unsigned(std::clamp<qint64>(*frames / kMinFramesPerPart, 1, most));
 }
 
 // One part of the track: frames from `first` on, decoded into a block of
@@ -230,6 +239,15 @@ void decodePart(SNDFILE *file, Part &part, const DecodeJob &job)
     }
 }
 
+// Decodes the parts `next` hands out, in turn, through one handle. Part 0
+// is the first any handle takes, so it always starts from a fresh handle's
+// first frame.
+void takeParts(SNDFILE *file, std::vector<Part> &parts, std::atomic<std::size_t> &next, const DecodeJob &job)
+{
+    for (std::size_t p = next++; p < parts.size(); p = next++)
+        decodePart(file, parts[p], job);
+}
+
 void decodePartOf(const QByteArray &path, const CheckedAudioFile &original, Part &part, const DecodeJob &job)
 {
     auto opened = CheckedAudioFile::open(path);
@@ -241,19 +259,21 @@ void decodePartOf(const QByteArray &path, const CheckedAudioFile &original, Part
 
 // The parts joined, up to the first that came up short: a gap must not be
 // played as if it were audio.
-std::optional<TrackBlock> joinParts(std::vector<Part> &parts, qint64 &frames)
+std::optional<TrackBlock> joinParts(std::vector<Part> &parts, quint32 frameBytes, qint64 &frames)
 {
-    TrackBlock block;
+    std::vector<TrackBlock> kept;
     frames = 0;
     for (Part &part : parts) {
-        if (part.refused)
+        if (part.refused || !part.block.resize(std::size_t(part.frames) * frameBytes))
             return std::nullopt;
-        if (!block.append(std::move(part.block)))
-            return std::nullopt;
+        kept.push_back(std::move(part.block));
         frames += part.frames;
         if (!part.wanted || part.frames < *part.wanted)
             break;
     }
+    TrackBlock block = TrackBlock::join(kept);
+    if (!block && frames > 0)
+        return std::nullopt;
     return block;
 }
 
@@ -277,17 +297,26 @@ std::vector<Part> planParts(const SF_INFO &info, std::optional<qint64> frames)
 
 void decodeAll(const QByteArray &path, const CheckedAudioFile &file, std::vector<Part> &parts, const DecodeJob &job)
 {
+    std::atomic<std::size_t> next{0};
+    const std::size_t helpers = std::min<std::size_t>(parts.size(), decodeCores()) - 1;
     std::vector<std::thread> workers;
-    workers.reserve(parts.size()); // no allocation may throw past a started thread
-    for (std::size_t p = 1; p < parts.size(); ++p) {
-        const auto work = [&, p] { decodePartOf(path, file, parts[p], job); };
+    workers.reserve(helpers); // no allocation may throw past a started thread
+    const auto help = [&] {
+        auto opened = CheckedAudioFile::open(path);
+        const auto *own = std::get_if<CheckedAudioFile>(&opened);
+        // Another file at the path since the first open would mix two tracks;
+        // the parts this helper leaves are taken by the others.
+        if (own && own->sameFileAs(file))
+            takeParts(own->get(), parts, next, job);
+    };
+    for (std::size_t t = 0; t < helpers; ++t) {
         try {
-            workers.emplace_back(work);
+            workers.emplace_back(help);
         } catch (const std::system_error &) {
-            work(); // no thread to spare: decode the part here
+            break; // no thread to spare: the parts are taken here
         }
     }
-    decodePart(file.get(), parts[0], job);
+    takeParts(file.get(), parts, next, job);
     for (std::thread &worker : workers)
         worker.join();
 }
@@ -343,7 +372,7 @@ TrackLoad loadDecoded(const QByteArray &path, const CheckedAudioFile &file, cons
     const bool integerSource = track.format.integerSourceBits > 0;
     const DecodeJob job{ledger, stop, track.format.channels, ceiling, isMp3(info), integerSource};
     std::vector<Part> parts = decodeInParts(path, file, announced, job);
-    std::optional<TrackBlock> block = joinParts(parts, track.totalFrames);
+    std::optional<TrackBlock> block = joinParts(parts, frameBytes, track.totalFrames);
     if (stop.stop_requested())
         return LoadProblem::Unreadable;
     if (!block || track.totalFrames <= 0 || !block->resize(std::size_t(track.totalFrames) * frameBytes))
