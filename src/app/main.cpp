@@ -72,10 +72,9 @@ int main(int argc, char *argv[])
     AlsaAudioPlatform platform;
     ContentView content(platform);
     ContentView::provide(&content);
+    content.intake()->prepareLaunch(launchURLs);
     MprisService mpris(*content.desktopPlayer(), QGuiApplication::desktopFileName());
     mpris.publish(QDBusConnection::sessionBus());
-
-    content.intake()->prepareLaunch(launchURLs);
 
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/"));
