@@ -7,6 +7,7 @@
 #include "Transport.h"
 #include "WaveformLoader.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
@@ -35,6 +36,15 @@ QList<QUrl> dropCandidates(const QList<QUrl> &dropped)
         }
     }
     return candidates;
+}
+// Only a decode is worth starting before the window: a WAV or AIFF is read
+// in tens of milliseconds, alongside the device's opening once it is asked
+// to play, where read at launch its page faults would take the core the
+// window is being built on.
+bool isDecodedOnLoad(const QUrl &url)
+{
+    const QString extension = QFileInfo(url.fileName()).suffix().toLower();
+    return extension == u"flac" || extension == u"mp3";
 }
 } // namespace
 
@@ -94,7 +104,7 @@ bool FileIntake::handleDrop(const QList<QUrl> &dropped)
 void FileIntake::prepareLaunch(const QList<QUrl> &named)
 {
     m_launch = audiofilerule::apply(dropCandidates(named));
-    if (!m_launch.isEmpty())
+    if (!m_launch.isEmpty() && isDecodedOnLoad(m_launch.first()))
         m_transport.readAhead(m_launch.first());
 }
 

@@ -48,9 +48,9 @@ public:
     Q_INVOKABLE bool handleDrop(const QList<QUrl> &dropped);
 
     // Files and folders named at launch, in their order: the track that
-    // will play first is read into memory from now on, so that its decode
-    // overlaps the window's start; takeLaunch() then takes them in as a
-    // drop would.
+    // will play first, when it is to be decoded, is read into memory from
+    // now on, so that its decode overlaps the window's start; takeLaunch()
+    // then takes them in as a drop would.
     void prepareLaunch(const QList<QUrl> &named);
     void takeLaunch();
 
