@@ -185,9 +185,7 @@ void BitPerfectAudioPlayer::setOutputDevice(quint32 deviceId)
     const quint32 previous = m_output.deviceId();
     if (!m_output.prefer(deviceId) && !failed)
         return;
-    // The samples read ahead fit any device; only the offer to the old unit
-    // goes. A start re-offers them when the formats agree.
-    m_pipeline->reclaimOffer();
+    m_pipeline->reclaimOffer(); // what was read ahead fits any device; a start re-offers it
     m_output.dropPrepared();
     if (m_state == PlaybackState::WaitingForDevice && m_track && previous != deviceId)
         moveWaitingStart();
