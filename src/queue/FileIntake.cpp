@@ -19,6 +19,7 @@ bool isFolder(const QByteArray &path)
     struct stat info = {};
     return !path.isEmpty() && stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
+
 // Dropped URLs in drop order, folders listed one level deep (silently
 // skipped when they cannot be). File managers drop folders without a
 // trailing slash, so the file system is asked rather than the URL's spelling.
@@ -37,6 +38,7 @@ QList<QUrl> dropCandidates(const QList<QUrl> &dropped)
     }
     return candidates;
 }
+
 // Only a decode is worth starting before the window: a WAV or AIFF is read
 // in tens of milliseconds, alongside the device's opening once it is asked
 // to play, where read at launch its page faults would take the core the
