@@ -120,11 +120,14 @@ void FileIntake::loadPlaylist(const QList<QUrl> &fileURLs)
 {
     m_waveforms.cancelWaveformLoading();
     m_waveforms.resetCaches();
+    // The rows shown ask for their waveforms as the queue fills; the pool
+    // takes none before the first track's load has begun and it yields to
+    // that load, so that no worker decodes the track beside it.
+    m_waveforms.holdWorkers(true);
     m_queue.replace(fileURLs);
     m_queue.setCurrentIndex(0);
-    // The first track's load starts before any waveform is asked for, so
-    // that no worker decodes it beside the load.
     m_transport.playTrack(0, 0.0);
+    m_waveforms.holdWorkers(false);
     for (qsizetype i = 0; i < std::min<qsizetype>(prefetchedTrackRows, fileURLs.size()); ++i)
         m_waveforms.loadWaveform(fileURLs.at(i), WaveformLoader::Priority::Prefetch);
 }

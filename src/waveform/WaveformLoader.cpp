@@ -75,7 +75,7 @@ struct WaveformLoader::Pool
     std::vector<std::shared_ptr<StallGuardedWorker>> crew;
     int idle = 0;
     bool closing = false;
-    bool held = false;
+    int holds = 0; // holdWorkers() calls not yet undone
     bool yielding = false; // to a track being read to play
     quint64 lastOrder = 0;
     WaveformLoader *owner = nullptr; // gone at destruction; results are posted under the mutex
@@ -119,7 +119,7 @@ void WaveformLoader::Pool::work(const std::shared_ptr<Pool> &pool, StallGuardedW
     for (;;) {
         ++pool->idle;
         const bool woken = pool->taskQueued.wait_for(
-            lock, kIdleExit, [&] { return pool->closing || (!pool->queue.empty() && !pool->held && !pool->yielding); });
+            lock, kIdleExit, [&] { return pool->closing || (!pool->queue.empty() && !pool->holds && !pool->yielding); });
         --pool->idle;
         if (!woken || pool->closing)
             break;
@@ -183,11 +183,6 @@ WaveformLoader::~WaveformLoader()
     const auto deadline = Clock::now() + kQuitGrace;
     for (const auto &worker : crew)
         worker->waitForEnd(deadline);
-}
-
-int WaveformLoader::maxThreadCount() const
-{
-    return m_pool->maxWorkers;
 }
 
 void WaveformLoader::loadWaveform(const QUrl &url, Priority priority)
@@ -298,15 +293,17 @@ void WaveformLoader::yieldToPlayback(bool yield)
 
 void WaveformLoader::holdWorkers(bool hold)
 {
-    keepWorkersWaiting(&Pool::held, hold);
+    std::unique_lock lock(m_pool->mutex);
+    m_pool->holds = std::max(m_pool->holds + (hold ? 1 : -1), 0);
+    lock.unlock();
+    startWorkers();
 }
 
 void WaveformLoader::keepWorkersWaiting(bool Pool::*reason, bool wait)
 {
-    {
-        std::lock_guard lock(m_pool->mutex);
-        (*m_pool).*reason = wait;
-    }
+    std::unique_lock lock(m_pool->mutex);
+    (*m_pool).*reason = wait;
+    lock.unlock();
     startWorkers();
 }
 
@@ -439,11 +436,11 @@ void WaveformLoader::store(const QUrl &url, const LoadedWaveform &waveform)
 
 void WaveformLoader::setLoading(const QUrl &url, bool loading)
 {
-    const bool changed = loading ? !m_loading.contains(url) : m_loading.contains(url);
+    if (loading == m_loading.contains(url))
+        return;
     if (loading)
         m_loading.insert(url);
     else
         m_loading.remove(url);
-    if (changed)
-        emit loadingChanged(url);
+    emit loadingChanged(url);
 }

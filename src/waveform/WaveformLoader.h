@@ -72,8 +72,11 @@ public:
     // load has the cores, and the pool never decodes the file it decodes.
     // Tasks already running go on.
     void yieldToPlayback(bool yield);
-    // For tests: while held no worker takes a task, so the order in which
-    // they wait (queuedURLs) can be read.
+    // While held (the calls nest) no worker takes a task. A new queue holds
+    // the pool while it fills: its rows ask for their waveforms before its
+    // first track's load has begun, and no worker may decode that track
+    // beside the load. Tests hold it to read the order in which tasks wait
+    // (queuedURLs).
     void holdWorkers(bool hold);
     // The URLs of the tasks no worker has taken, in the order they will be.
     QList<QUrl> queuedURLs() const;
@@ -81,7 +84,6 @@ public:
     const QHash<QUrl, QList<double>> &waveformSamplesByURL() const { return m_samples; }
     const QHash<QUrl, double> &waveformDurationsByURL() const { return m_durations; }
     const QSet<QUrl> &loadingWaveforms() const { return m_loading; }
-    int maxThreadCount() const;
 
     Q_INVOKABLE QList<double> samplesFor(const QUrl &url) const { return m_samples.value(url); }
     Q_INVOKABLE double durationFor(const QUrl &url) const { return m_durations.value(url); }

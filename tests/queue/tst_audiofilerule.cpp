@@ -37,6 +37,7 @@ private slots:
     void filtersAndSorts();
     void foldersAreListedOneLevelDeep();
     void nothingPlayableLeavesEverythingAlone();
+    void aFillingQueueLeavesItsFirstTrackToTheLoad();
 };
 
 void AudioFileRuleTest::filtersAndSorts_data()
@@ -145,6 +146,25 @@ void AudioFileRuleTest::nothingPlayableLeavesEverythingAlone()
     QCOMPARE(rig.queue.currentIndex(), 1);
     QVERIFY(rig.player.isPlaying());
     QVERIFY(rig.platform.events().isEmpty());
+}
+
+// A view shows the rows of a new queue as it fills, and they ask for their
+// waveforms before the first track's load has begun: no worker may take one
+// meanwhile (a free worker takes it at once), or it would decode that track
+// beside its load.
+void AudioFileRuleTest::aFillingQueueLeavesItsFirstTrackToTheLoad()
+{
+    QueueRig rig(LoadMode::Background);
+    const QList<QUrl> tracks{rig.track("1.wav", 44100), rig.track("2.wav")};
+    bool takenWhileFilling = false;
+    QObject::connect(&rig.queue, &PlayQueue::fileURLsChanged, [&] {
+        for (const QUrl &url : rig.queue.fileURLs())
+            rig.waveforms.rowShown(url);
+        takenWhileFilling = QTest::qWaitFor([&] { return rig.waveforms.queuedURLs().size() < 2; }, 200);
+    });
+    rig.intake.loadPlaylist(tracks);
+    QVERIFY(!takenWhileFilling);
+    QTRY_VERIFY(rig.waveforms.hasWaveform(tracks[0]) && rig.waveforms.hasWaveform(tracks[1]));
 }
 
 QTEST_GUILESS_MAIN(AudioFileRuleTest)
