@@ -248,13 +248,15 @@ void takeParts(SNDFILE *file, std::vector<Part> &parts, std::atomic<std::size_t>
         decodePart(file, parts[p], job);
 }
 
-void decodePartOf(const QByteArray &path, const CheckedAudioFile &original, Part &part, const DecodeJob &job)
+// Runs `work` on a handle of its own to the file at `path`; nothing when
+// another file stands there since the first open, which would mix two tracks.
+template <typename Work>
+void withOwnHandle(const QByteArray &path, const CheckedAudioFile &original, Work work)
 {
     auto opened = CheckedAudioFile::open(path);
     const auto *file = std::get_if<CheckedAudioFile>(&opened);
-    // Another file at the path since the first open would mix two tracks.
     if (file && file->sameFileAs(original))
-        decodePart(file->get(), part, job);
+        work(file->get());
 }
 
 // The parts joined, up to the first that came up short: a gap must not be
@@ -301,14 +303,8 @@ void decodeAll(const QByteArray &path, const CheckedAudioFile &file, std::vector
     const std::size_t helpers = std::min<std::size_t>(parts.size(), decodeCores()) - 1;
     std::vector<std::thread> workers;
     workers.reserve(helpers); // no allocation may throw past a started thread
-    const auto help = [&] {
-        auto opened = CheckedAudioFile::open(path);
-        const auto *own = std::get_if<CheckedAudioFile>(&opened);
-        // Another file at the path since the first open would mix two tracks;
-        // the parts this helper leaves are taken by the others.
-        if (own && own->sameFileAs(file))
-            takeParts(own->get(), parts, next, job);
-    };
+    // A helper that cannot open the same file leaves its parts to the others.
+    const auto help = [&] { withOwnHandle(path, file, [&](SNDFILE *own) { takeParts(own, parts, next, job); }); };
     for (std::size_t t = 0; t < helpers; ++t) {
         try {
             workers.emplace_back(help);
@@ -348,7 +344,8 @@ std::vector<Part> decodeInParts(const QByteArray &path, const CheckedAudioFile &
     parts.clear();
     parts.emplace_back().wanted = announced;
     LoadLedger ledger(job.ceiling); // the parts given up hold nothing any more
-    decodePartOf(path, file, parts.front(), {ledger, job.stop, job.channels, job.ceiling, false, false});
+    const DecodeJob onePass{ledger, job.stop, job.channels, job.ceiling, false, false};
+    withOwnHandle(path, file, [&](SNDFILE *own) { decodePart(own, parts.front(), onePass); });
     return parts;
 }
 
