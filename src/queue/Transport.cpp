@@ -61,6 +61,7 @@ void Transport::playTrack(qint64 index, double fraction)
     m_awaitedStart = fraction;
     setPlaybackProgress(fraction);
     setIsNeedToPlayNext(true);
+    m_readForStart.clear();
     m_player.playBitPerfect(url, fraction);
     // Asked only now: a load to play has begun and the pool waits for it,
     // where a worker woken before would decode the same file beside it.
@@ -138,14 +139,20 @@ void Transport::followAdvance()
 
 void Transport::readAhead(const QUrl &url)
 {
+    m_readForStart = url;
     m_player.preloadNext(url);
 }
 
 // One track ahead is read into memory while this one plays, so that it
-// follows without a gap or starts at once.
+// follows without a gap or starts at once. Idle, nothing is read ahead but
+// what readAhead() read for the start about to be asked for, while the
+// queue holds it: taking the queue in must not throw that read away.
 void Transport::preloadFollowingTrack()
 {
     const bool active = m_player.isPlaying() || m_player.isPaused() || m_player.isLoading();
+    if (!active && !m_readForStart.isEmpty() && m_queue.fileURLs().contains(m_readForStart))
+        return;
+    m_readForStart.clear();
     const qint64 next = m_queue.currentIndex() + 1;
     if (active && m_queue.contains(next))
         m_player.preloadNext(m_queue.fileURLs().at(next));

@@ -89,6 +89,9 @@ private:
     std::optional<double> m_awaitedStart;
     double m_playbackProgress = 0.0;
     bool m_isNeedToPlayNext = true;
+    // What readAhead() reads for a start not yet asked for; kept through a
+    // queue change that still holds it, until the next playTrack().
+    QUrl m_readForStart;
 
     bool m_lastSeenIsPlaying = false;
     bool m_endOfTrackCheckPending = false;

@@ -9,8 +9,12 @@
 #include "SimulatedAudioPlatform.h"
 #include "TestAudio.h"
 #include "TestFiles.h"
+#include "TrackLoader.h"
+#include "TrackPath.h"
 #include "Transport.h"
 #include "WaveformLoader.h"
+
+#include <mutex>
 
 class ManualClock final : public Clock
 {
@@ -25,12 +29,38 @@ private:
 // Where the engine's loads run: on its worker, or at once.
 enum class LoadMode { Background, Inline };
 
+// The files the engine loads, from whichever thread loads them.
+class LoadLog
+{
+public:
+    TrackLoadWorker::LoadFunction loader()
+    {
+        return [this](const QByteArray &path, std::stop_token stop) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_paths.append(path);
+            }
+            return loadTrack(path, stop);
+        };
+    }
+
+    qsizetype timesLoaded(const QUrl &url) const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_paths.count(trackpath::bytesOf(url));
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QByteArrayList m_paths;
+};
+
 struct QueueRig
 {
     // Inline unless a test is about loading in the background: the engine
     // has then started or failed before each command returns.
     explicit QueueRig(LoadMode mode = LoadMode::Inline)
-        : player(platform, mode == LoadMode::Inline ? loadsAtOnce() : workerLoads())
+        : player(platform, mode == LoadMode::Inline ? loadsAtOnce(loads.loader()) : workerLoads(loads.loader()))
     {
         platform.addDevice({1, QStringLiteral("Speakers")});
         platform.setDefaultOutputDevice(1);
@@ -65,6 +95,7 @@ struct QueueRig
     quint32 nextSeed = 100;
     std::unique_ptr<QTemporaryDir> dir = testaudio::makeTempDir();
     SimulatedAudioPlatform platform;
+    LoadLog loads;
     BitPerfectAudioPlayer player;
     WaveformLoader waveforms;
     PlayQueue queue;
