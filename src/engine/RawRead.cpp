@@ -75,6 +75,7 @@ std::optional<LoadProblem> readRange(int fd, RawJob &job, const RawPart &part)
             return std::nullopt; // the part that failed says why
         std::byte *at = job.block.data() + done;
         const std::size_t want = std::min(chunk, part.end - done);
+        job.block.prefault(done, want);
         // The header announced these bytes: a file that holds fewer is cut short.
         if (!readExactly(fd, at, want, job.file.dataOffset() + qint64(done))
             || (isFloat && !storedFloatsArePlausible(at, want, job.format.bitsPerSample, job.format.bigEndian))) {

@@ -1,5 +1,6 @@
 #include "TrackBlock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <sys/mman.h>
@@ -51,7 +52,6 @@ TrackBlock TrackBlock::allocate(std::size_t bytes)
                    -1, 0);
     if (p == MAP_FAILED)
         return block;
-    madvise(p, bytes, MADV_HUGEPAGE); // a hint only; the block works without it
     block.m_data = static_cast<std::byte *>(p);
     block.m_size = bytes;
     g_heldBytes.fetch_add(mappedLength(bytes), std::memory_order_relaxed);
@@ -100,7 +100,6 @@ TrackBlock TrackBlock::join(std::span<TrackBlock> parts)
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (range == MAP_FAILED)
         return {};
-    madvise(range, total, MADV_HUGEPAGE); // for pages copied in, should any be
     TrackBlock block;
     block.m_data = static_cast<std::byte *>(range);
     block.m_size = total;
@@ -124,6 +123,17 @@ void TrackBlock::moveInto(std::byte *target)
     }
     m_data = nullptr;
     m_size = 0;
+}
+
+void TrackBlock::prefault(std::size_t offset, std::size_t bytes) const
+{
+    if (!m_data || offset >= m_size)
+        return;
+    const std::size_t page = pageSize();
+    const std::size_t begin = offset / page * page;
+    const std::size_t end = mappedLength(std::min(m_size, offset + std::min(bytes, m_size - offset)));
+    // Refused (an older kernel, or memory short): the writes fault them in.
+    [[maybe_unused]] const int advised = madvise(m_data + begin, end - begin, MADV_POPULATE_WRITE);
 }
 
 std::size_t TrackBlock::heldBytes()

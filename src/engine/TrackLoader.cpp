@@ -227,6 +227,8 @@ void decodePart(SNDFILE *file, Part &part, const DecodeJob &job)
             part.refused = true;
             return;
         }
+        const std::size_t frameBytes = job.channels * sizeof(float);
+        part.block.prefault(std::size_t(part.frames) * frameBytes, std::size_t(chunk) * frameBytes);
         float *at = reinterpret_cast<float *>(part.block.data()) + part.frames * job.channels;
         const qint64 got = std::max<sf_count_t>(sf_readf_float(file, at, chunk), 0);
         if (!job.integerSource && !floatSamplesArePlausible(at, std::size_t(got) * job.channels)) {
