@@ -131,7 +131,7 @@ void TrackBlock::prefault(std::size_t offset, std::size_t bytes) const
         return;
     const std::size_t page = pageSize();
     const std::size_t begin = offset / page * page;
-    const std::size_t end = mappedLength(std::min(m_size, offset + std::min(bytes, m_size - offset)));
+    const std::size_t end = mappedLength(offset + std::min(bytes, m_size - offset));
     // Refused (an older kernel, or memory short): the writes fault them in.
     [[maybe_unused]] const int advised = madvise(m_data + begin, end - begin, MADV_POPULATE_WRITE);
 }
