@@ -39,9 +39,7 @@ void TrackPipeline::loadToPlay(const QUrl &url, double startFraction)
         return;
     }
     dropPreload();
-    // The ticket is set before the start: a runner may finish within it.
-    m_playTicket = ++m_lastTicket;
-    m_runner->start(m_playTicket, trackpath::bytesOf(url), LoadRunner::Priority::Play);
+    startLoad(m_playTicket, url, LoadRunner::Priority::Play);
 }
 
 void TrackPipeline::dropLoadToPlay()
@@ -62,8 +60,14 @@ void TrackPipeline::preload(const QUrl &url)
         return;
     dropPreload();
     m_preloadingURL = url;
-    m_preloadTicket = ++m_lastTicket;
-    m_runner->start(m_preloadTicket, trackpath::bytesOf(url), LoadRunner::Priority::Preload);
+    startLoad(m_preloadTicket, url, LoadRunner::Priority::Preload);
+}
+
+// The ticket is set before the start: a runner may finish within it.
+void TrackPipeline::startLoad(quint64 &ticket, const QUrl &url, LoadRunner::Priority priority)
+{
+    ticket = ++m_lastTicket;
+    m_runner->start(ticket, trackpath::bytesOf(url), priority);
 }
 
 void TrackPipeline::dropPreload()

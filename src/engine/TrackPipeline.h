@@ -75,6 +75,7 @@ public:
 
 private:
     bool isReadingAhead(const QUrl &url) const { return m_preloadTicket != 0 && m_preloadingURL == url; }
+    void startLoad(quint64 &ticket, const QUrl &url, LoadRunner::Priority priority);
     void onFinished(quint64 ticket, LoadRunner::Result result);
     void finishPlayLoad(LoadRunner::Result result);
     std::unique_ptr<MemoryTrack> makeTrack(const QUrl &url, LoadRunner::Result result);
